@@ -1,0 +1,293 @@
+#include "tfcomm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+#include <cmath>
+#include <stdexcept>
+
+namespace {
+
+constexpr QSize kClientSize{627, 413};
+const QColor kWindowColour{170, 255, 213};
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &caption, const QRect &bounds) {
+    auto *label = new QLabel(caption, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(bounds);
+    return label;
+}
+
+} // namespace
+
+TFCOMM::TFCOMM(ModelFlags flags, UiPrompts *prompts, QWidget *parent)
+    : QMainWindow(parent), m_flags(flags) {
+    setObjectName(QStringLiteral("FCOMM"));
+    if (prompts) {
+        m_prompts = prompts;
+    } else {
+        m_ownPrompts = std::make_unique<UiPrompts>(this);
+        m_prompts = m_ownPrompts.get();
+    }
+    onTerminate = [] { QApplication::quit(); };
+
+    // The serial component takes its own defaults, then the designed port and speed.
+    COMM2 = new CommPortDriver(this);
+    COMM2->setObjectName(QStringLiteral("COMM2"));
+    COMM2->setComPort(pnCOM1);
+    COMM2->setComPortSpeed(br2400);
+
+    buildWindow();
+    buildMenus();
+    buildLimitBox();
+    buildLinkControls();
+    buildReadout();
+    buildRecording();
+
+    FormCreate();
+}
+
+TFCOMM::~TFCOMM() {
+    // Handlers must not run into a half-destroyed window.
+    COMM2->OnReceiveData = nullptr;
+    COMM2->ClosePort();
+}
+
+void TFCOMM::buildWindow() {
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    m_client = new QWidget(this);
+    m_client->setObjectName(QStringLiteral("client"));
+    QPalette pal = m_client->palette();
+    pal.setColor(QPalette::Window, kWindowColour);
+    m_client->setPalette(pal);
+    m_client->setAutoFillBackground(true);
+    QFont font(QStringLiteral("Sans Serif"));
+    font.setPixelSize(11);
+    font.setBold(true);
+    m_client->setFont(font);
+    setCentralWidget(m_client);
+    m_client->setMinimumSize(kClientSize);
+    resize(kClientSize);
+
+    BtExit = new QPushButton(QStringLiteral("Exit"), m_client);
+    BtExit->setObjectName(QStringLiteral("BtExit"));
+    BtExit->setGeometry(557, 2, 65, 26);
+    connect(BtExit, &QPushButton::clicked, this, &TFCOMM::BtExit1Click);
+
+    // The frame log: never shown, bounded so that a run of days cannot grow it without end.
+    Memo1 = new QPlainTextEdit(m_client);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setVisible(false);
+    Memo1->setReadOnly(true);
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1->setMaximumBlockCount(kMemoMaxLines);
+    Memo1->setPlainText(QStringLiteral("Memo1"));
+
+    // The model flags: hidden, fixed when the program is built.
+    const struct {
+        QCheckBox *TFCOMM::*member;
+        const char *name;
+        ModelFlag flag;
+    } flagBoxes[] = {{&TFCOMM::IFQM30, "IFQM30", ModelFlag::QM30},
+                     {&TFCOMM::IFQM40, "IFQM40", ModelFlag::QM40},
+                     {&TFCOMM::IFQM45, "IFQM45", ModelFlag::QM45},
+                     {&TFCOMM::IFQM20, "IFQM20", ModelFlag::QM20},
+                     {&TFCOMM::IFQM10, "IFQM10", ModelFlag::QM10}};
+    for (const auto &f : flagBoxes) {
+        auto *box = new QCheckBox(QString::fromLatin1(f.name + 2), m_client);
+        box->setObjectName(QLatin1String(f.name));
+        box->setChecked(m_flags.testFlag(f.flag));
+        box->setVisible(false);
+        this->*(f.member) = box;
+    }
+
+    // The scale panel; the link images sit in its corner.
+    KD = new QFrame(m_client);
+    KD->setObjectName(QStringLiteral("KD"));
+    KD->setGeometry(303, 32, 318, 137);
+    KD->setFrameShape(QFrame::Panel);
+    KD->setFrameShadow(QFrame::Sunken);
+    QPalette black = KD->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    KD->setPalette(black);
+    KD->setAutoFillBackground(true);
+}
+
+void TFCOMM::buildMenus() {
+    MainMenu1 = menuBar();
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    ComSetup1 = MainMenu1->addMenu(QStringLiteral("ComSetup"));
+    ComSetup1->setObjectName(QStringLiteral("ComSetup1"));
+    Connect1 = MainMenu1->addMenu(QStringLiteral("Connect"));
+    Connect1->setObjectName(QStringLiteral("Connect1"));
+    Graphic1 = MainMenu1->addMenu(QStringLiteral("Graphic"));
+    Graphic1->setObjectName(QStringLiteral("Graphic1"));
+    Record1 = MainMenu1->addMenu(QStringLiteral("Record"));
+    Record1->setObjectName(QStringLiteral("Record1"));
+    Exit1 = MainMenu1->addMenu(QStringLiteral("Exit"));
+    Exit1->setObjectName(QStringLiteral("Exit1"));
+    EXIT1 = Exit1->addAction(QStringLiteral("Exit"));
+    EXIT1->setObjectName(QStringLiteral("EXIT1"));
+    connect(EXIT1, &QAction::triggered, this, &TFCOMM::BtExit1Click);
+}
+
+void TFCOMM::buildLimitBox() {
+    Panel3 = new QFrame(m_client);
+    Panel3->setObjectName(QStringLiteral("Panel3"));
+    Panel3->setGeometry(3, 188, 298, 50);
+    Panel3->setFrameShape(QFrame::Panel);
+    Panel3->setFrameShadow(QFrame::Sunken);
+
+    SetMaxB = new QCheckBox(QStringLiteral("SetMax:"), Panel3);
+    SetMaxB->setObjectName(QStringLiteral("SetMaxB"));
+    SetMaxB->setGeometry(4, 3, 70, 20);
+    Setmax = new QLineEdit(QStringLiteral("8000"), Panel3);
+    Setmax->setObjectName(QStringLiteral("Setmax"));
+    Setmax->setGeometry(76, 3, 60, 20);
+    SetMinB = new QCheckBox(QStringLiteral("SetMin: "), Panel3);
+    SetMinB->setObjectName(QStringLiteral("SetMinB"));
+    SetMinB->setGeometry(4, 26, 70, 20);
+    SetMin = new QLineEdit(QStringLiteral("-8000"), Panel3);
+    SetMin->setObjectName(QStringLiteral("SetMin"));
+    SetMin->setGeometry(76, 26, 60, 20);
+
+    makeLabel(Panel3, "Label12", QStringLiteral("MAX: "), QRect(142, 4, 40, 18));
+    makeLabel(Panel3, "MaxText", QStringLiteral("-8001"), QRect(184, 4, 70, 18));
+    makeLabel(Panel3, "MaxTextU", QStringLiteral("*"), QRect(256, 4, 38, 18));
+    makeLabel(Panel3, "Label11", QStringLiteral("MIN: "), QRect(142, 27, 40, 18));
+    makeLabel(Panel3, "MinText", QStringLiteral("8001"), QRect(184, 27, 70, 18));
+    makeLabel(Panel3, "MinTextU", QStringLiteral("*"), QRect(256, 27, 38, 18));
+
+    connect(Setmax, &QLineEdit::textChanged, this, &TFCOMM::SetmaxExit);
+    connect(SetMaxB, &QCheckBox::clicked, this, &TFCOMM::SetmaxExit);
+    connect(SetMin, &QLineEdit::textChanged, this, &TFCOMM::SetMinExit);
+    connect(SetMinB, &QCheckBox::clicked, this, &TFCOMM::SetMinExit);
+    Setmax->installEventFilter(this);
+    SetMin->installEventFilter(this);
+}
+
+void TFCOMM::FormCreate() {
+    // An error anywhere here is shown once; the steps after it are skipped and the window
+    // still opens, as an unprofiled window.
+    m_prompts->guard([this] {
+        KDHundredMode = false;
+        KDSpan = 80;
+        KDOffset = 0;
+        MaxLimit = 8002.0f;
+        MinLimit = -8002.0f;
+        MaxExtreme = -8001.0f;
+        MinExtreme = 8001.0f;
+        LastUnitText = QStringLiteral("113");
+        openRecordTable();
+        RecordNo = 1;
+        FollowLastPage = true;
+        RecordLimit = 10000;
+        applyModelProfile();
+    });
+    m_formCreateDone = true;
+}
+
+void TFCOMM::applyModelProfile() {
+    for (const ModelProfileRow &row : profileRowsFor(m_flags)) {
+        setWindowTitle(row.title);
+        COMM2->setComPortSpeed(row.speed);
+        COMM2->OnReceiveData = [this](CommPortDriver *sender, const char *data, int size) {
+            QM34RData(sender, data, size);
+        };
+        COMM2->setComPortDataBits(row.dataBits);
+        if (auto *ac = findChild<QLabel *>(QStringLiteral("LcdAC")))
+            ac->setText(row.lcdAcCaption);
+        if (auto *d0 = findChild<QLabel *>(QStringLiteral("LCDD0")); d0 && row.lcdD0Caption)
+            d0->setText(*row.lcdD0Caption);
+        if (auto *da = findChild<QLabel *>(QStringLiteral("LcdDa")); da && row.lcdDaCaption)
+            da->setText(*row.lcdDaCaption);
+        // Writing a different text is a change of the edit and sets the limit from it.
+        if (Setmax->text() != row.setmaxText)
+            Setmax->setText(row.setmaxText);
+        if (SetMin->text() != row.setminText)
+            SetMin->setText(row.setminText);
+    }
+}
+
+void TFCOMM::BtExit1Click() {
+    closeRecordTable();
+    if (onTerminate)
+        onTerminate();
+}
+
+void TFCOMM::closeEvent(QCloseEvent *event) {
+    closeRecordTable();
+    QMainWindow::closeEvent(event);
+}
+
+void TFCOMM::QM34RData(CommPortDriver *, const char *DataPtr, int DataSize) {
+    if (DataSize <= 0)
+        return;
+    m_prompts->guard([&] {
+        m_frames.feed(DataPtr, DataSize, FrameAssembler::Clock::now(), [this](const QString &hex) {
+            FrameHex = hex;
+            Memo1->appendPlainText(hex);
+            switch (frameKindOf(hex)) {
+            case FrameKind::Display:
+                LcdDisplayQM34();
+                break;
+            case FrameKind::Secondary:
+                MltText = mltTextOf(hex);
+                LcdDisplayQM34Mlt();
+                break;
+            case FrameKind::Other:
+                break;
+            }
+        });
+    });
+}
+
+void TFCOMM::setLimitFromText(float &limit, const QString &text) {
+    if (text.isEmpty() || text == QLatin1String("-") || text == QLatin1String("+")) {
+        limit = 0.0f;
+        return;
+    }
+    bool ok = false;
+    const int n = text.toInt(&ok, 10);
+    if (!ok)
+        throw std::runtime_error(
+            QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString());
+    // Halves go to the even neighbour: 7 gives 4, 5 gives 2, -7 gives -4.
+    limit = static_cast<float>(std::nearbyint(n * 0.5));
+}
+
+void TFCOMM::SetmaxExit() {
+    m_prompts->guard([this] { setLimitFromText(MaxLimit, Setmax->text()); });
+}
+
+void TFCOMM::SetMinExit() {
+    m_prompts->guard([this] { setLimitFromText(MinLimit, SetMin->text()); });
+}
+
+bool TFCOMM::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::KeyPress && (watched == Setmax || watched == SetMin)) {
+        // The limit edits take digits, signs and backspace; anything else typed is dropped.
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const QString text = key->text();
+        if (key->key() == Qt::Key_Backspace || text.isEmpty())
+            return false;
+        const QChar c = text.at(0);
+        const bool allowed = (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+                             c == QLatin1Char('+') || c == QLatin1Char('-');
+        return !allowed;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}

@@ -1,0 +1,216 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+#include "commportdriver.h"
+#include "frameassembler.h"
+#include "modelprofile.h"
+#include "uiprompts.h"
+
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QAction;
+class BevelPanel;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+
+/// The main window. It owns every component for the whole run and keeps the handler names
+/// the meter's users know from the design; each handler is a few lines that call the class
+/// that owns the work (driver, framing, decoder, recording...). The window-wide state that
+/// several handlers share lives here as public members so tests can read it.
+class TFCOMM : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit TFCOMM(ModelFlags flags = builtModelFlags(), UiPrompts *prompts = nullptr,
+                    QWidget *parent = nullptr);
+    ~TFCOMM() override;
+
+    UiPrompts &prompts() { return *m_prompts; }
+    ModelFlags modelFlags() const { return m_flags; }
+
+    /// Asks the application to end (the Exit commands). Replaceable so tests can exit a
+    /// window without ending the test process.
+    std::function<void()> onTerminate;
+
+    CommPortDriver *COMM2 = nullptr;
+
+    // ---- window-wide state; FormCreate gives it its start values ----
+    bool KDHundredMode = false;
+    qint32 KDSpan = 0;
+    qint32 KDOffset = 0;
+    float MaxLimit = 0.0f;
+    float MinLimit = 0.0f;
+    float MaxExtreme = 0.0f;
+    float MinExtreme = 0.0f;
+    QString LastUnitText;
+    qint32 RecordNo = 0;
+    bool FollowLastPage = false;
+    qint32 RecordLimit = 0;
+
+    // Frame texts set by the receive handler.
+    QString FrameHex;
+    QString MltText;
+
+    // The Reading of the last display frame.
+    QString ValueText;
+    float ReadingNval = 0.0f;
+    QString AcDcText;
+    QString UnitText;
+    QString AutoText;
+    qint32 RangeCode = 0;
+
+    // Link.
+    qint32 LinkIdleTicks = 0;
+    qint32 RequestStep = 0;
+
+    // Remote keys.
+    quint8 KeyCode = 0;
+    qint32 RelState = 0;
+
+    // Recording.
+    qint32 RecordedCount = 0;
+    qint32 SampleCountdown = 0;
+    QString LastRecordKey;
+
+    // ---- start-up and exit ----
+    void FormCreate();
+    void BtExit1Click();
+
+    // ---- receive framing ----
+    void QM34RData(CommPortDriver *Sender, const char *DataPtr, int DataSize);
+    /// Lines kept in the hidden frame log; older lines are dropped.
+    static constexpr int kMemoMaxLines = 1000;
+
+    // ---- alarm limit texts (what the model profile writes into) ----
+    void SetmaxExit();
+    void SetMinExit();
+
+    // ---- link: port choice, connect, request cycle, watchdog ----
+    void COM11Click();
+    void COM21Click();
+    void COM31Click();
+    void COM41Click();
+    void BTCon1Click();
+    void BtDiscon1Click();
+    void WriteTo232(quint8 byte);
+    void Timer1Timer();
+    void ConTimerTimer();
+    /// Made by both frame decoders at the start of each frame.
+    void reportLinkAlive();
+
+    // ---- remote keys ----
+    void BtSetMouseDown(QWidget *Sender);
+    void BtSetMouseUp(QWidget *Sender);
+    void TdownBTimer();
+
+    // ---- readout ----
+    void LcdDisplayQM34();
+    void LcdDisplayQM34Mlt();
+
+    // ---- recording and data files ----
+    void INDataToTable();
+    void TrecordTimer();
+    void RecordSITimeChange();
+    void N10001Click();
+    void N50001Click();
+    void N100001Click();
+    void N500001Click();
+    void N1000001Click();
+    void limitessClick();
+    void RecordNewClick();
+    void RecordSaveClick();
+    void OpenDataFilesClick();
+    void saveasClick();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildWindow();
+    void buildMenus();
+    void buildLimitBox();
+    void applyModelProfile();
+    void choosePort(int index);
+    void onPortLost(const QString &reason);
+    void showLinkAlive(bool alive);
+    bool isConnected() const;
+    void setLimitFromText(float &limit, const QString &text);
+
+    // Parts of the window built in their own files.
+    void buildLinkControls();
+    void buildReadout();
+    void buildRecording();
+    void openRecordTable();
+    void closeRecordTable();
+
+    ModelFlags m_flags;
+    std::unique_ptr<UiPrompts> m_ownPrompts;
+    UiPrompts *m_prompts = nullptr;
+    QWidget *m_client = nullptr;
+    FrameAssembler m_frames;
+    bool m_formCreateDone = false;
+
+public: // controls, by their design names (tests find them with findChild as well)
+    QMenuBar *MainMenu1 = nullptr;
+    QMenu *ComSetup1 = nullptr;
+    QMenu *Connect1 = nullptr;
+    QMenu *Graphic1 = nullptr;
+    QMenu *Record1 = nullptr;
+    QMenu *Exit1 = nullptr;
+    QAction *EXIT1 = nullptr;
+    QPushButton *BtExit = nullptr;
+    QPlainTextEdit *Memo1 = nullptr;
+    QCheckBox *IFQM30 = nullptr;
+    QCheckBox *IFQM40 = nullptr;
+    QCheckBox *IFQM45 = nullptr;
+    QCheckBox *IFQM20 = nullptr;
+    QCheckBox *IFQM10 = nullptr;
+    QFrame *Panel3 = nullptr;
+    QLineEdit *Setmax = nullptr;
+    QLineEdit *SetMin = nullptr;
+    QCheckBox *SetMaxB = nullptr;
+    QCheckBox *SetMinB = nullptr;
+    QFrame *KD = nullptr;
+
+    // link controls
+    QAction *COM11 = nullptr;
+    QAction *COM21 = nullptr;
+    QAction *COM31 = nullptr;
+    QAction *COM41 = nullptr;
+    QAction *START1 = nullptr;
+    QAction *STOP1 = nullptr;
+    QTimer *Timer1 = nullptr;
+    QTimer *ConTimer = nullptr;
+    QTimer *TdownB = nullptr;
+    BevelPanel *BtCOM1 = nullptr;
+    BevelPanel *BtCOM2 = nullptr;
+    BevelPanel *BtCOM3 = nullptr;
+    BevelPanel *BtCOM4 = nullptr;
+    BevelPanel *BTCon = nullptr;
+    BevelPanel *BtDiscon = nullptr;
+    QLabel *CONok = nullptr;
+    QLabel *CONokN = nullptr;
+    BevelPanel *BtRange = nullptr;
+    BevelPanel *BtHz = nullptr;
+    BevelPanel *BtHold = nullptr;
+    BevelPanel *BtRel = nullptr;
+    BevelPanel *BtRecord = nullptr;
+    BevelPanel *BtPeak = nullptr;
+    BevelPanel *BtBuzzer = nullptr;
+    BevelPanel *BtSel = nullptr;
+
+    // ---- readout members (LCD panel, decoder) ----
+
+    // ---- recording members (table, grid, recording controls) ----
+};

@@ -1,0 +1,265 @@
+// The serial link as the user drives it: port choice, connect and disconnect, the request
+// cycle, the link indicator and the remote key panel.
+#include "tfcomm.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QTimer>
+
+#include "bevelpanel.h"
+#include "linkwatchdog.h"
+#include "portnames.h"
+#include "remotekeys.h"
+#include "requestcycle.h"
+
+namespace {
+
+constexpr int kTimerIntervalMs = 100;
+
+QPixmap linkImage(bool alive) {
+    QPixmap pm(25, 24);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::white, 1));
+    p.setBrush(alive ? QColor(0, 200, 60) : QColor(90, 0, 0));
+    p.drawEllipse(QRectF(2, 1.5, 21, 21));
+    p.setPen(QPen(alive ? Qt::white : QColor(255, 90, 90), 2.5, Qt::SolidLine, Qt::RoundCap));
+    if (alive) {
+        p.drawLine(QPointF(7.5, 12.5), QPointF(11, 16.5));
+        p.drawLine(QPointF(11, 16.5), QPointF(18, 7.5));
+    } else {
+        p.drawLine(QPointF(8, 7), QPointF(17, 16));
+        p.drawLine(QPointF(17, 7), QPointF(8, 16));
+    }
+    return pm;
+}
+
+} // namespace
+
+void TFCOMM::buildLinkControls() {
+    // Port menu and the four port panels at one place; each panel's click goes to the next
+    // port, the last one back to the first.
+    auto *portGroup = new QActionGroup(this);
+    QAction **items[] = {&COM11, &COM21, &COM31, &COM41};
+    BevelPanel **panels[] = {&BtCOM1, &BtCOM2, &BtCOM3, &BtCOM4};
+    const char *panelCaptions[] = {"COM /", "COM ,", "COM <", "COM >"};
+    for (int i = 0; i < 4; ++i) {
+        QAction *item = ComSetup1->addAction(QStringLiteral("COM%1").arg(i + 1));
+        item->setObjectName(QStringLiteral("COM%1").arg((i + 1) * 10 + 1));
+        item->setCheckable(true);
+        item->setChecked(i == 0);
+        portGroup->addAction(item);
+        connect(item, &QAction::triggered, this, [this, i] { choosePort(i); });
+        *items[i] = item;
+
+        auto *panel = new BevelPanel(QStringLiteral("BtCOM%1").arg(i + 1),
+                                     QString::fromLatin1(panelCaptions[i]), m_client);
+        panel->setGeometry(5, 3, 84, 26);
+        panel->setVisible(i == 0);
+        panel->setToolTip(PortNames::displayName(static_cast<TComPortNumber>(i)));
+        connect(panel, &BevelPanel::clicked, this, [this, i] {
+            // While connected the open port stays in use; a click must not pretend otherwise.
+            if (!isConnected())
+                choosePort((i + 1) % 4);
+        });
+        *panels[i] = panel;
+    }
+
+    START1 = Connect1->addAction(QStringLiteral("START"));
+    START1->setObjectName(QStringLiteral("START1"));
+    START1->setCheckable(true);
+    STOP1 = Connect1->addAction(QStringLiteral("STOP"));
+    STOP1->setObjectName(QStringLiteral("STOP1"));
+    STOP1->setCheckable(true);
+    STOP1->setEnabled(false);
+    connect(START1, &QAction::triggered, this, &TFCOMM::BTCon1Click);
+    connect(STOP1, &QAction::triggered, this, &TFCOMM::BtDiscon1Click);
+
+    BTCon = new BevelPanel(QStringLiteral("BTCon"), QStringLiteral("Connect"), m_client);
+    BTCon->setGeometry(451, 2, 105, 26);
+    BtDiscon = new BevelPanel(QStringLiteral("BtDiscon"), QStringLiteral("Disconnect"), m_client);
+    BtDiscon->setGeometry(451, 2, 105, 26);
+    BtDiscon->setVisible(false);
+    connect(BTCon, &BevelPanel::clicked, this, &TFCOMM::BTCon1Click);
+    connect(BtDiscon, &BevelPanel::clicked, this, &TFCOMM::BtDiscon1Click);
+
+    CONok = new QLabel(KD);
+    CONok->setObjectName(QStringLiteral("CONok"));
+    CONok->setGeometry(5, 5, 25, 24);
+    CONok->setPixmap(linkImage(true));
+    CONok->setToolTip(QStringLiteral("Link alive"));
+    CONok->setVisible(false);
+    CONokN = new QLabel(KD);
+    CONokN->setObjectName(QStringLiteral("CONokN"));
+    CONokN->setGeometry(5, 5, 25, 24);
+    CONokN->setPixmap(linkImage(false));
+    CONokN->setToolTip(QStringLiteral("No link"));
+
+    connect(COMM2, &CommPortDriver::portLost, this, &TFCOMM::onPortLost);
+
+    // Remote keys. Lefts of the visible row as designed; widths fill to the next key.
+    const struct {
+        BevelPanel *TFCOMM::*member;
+        int left, width;
+    } keyPlaces[] = {{&TFCOMM::BtRange, 229, 44}, {&TFCOMM::BtHz, 409, 40},
+                     {&TFCOMM::BtHold, 275, 33},  {&TFCOMM::BtRel, 379, 28},
+                     {&TFCOMM::BtRecord, 171, 56}, {&TFCOMM::BtPeak, 94, 75},
+                     {&TFCOMM::BtBuzzer, 94, 75}, {&TFCOMM::BtSel, 310, 67}};
+    for (std::size_t i = 0; i < RemoteKeys::kKeys.size(); ++i) {
+        const RemoteKeys::Key &key = RemoteKeys::kKeys[i];
+        auto *panel = new BevelPanel(QString::fromLatin1(key.panel.data(), key.panel.size()),
+                                     QString::fromLatin1(key.caption.data(), key.caption.size()),
+                                     m_client);
+        panel->setGeometry(keyPlaces[i].left, 3, keyPlaces[i].width, 26);
+        if (key.visible) {
+            panel->setBevelOuter(BevelPanel::bvLowered);
+            panel->setBevelInner(BevelPanel::bvRaised);
+        } else {
+            panel->setBevelInner(BevelPanel::bvLowered);
+            panel->setVisible(false);
+        }
+        connect(panel, &BevelPanel::pressed, this, [this, panel] { BtSetMouseDown(panel); });
+        connect(panel, &BevelPanel::released, this, [this, panel] { BtSetMouseUp(panel); });
+        this->*(keyPlaces[i].member) = panel;
+    }
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setTimerType(Qt::PreciseTimer);
+    connect(Timer1, &QTimer::timeout, this, &TFCOMM::Timer1Timer);
+    Timer1->start(kTimerIntervalMs);
+
+    ConTimer = new QTimer(this);
+    ConTimer->setObjectName(QStringLiteral("ConTimer"));
+    ConTimer->setTimerType(Qt::PreciseTimer);
+    connect(ConTimer, &QTimer::timeout, this, &TFCOMM::ConTimerTimer);
+    ConTimer->start(kTimerIntervalMs);
+
+    TdownB = new QTimer(this);
+    TdownB->setObjectName(QStringLiteral("TdownB"));
+    TdownB->setInterval(RemoteKeys::kLongPressMs);
+    TdownB->setTimerType(Qt::PreciseTimer);
+    connect(TdownB, &QTimer::timeout, this, &TFCOMM::TdownBTimer);
+}
+
+void TFCOMM::choosePort(int index) {
+    QAction *items[] = {COM11, COM21, COM31, COM41};
+    BevelPanel *panels[] = {BtCOM1, BtCOM2, BtCOM3, BtCOM4};
+    for (int i = 0; i < 4; ++i)
+        items[i]->setChecked(i == index);
+    for (int i = 0; i < 4; ++i)
+        panels[i]->setVisible(i == index);
+    COMM2->setComPort(static_cast<TComPortNumber>(index));
+}
+
+void TFCOMM::COM11Click() { choosePort(0); }
+void TFCOMM::COM21Click() { choosePort(1); }
+void TFCOMM::COM31Click() { choosePort(2); }
+void TFCOMM::COM41Click() { choosePort(3); }
+
+bool TFCOMM::isConnected() const { return !BTCon->isVisibleTo(m_client); }
+
+void TFCOMM::BTCon1Click() {
+    if (isConnected())
+        return;
+    const bool stopWasChecked = STOP1->isChecked();
+    ComSetup1->menuAction()->setEnabled(false);
+    START1->setChecked(true);
+    START1->setEnabled(false);
+    STOP1->setEnabled(true);
+    STOP1->setChecked(false);
+    m_frames.reset();
+    if (!COMM2->OpenPort()) {
+        // Showing "connected" on a port that did not open would only hide the fault.
+        ComSetup1->menuAction()->setEnabled(true);
+        START1->setChecked(false);
+        START1->setEnabled(true);
+        STOP1->setEnabled(false);
+        STOP1->setChecked(stopWasChecked);
+        m_prompts->error(QStringLiteral("Cannot open %1 (%2): %3")
+                             .arg(PortNames::displayName(COMM2->ComPort()), COMM2->lastOpenPath(),
+                                  COMM2->lastOpenError()));
+        return;
+    }
+    BTCon->setVisible(false);
+    BtDiscon->setVisible(true);
+}
+
+void TFCOMM::BtDiscon1Click() {
+    ComSetup1->menuAction()->setEnabled(true);
+    START1->setChecked(false);
+    START1->setEnabled(true);
+    STOP1->setEnabled(false);
+    STOP1->setChecked(true);
+    COMM2->ClosePort();
+    m_frames.reset();
+    BTCon->setVisible(true);
+    BtDiscon->setVisible(false);
+}
+
+void TFCOMM::onPortLost(const QString &) {
+    // The device went away under an open port: the driver has closed it. The window stays
+    // "connected" so that Disconnect, then Connect, reopens it once the device is back.
+    m_frames.reset();
+    showLinkAlive(false);
+    LinkIdleTicks = 0;
+}
+
+void TFCOMM::WriteTo232(quint8 byte) {
+    const char c = static_cast<char>(byte);
+    COMM2->WriteBytes(&c, 1);
+}
+
+void TFCOMM::Timer1Timer() {
+    if (const auto byte = RequestCycle::byteAt(RequestStep))
+        WriteTo232(*byte);
+    RequestStep = RequestCycle::next(RequestStep);
+}
+
+void TFCOMM::showLinkAlive(bool alive) {
+    CONok->setVisible(alive);
+    CONokN->setVisible(!alive);
+}
+
+void TFCOMM::ConTimerTimer() {
+    int idle = LinkIdleTicks;
+    if (LinkWatchdog::tick(idle))
+        showLinkAlive(false);
+    LinkIdleTicks = idle;
+}
+
+void TFCOMM::reportLinkAlive() {
+    showLinkAlive(true);
+    LinkIdleTicks = 0;
+}
+
+void TFCOMM::BtSetMouseDown(QWidget *Sender) {
+    const auto key = RemoteKeys::find(Sender->objectName().toStdString());
+    if (!key)
+        return;
+    KeyCode = key->longCode;
+    if (auto *panel = qobject_cast<BevelPanel *>(Sender)) {
+        panel->setBevelOuter(BevelPanel::bvRaised);
+        panel->setBevelInner(BevelPanel::bvLowered);
+    }
+    if (Sender == BtRel)
+        RelState = RemoteKeys::nextRelState(RelState);
+    if (!TdownB->isActive())
+        TdownB->start();
+}
+
+void TFCOMM::TdownBTimer() { TdownB->stop(); }
+
+void TFCOMM::BtSetMouseUp(QWidget *) {
+    for (BevelPanel *panel : {BtPeak, BtRecord, BtRange, BtHold, BtSel, BtRel, BtHz}) {
+        panel->setBevelOuter(BevelPanel::bvLowered);
+        panel->setBevelInner(BevelPanel::bvRaised);
+    }
+    const bool shortPress = TdownB->isActive();
+    TdownB->stop();
+    WriteTo232(RemoteKeys::codeFor(KeyCode, shortPress));
+}

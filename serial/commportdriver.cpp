@@ -1,0 +1,237 @@
+#include "commportdriver.h"
+
+#include <QSerialPort>
+#include <QTimer>
+
+#include <algorithm>
+
+#include "portnames.h"
+
+namespace {
+
+QSerialPort::Parity toQt(TComPortParity parity) {
+    switch (parity) {
+    case ptODD: return QSerialPort::OddParity;
+    case ptEVEN: return QSerialPort::EvenParity;
+    case ptMARK: return QSerialPort::MarkParity;
+    case ptSPACE: return QSerialPort::SpaceParity;
+    case ptNONE: break;
+    }
+    return QSerialPort::NoParity;
+}
+
+QSerialPort::StopBits toQt(TComPortStopBits bits) {
+    switch (bits) {
+    case sb1HALFBITS: return QSerialPort::OneAndHalfStop;
+    case sb2BITS: return QSerialPort::TwoStop;
+    case sb1BITS: break;
+    }
+    return QSerialPort::OneStop;
+}
+
+// While the handler runs, a modal box it opens spins a nested event loop; the next poll
+// must not start inside it, or chunks would be handed over out of order.
+class ReentryGuard {
+public:
+    explicit ReentryGuard(bool &flag) : m_flag(flag) { m_flag = true; }
+    ~ReentryGuard() { m_flag = false; }
+
+private:
+    bool &m_flag;
+};
+
+} // namespace
+
+CommPortDriver::CommPortDriver(QObject *parent)
+    : QObject(parent), m_port(new QSerialPort(this)), m_pollTimer(new QTimer(this)) {
+    m_receiveBuffer.resize(m_inBufSize);
+    m_pollTimer->setInterval(m_pollingDelay);
+    connect(m_pollTimer, &QTimer::timeout, this, &CommPortDriver::poll);
+    // Queued: a device that hangs up makes the port report read errors in a tight loop;
+    // the first one, handled from the event queue, closes the port and ends the flood.
+    connect(
+        m_port, &QSerialPort::errorOccurred, this,
+        [this](QSerialPort::SerialPortError e) { onPortError(static_cast<int>(e)); },
+        Qt::QueuedConnection);
+}
+
+CommPortDriver::~CommPortDriver() { ClosePort(); }
+
+bool CommPortDriver::OpenPort() {
+    if (PortIsOpen())
+        return true;
+    m_lastOpenPath = PortNames::canonicalDevicePath(m_comPort);
+    m_lastOpenError.clear();
+    m_port->setPortName(m_lastOpenPath);
+    if (!m_port->open(QIODevice::ReadWrite)) {
+        const bool lockHeld = m_port->error() == QSerialPort::PermissionError &&
+                              m_port->errorString().contains(QLatin1String("lock"));
+        m_lastOpenError = lockHeld ? QStringLiteral("the port is in use by another program")
+                                   : m_port->errorString();
+        m_port->clearError();
+        return false;
+    }
+    m_port->setReadBufferSize(0);
+    ApplyPortSettings();
+    m_pollTimer->start(m_pollingDelay);
+    return true;
+}
+
+void CommPortDriver::ClosePort() {
+    if (!PortIsOpen())
+        return;
+    m_pollTimer->stop();
+    m_port->close();
+    m_port->clearError();
+}
+
+bool CommPortDriver::PortIsOpen() const { return m_port->isOpen(); }
+
+bool CommPortDriver::isPolling() const { return m_pollTimer->isActive(); }
+
+void CommPortDriver::ApplyPortSettings() {
+    if (!PortIsOpen())
+        return;
+    // Failures to apply a setting are not fatal: a pseudo-terminal, for one, has no DTR line.
+    m_port->setBaudRate(baudRateValue(m_speed));
+    m_port->setDataBits(static_cast<QSerialPort::DataBits>(dataBitsValue(m_dataBits)));
+    m_port->setParity(toQt(m_parity));
+    m_port->setStopBits(toQt(m_stopBits));
+    if (m_hw == hhRTSCTS)
+        m_port->setFlowControl(QSerialPort::HardwareControl);
+    else if (m_sw == shXONXOFF)
+        m_port->setFlowControl(QSerialPort::SoftwareControl);
+    else
+        m_port->setFlowControl(QSerialPort::NoFlowControl);
+    m_port->setDataTerminalReady(m_enableDtr);
+    PurgeBuffers(true, true);
+    m_receiveBuffer.resize(m_inBufSize);
+}
+
+void CommPortDriver::PurgeBuffers(bool input, bool output) {
+    if (!PortIsOpen())
+        return;
+    QSerialPort::Directions directions;
+    if (input)
+        directions |= QSerialPort::Input;
+    if (output)
+        directions |= QSerialPort::Output;
+    if (directions)
+        m_port->clear(directions);
+}
+
+quint16 CommPortDriver::OutputRoom() const {
+    if (!PortIsOpen())
+        return 65535;
+    const qint64 queued = m_port->bytesToWrite();
+    return static_cast<quint16>(std::max<qint64>(0, m_outBufSize - queued));
+}
+
+int CommPortDriver::WriteBytes(const char *data, int count) {
+    if (!PortIsOpen() || count <= 0)
+        return 0;
+    using Clock = std::chrono::steady_clock;
+    int sent = 0;
+    auto mark = Clock::now();
+    const std::chrono::milliseconds timeout{m_outputTimeout};
+    while (sent < count) {
+        const int room = OutputRoom();
+        if (room > 0) {
+            const qint64 written = m_port->write(data + sent, std::min(count - sent, room));
+            if (written <= 0)
+                return -sent;
+            sent += static_cast<int>(written);
+            mark = Clock::now();
+        } else {
+            if (Clock::now() - mark > timeout)
+                return -sent;
+            m_port->waitForBytesWritten(10);
+            if (!PortIsOpen())
+                return -sent;
+        }
+    }
+    return sent;
+}
+
+void CommPortDriver::setComPort(TComPortNumber port) {
+    if (!PortIsOpen())
+        m_comPort = port;
+}
+
+void CommPortDriver::setComPortSpeed(TComPortBaudRate speed) {
+    m_speed = speed;
+    ApplyPortSettings();
+}
+
+void CommPortDriver::setComPortDataBits(TComPortDataBits bits) {
+    m_dataBits = bits;
+    ApplyPortSettings();
+}
+
+void CommPortDriver::setComPortStopBits(TComPortStopBits bits) {
+    m_stopBits = bits;
+    ApplyPortSettings();
+}
+
+void CommPortDriver::setComPortParity(TComPortParity parity) {
+    m_parity = parity;
+    ApplyPortSettings();
+}
+
+void CommPortDriver::setComPortHwHandshaking(TComPortHwHandshaking hw) {
+    m_hw = hw;
+    ApplyPortSettings();
+}
+
+void CommPortDriver::setComPortSwHandshaking(TComPortSwHandshaking sw) {
+    m_sw = sw;
+    ApplyPortSettings();
+}
+
+void CommPortDriver::setComPortInBufSize(quint16 size) {
+    if (PortIsOpen() || size == 0)
+        return;
+    m_inBufSize = size;
+    m_receiveBuffer.resize(size);
+}
+
+void CommPortDriver::setComPortOutBufSize(quint16 size) {
+    if (PortIsOpen() || size == 0)
+        return;
+    m_outBufSize = size;
+}
+
+void CommPortDriver::setComPortPollingDelay(quint16 ms) {
+    if (ms == m_pollingDelay)
+        return;
+    m_pollingDelay = ms;
+    if (PortIsOpen()) {
+        m_pollTimer->stop();
+        m_pollTimer->start(m_pollingDelay);
+    }
+}
+
+void CommPortDriver::setEnableDTROnOpen(bool enable) { m_enableDtr = enable; }
+
+void CommPortDriver::setOutputTimeout(quint16 ms) { m_outputTimeout = ms; }
+
+void CommPortDriver::poll() {
+    if (m_inHandler || !PortIsOpen())
+        return;
+    const qint64 n = m_port->read(m_receiveBuffer.data(), m_receiveBuffer.size());
+    if (n <= 0 || !OnReceiveData)
+        return;
+    ReentryGuard guard(m_inHandler);
+    OnReceiveData(this, m_receiveBuffer.constData(), static_cast<int>(n));
+}
+
+void CommPortDriver::onPortError(int error) {
+    const auto e = static_cast<QSerialPort::SerialPortError>(error);
+    if (e != QSerialPort::ReadError && e != QSerialPort::ResourceError)
+        return;
+    if (!PortIsOpen())
+        return;
+    const QString reason = m_port->errorString();
+    ClosePort();
+    emit portLost(reason);
+}

@@ -1,0 +1,116 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+
+#include "comporttypes.h"
+
+class QSerialPort;
+class QTimer;
+class CommPortDriver;
+
+/// Receive handler: the bytes are valid only during the call.
+using TComPortReceiveDataEvent =
+    std::function<void(CommPortDriver *Sender, const char *DataPtr, int DataSize)>;
+
+/// The program's serial port component: opens one of COM1..COM4 exclusively, applies the
+/// line settings, polls the port every ComPortPollingDelay ms on the thread that owns it and
+/// hands each chunk of received bytes to OnReceiveData, in order and one call at a time,
+/// and sends blocks of bytes with an output time-out.
+///
+/// Queue sizes: ComPortInBufSize and ComPortOutBufSize both take new values only while the
+/// port is closed, and both are applied when the port opens. The output "queue" is the
+/// bytes the port has accepted but not yet handed to the device; OutputRoom reports what is
+/// left of ComPortOutBufSize, and WriteBytes never queues beyond it.
+///
+/// A device that goes away while open (a USB adapter pulled out, the far end of a
+/// pseudo-terminal closed) is closed on its first read or resource error and portLost() is
+/// emitted; polling stops and the port can be opened again later.
+class CommPortDriver : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::milliseconds kDefaultPollingDelay{50};
+
+    explicit CommPortDriver(QObject *parent = nullptr);
+    ~CommPortDriver() override;
+
+    bool OpenPort();
+    void ClosePort();
+    bool PortIsOpen() const;
+    void ApplyPortSettings();
+    void PurgeBuffers(bool input, bool output);
+    quint16 OutputRoom() const;
+    /// Sends `count` bytes. Returns `count` when all were queued, 0 when the port is closed,
+    /// and the negated number of bytes queued when the send gave up: the queue stayed full
+    /// for longer than OutputTimeout ms, or the port refused bytes although it had room.
+    int WriteBytes(const char *data, int count);
+
+    TComPortNumber ComPort() const { return m_comPort; }
+    void setComPort(TComPortNumber port);
+    TComPortBaudRate ComPortSpeed() const { return m_speed; }
+    void setComPortSpeed(TComPortBaudRate speed);
+    TComPortDataBits ComPortDataBits() const { return m_dataBits; }
+    void setComPortDataBits(TComPortDataBits bits);
+    TComPortStopBits ComPortStopBits() const { return m_stopBits; }
+    void setComPortStopBits(TComPortStopBits bits);
+    TComPortParity ComPortParity() const { return m_parity; }
+    void setComPortParity(TComPortParity parity);
+    TComPortHwHandshaking ComPortHwHandshaking() const { return m_hw; }
+    void setComPortHwHandshaking(TComPortHwHandshaking hw);
+    TComPortSwHandshaking ComPortSwHandshaking() const { return m_sw; }
+    void setComPortSwHandshaking(TComPortSwHandshaking sw);
+    quint16 ComPortInBufSize() const { return m_inBufSize; }
+    void setComPortInBufSize(quint16 size);
+    quint16 ComPortOutBufSize() const { return m_outBufSize; }
+    void setComPortOutBufSize(quint16 size);
+    quint16 ComPortPollingDelay() const { return m_pollingDelay; }
+    void setComPortPollingDelay(quint16 ms);
+    bool EnableDTROnOpen() const { return m_enableDtr; }
+    void setEnableDTROnOpen(bool enable);
+    quint16 OutputTimeout() const { return m_outputTimeout; }
+    void setOutputTimeout(quint16 ms);
+
+    TComPortReceiveDataEvent OnReceiveData;
+
+    /// Device path of the last open attempt and the system's reason it failed (empty after
+    /// a successful open). The driver itself shows nothing.
+    QString lastOpenPath() const { return m_lastOpenPath; }
+    QString lastOpenError() const { return m_lastOpenError; }
+
+    /// True while the poll timer runs (only while the port is open).
+    bool isPolling() const;
+
+signals:
+    /// The open port failed underneath (device gone); the driver has closed it.
+    void portLost(const QString &reason);
+
+private:
+    void poll();
+    void onPortError(int error);
+
+    QSerialPort *m_port = nullptr;
+    QTimer *m_pollTimer = nullptr;
+    QByteArray m_receiveBuffer;
+    bool m_inHandler = false;
+
+    TComPortNumber m_comPort = pnCOM2;
+    TComPortBaudRate m_speed = br9600;
+    TComPortDataBits m_dataBits = db8BITS;
+    TComPortStopBits m_stopBits = sb1BITS;
+    TComPortParity m_parity = ptNONE;
+    TComPortHwHandshaking m_hw = hhNONE;
+    TComPortSwHandshaking m_sw = shNONE;
+    quint16 m_inBufSize = 2048;
+    quint16 m_outBufSize = 2048;
+    quint16 m_pollingDelay = 50;
+    bool m_enableDtr = true;
+    quint16 m_outputTimeout = 4000;
+
+    QString m_lastOpenPath;
+    QString m_lastOpenError;
+};
