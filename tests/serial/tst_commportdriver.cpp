@@ -1,0 +1,249 @@
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <termios.h>
+#include <sys/resource.h>
+
+#include "commportdriver.h"
+#include "portnames.h"
+#include "ptypair.h"
+
+class TestCommPortDriver : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        for (int n = 1; n <= 4; ++n)
+            qunsetenv(qPrintable(QStringLiteral("QM_COM%1").arg(n)));
+    }
+
+    void portNames_data() {
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("override");
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("COM1") << int(pnCOM1) << "" << "COM1" << "/dev/ttyS0";
+        QTest::newRow("COM4") << int(pnCOM4) << "" << "COM4" << "/dev/ttyS3";
+        QTest::newRow("COM2 overridden") << int(pnCOM2) << "/dev/ttyUSB0" << "COM2"
+                                         << "/dev/ttyUSB0";
+    }
+    void portNames() {
+        QFETCH(int, port);
+        QFETCH(QString, override);
+        QFETCH(QString, display);
+        QFETCH(QString, path);
+        if (!override.isEmpty())
+            qputenv(qPrintable(QStringLiteral("QM_COM%1").arg(port + 1)), override.toLocal8Bit());
+        const auto p = static_cast<TComPortNumber>(port);
+        QCOMPARE(PortNames::displayName(p), display);
+        QCOMPARE(PortNames::devicePath(p), path);
+    }
+
+    void defaultsAndClosedState() {
+        CommPortDriver d;
+        QCOMPARE(d.ComPort(), pnCOM2);
+        QCOMPARE(d.ComPortSpeed(), br9600);
+        QCOMPARE(d.ComPortDataBits(), db8BITS);
+        QCOMPARE(d.ComPortInBufSize(), quint16(2048));
+        QCOMPARE(d.ComPortOutBufSize(), quint16(2048));
+        QCOMPARE(d.ComPortPollingDelay(), quint16(50));
+        QCOMPARE(d.OutputTimeout(), quint16(4000));
+        QVERIFY(d.EnableDTROnOpen());
+        QVERIFY(!d.PortIsOpen());
+        QCOMPARE(d.OutputRoom(), quint16(65535));
+        QCOMPARE(d.WriteBytes("\x89", 1), 0);
+        d.ClosePort(); // closing a closed port is harmless
+        QVERIFY(!d.isPolling());
+    }
+
+    void missingDeviceFailsQuietly() {
+        qputenv("QM_COM3", "/nonexistent/ttyQM");
+        CommPortDriver d;
+        d.setComPort(pnCOM3);
+        QVERIFY(!d.OpenPort());
+        QVERIFY(!d.PortIsOpen());
+        QVERIFY(!d.isPolling());
+        QCOMPARE(d.lastOpenPath(), QStringLiteral("/nonexistent/ttyQM"));
+        QVERIFY(!d.lastOpenError().isEmpty());
+        QCOMPARE(d.WriteBytes("\x89", 1), 0);
+    }
+
+    void openTwiceAndPortChangeWhileOpen() {
+        PtyPair a, b;
+        QVERIFY(a.isValid() && b.isValid());
+        qputenv("QM_COM1", a.path().toLocal8Bit());
+        qputenv("QM_COM2", b.path().toLocal8Bit());
+        CommPortDriver d;
+        d.setComPort(pnCOM1);
+        QVERIFY(d.OpenPort());
+        QVERIFY(d.OpenPort());
+        QVERIFY(d.isPolling());
+        QCOMPARE(d.OutputRoom(), quint16(2048));
+        d.setComPort(pnCOM2); // ignored while open
+        QCOMPARE(d.ComPort(), pnCOM1);
+        d.setComPortInBufSize(16); // likewise
+        QCOMPARE(d.ComPortInBufSize(), quint16(2048));
+        d.ClosePort();
+        QVERIFY(!d.isPolling());
+        QVERIFY(d.OpenPort());
+        QCOMPARE(d.lastOpenPath(), a.path());
+        d.ClosePort();
+        d.setComPort(pnCOM2);
+        QVERIFY(d.OpenPort());
+        QCOMPARE(d.lastOpenPath(), b.path());
+    }
+
+    void symlinkAndTargetAreOnePort() {
+        PtyPair a;
+        QVERIFY(a.isValid());
+        const QString link = QDir::tempPath() + QStringLiteral("/qm-test-link-%1")
+                                                    .arg(QCoreApplication::applicationPid());
+        QFile::remove(link);
+        QVERIFY(QFile::link(a.path(), link));
+        qputenv("QM_COM1", link.toLocal8Bit());
+        qputenv("QM_COM2", a.path().toLocal8Bit());
+        CommPortDriver first, second;
+        first.setComPort(pnCOM1);
+        second.setComPort(pnCOM2);
+        QVERIFY(first.OpenPort());
+        QCOMPARE(first.lastOpenPath(), a.path());
+        QVERIFY(!second.OpenPort());
+        QVERIFY(second.lastOpenError().contains(QLatin1String("in use")));
+        QFile::remove(link);
+    }
+
+    void speedChangeWhileOpenIsApplied() {
+        PtyPair a;
+        QVERIFY(a.isValid());
+        qputenv("QM_COM1", a.path().toLocal8Bit());
+        CommPortDriver d;
+        d.setComPort(pnCOM1);
+        d.setComPortSpeed(br2400);
+        QVERIFY(d.OpenPort());
+        termios t{};
+        QCOMPARE(tcgetattr(a.slaveFd(), &t), 0);
+        QCOMPARE(cfgetospeed(&t), speed_t(B2400));
+        QCOMPARE(int(t.c_cflag & CSIZE), int(CS8));
+        d.setComPortSpeed(br9600);
+        QCOMPARE(tcgetattr(a.slaveFd(), &t), 0);
+        QCOMPARE(cfgetospeed(&t), speed_t(B9600));
+    }
+
+    void bytesWrittenReachTheOtherEnd() {
+        PtyPair a;
+        QVERIFY(a.isValid());
+        qputenv("QM_COM1", a.path().toLocal8Bit());
+        CommPortDriver d;
+        d.setComPort(pnCOM1);
+        QVERIFY(d.OpenPort());
+        const QByteArray sent("\x8A\x8A\x8A\x89\xA1", 5);
+        QCOMPARE(d.WriteBytes(sent.constData(), sent.size()), sent.size());
+        QCOMPARE(a.read(sent.size()), sent);
+    }
+
+    void bytesArrivingAreDeliveredInOrder() {
+        PtyPair a;
+        QVERIFY(a.isValid());
+        qputenv("QM_COM1", a.path().toLocal8Bit());
+        CommPortDriver d;
+        d.setComPort(pnCOM1);
+        d.setComPortInBufSize(64); // small, so one burst needs several polls
+        QByteArray received;
+        int calls = 0;
+        int largest = 0;
+        bool reentered = false;
+        bool inside = false;
+        d.OnReceiveData = [&](CommPortDriver *sender, const char *data, int size) {
+            QCOMPARE(sender, &d);
+            reentered |= inside;
+            inside = true;
+            received.append(data, size);
+            largest = std::max(largest, size);
+            ++calls;
+            inside = false;
+        };
+        QVERIFY(d.OpenPort());
+        QByteArray expected;
+        for (int i = 0; i < 3000; ++i)
+            expected.append(char(i % 251));
+        for (int off = 0; off < expected.size(); off += 700) {
+            QVERIFY(a.write(expected.mid(off, 700)));
+            QTest::qWait(7);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(received.size(), expected.size(), 5000);
+        QCOMPARE(received, expected);
+        QVERIFY(calls >= expected.size() / 64);
+        QVERIFY(largest <= 64);
+        QVERIFY(!reentered);
+    }
+
+    void noHandlerDropsBytes() {
+        PtyPair a;
+        QVERIFY(a.isValid());
+        qputenv("QM_COM1", a.path().toLocal8Bit());
+        CommPortDriver d;
+        d.setComPort(pnCOM1);
+        QVERIFY(d.OpenPort());
+        QVERIFY(a.write("\x89\x70\x0A"));
+        QTest::qWait(150);
+        QByteArray late;
+        d.OnReceiveData = [&](CommPortDriver *, const char *data, int size) { late.append(data, size); };
+        QVERIFY(a.write("\x8A\x0A"));
+        QTRY_COMPARE_WITH_TIMEOUT(late, QByteArray("\x8A\x0A"), 2000);
+    }
+
+    void pollingDelayChange() {
+        PtyPair a;
+        QVERIFY(a.isValid());
+        qputenv("QM_COM1", a.path().toLocal8Bit());
+        CommPortDriver d;
+        d.setComPort(pnCOM1);
+        d.setComPortPollingDelay(20); // closed: stored only
+        QVERIFY(!d.isPolling());
+        QVERIFY(d.OpenPort());
+        QVERIFY(d.isPolling());
+        d.setComPortPollingDelay(200);
+        QCOMPARE(d.ComPortPollingDelay(), quint16(200));
+        QVERIFY(d.isPolling());
+    }
+
+    // A device that vanishes under an open port must cost one error, not a busy loop, and
+    // the port must open again once the device is back.
+    void vanishedDeviceClosesOnce() {
+        auto a = std::make_unique<PtyPair>();
+        QVERIFY(a->isValid());
+        qputenv("QM_COM1", a->path().toLocal8Bit());
+        CommPortDriver d;
+        d.setComPort(pnCOM1);
+        QVERIFY(d.OpenPort());
+        QSignalSpy lost(&d, &CommPortDriver::portLost);
+        rusage before{};
+        getrusage(RUSAGE_SELF, &before);
+        a->closeSlave();
+        a->closeMaster();
+        QVERIFY(lost.wait(3000));
+        QVERIFY(!d.PortIsOpen());
+        QVERIFY(!d.isPolling());
+        QTest::qWait(300);
+        QCOMPARE(lost.count(), 1);
+        rusage after{};
+        getrusage(RUSAGE_SELF, &after);
+        const double cpu = (after.ru_utime.tv_sec - before.ru_utime.tv_sec) +
+                           (after.ru_utime.tv_usec - before.ru_utime.tv_usec) / 1e6;
+        QVERIFY2(cpu < 0.5, qPrintable(QStringLiteral("CPU after hang-up: %1 s").arg(cpu)));
+
+        PtyPair back;
+        QVERIFY(back.isValid());
+        qputenv("QM_COM1", back.path().toLocal8Bit());
+        QVERIFY(d.OpenPort());
+        QCOMPARE(d.WriteBytes("\x89", 1), 1);
+        QCOMPARE(back.read(1), QByteArray("\x89"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommPortDriver)
+#include "tst_commportdriver.moc"
