@@ -1,0 +1,299 @@
+#include <QAction>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "bevelpanel.h"
+#include "ptypair.h"
+#include "tfcomm.h"
+
+namespace {
+
+struct Harness {
+    QTemporaryDir dir;
+    QString oldDir = QDir::currentPath();
+    UiPrompts prompts;
+    QStringList errors;
+    std::unique_ptr<TFCOMM> w;
+
+    Harness() {
+        QDir::setCurrent(dir.path());
+        prompts.onError = [this](const QString &t) { errors << t; };
+        prompts.onInformation = [](const QString &) {};
+        w = std::make_unique<TFCOMM>(ModelFlags(ModelFlag::QM30), &prompts);
+        w->onTerminate = [] {};
+        w->show();
+    }
+    ~Harness() {
+        w.reset();
+        QDir::setCurrent(oldDir);
+    }
+    BevelPanel *visiblePortPanel() const {
+        for (BevelPanel *p : {w->BtCOM1, w->BtCOM2, w->BtCOM3, w->BtCOM4})
+            if (p->isVisible())
+                return p;
+        return nullptr;
+    }
+    int checkedPortItem() const {
+        const QAction *items[] = {w->COM11, w->COM21, w->COM31, w->COM41};
+        for (int i = 0; i < 4; ++i)
+            if (items[i]->isChecked())
+                return i + 1;
+        return 0;
+    }
+    bool linkAlive() const { return w->CONok->isVisible() && !w->CONokN->isVisible(); }
+};
+
+void press(QWidget *panel, Qt::MouseButton button = Qt::LeftButton) {
+    QTest::mousePress(panel, button, {}, QPoint(5, 5));
+}
+void release(QWidget *panel, Qt::MouseButton button = Qt::LeftButton) {
+    QTest::mouseRelease(panel, button, {}, QPoint(5, 5));
+}
+
+} // namespace
+
+class TestLink : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { qunsetenv("QM_COM1"); }
+
+    void portPanelsCycleWithTheMenu() {
+        Harness h;
+        const BevelPanel *order[] = {h.w->BtCOM2, h.w->BtCOM3, h.w->BtCOM4, h.w->BtCOM1};
+        QCOMPARE(h.visiblePortPanel(), h.w->BtCOM1);
+        QCOMPARE(h.w->BtCOM1->caption(), QStringLiteral("COM /"));
+        for (int i = 0; i < 4; ++i) {
+            QTest::mouseClick(h.visiblePortPanel(), Qt::LeftButton);
+            QCOMPARE(h.visiblePortPanel(), order[i]);
+            QCOMPARE(h.checkedPortItem(), (i + 1) % 4 + 1);
+            QCOMPARE(int(h.w->COMM2->ComPort()), (i + 1) % 4);
+        }
+        h.w->COM31->trigger();
+        QCOMPARE(h.visiblePortPanel(), h.w->BtCOM3);
+        QCOMPARE(h.checkedPortItem(), 3);
+        QCOMPARE(h.w->COMM2->ComPort(), pnCOM3);
+    }
+
+    void menuChoiceIsThePortTheNextConnectOpens() {
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        qputenv("QM_COM2", pty.path().toLocal8Bit());
+        Harness h;
+        h.w->COM21->trigger();
+        QTest::mouseClick(h.w->BTCon, Qt::LeftButton);
+        QVERIFY(h.w->COMM2->PortIsOpen());
+        QCOMPARE(h.w->COMM2->lastOpenPath(), pty.path());
+        // While connected the port panels change nothing.
+        QTest::mouseClick(h.w->BtCOM2, Qt::LeftButton);
+        QCOMPARE(h.visiblePortPanel(), h.w->BtCOM2);
+        QCOMPARE(h.checkedPortItem(), 2);
+        QCOMPARE(h.w->COMM2->ComPort(), pnCOM2);
+        qunsetenv("QM_COM2");
+    }
+
+    void connectAndDisconnectStates() {
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        qputenv("QM_COM1", pty.path().toLocal8Bit());
+        Harness h;
+        TFCOMM &w = *h.w;
+        auto state = [&w] {
+            return QList<bool>{w.ComSetup1->menuAction()->isEnabled(), w.START1->isChecked(),
+                               w.START1->isEnabled(), w.STOP1->isChecked(),
+                               w.STOP1->isEnabled(), w.BTCon->isVisible(),
+                               w.BtDiscon->isVisible()};
+        };
+        QCOMPARE(state(), QList<bool>({true, false, true, false, false, true, false}));
+        QTest::mouseClick(w.BTCon, Qt::LeftButton);
+        QVERIFY(w.COMM2->PortIsOpen());
+        QCOMPARE(state(), QList<bool>({false, true, false, false, true, false, true}));
+        w.STOP1->trigger();
+        QVERIFY(!w.COMM2->PortIsOpen());
+        QCOMPARE(state(), QList<bool>({true, false, true, true, false, true, false}));
+        w.START1->trigger();
+        QCOMPARE(state(), QList<bool>({false, true, false, false, true, false, true}));
+        QTest::mouseClick(w.BtDiscon, Qt::LeftButton);
+        QCOMPARE(state(), QList<bool>({true, false, true, true, false, true, false}));
+        QCOMPARE(h.errors, QStringList());
+    }
+
+    void portThatCannotOpenIsReportedAndStaysDisconnected() {
+        qputenv("QM_COM1", "/nonexistent/ttyQM0");
+        Harness h;
+        TFCOMM &w = *h.w;
+        QTest::mouseClick(w.BTCon, Qt::LeftButton);
+        QCOMPARE(h.errors, QStringList(QStringLiteral(
+                               "Cannot open COM1 (/nonexistent/ttyQM0): No such file or directory")));
+        QVERIFY(w.BTCon->isVisible());
+        QVERIFY(!w.BtDiscon->isVisible());
+        QVERIFY(w.START1->isEnabled());
+        QVERIFY(!w.START1->isChecked());
+        QVERIFY(!w.STOP1->isEnabled());
+        QVERIFY(w.ComSetup1->menuAction()->isEnabled());
+    }
+
+    void requestCycleSteps() {
+        Harness h;
+        TFCOMM &w = *h.w;
+        w.Timer1->stop();
+        QList<int> steps;
+        for (int i = 0; i < 6; ++i) {
+            w.Timer1Timer();
+            steps << w.RequestStep;
+        }
+        QCOMPARE(steps, QList<int>({1, 2, 3, 4, 0, 1}));
+    }
+
+    // The no-link image comes on the third watchdog tick after the last frame, never
+    // earlier, and a frame before that tick starts the count again.
+    void watchdog() {
+        Harness h;
+        TFCOMM &w = *h.w;
+        w.ConTimer->stop();
+        QVERIFY(!h.linkAlive());
+        w.reportLinkAlive();
+        QVERIFY(h.linkAlive());
+        w.ConTimerTimer();
+        w.ConTimerTimer();
+        QVERIFY(h.linkAlive());
+        w.reportLinkAlive();
+        w.ConTimerTimer();
+        w.ConTimerTimer();
+        QVERIFY(h.linkAlive());
+        w.ConTimerTimer();
+        QVERIFY(!h.linkAlive());
+        QCOMPARE(w.LinkIdleTicks, 0);
+        w.ConTimerTimer();
+        QCOMPARE(w.LinkIdleTicks, 1);
+    }
+
+    void keysSendTheirCodeOnRelease_data() {
+        QTest::addColumn<QString>("panel");
+        QTest::addColumn<bool>("longPress");
+        QTest::addColumn<Qt::MouseButton>("button");
+        QTest::addColumn<int>("code");
+        QTest::newRow("RANGE short") << "BtRange" << false << Qt::LeftButton << 0xA1;
+        QTest::newRow("RANGE long") << "BtRange" << true << Qt::LeftButton << 0xA0;
+        QTest::newRow("Peak-Buzzer short") << "BtPeak" << false << Qt::LeftButton << 0xAB;
+        QTest::newRow("Peak-Buzzer long") << "BtPeak" << true << Qt::LeftButton << 0xAA;
+        QTest::newRow("AC-DC-Cap right button") << "BtSel" << false << Qt::RightButton << 0xAD;
+        QTest::newRow("Hz-% long right") << "BtHz" << true << Qt::RightButton << 0xA2;
+    }
+    void keysSendTheirCodeOnRelease() {
+        QFETCH(QString, panel);
+        QFETCH(bool, longPress);
+        QFETCH(Qt::MouseButton, button);
+        QFETCH(int, code);
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        qputenv("QM_COM1", pty.path().toLocal8Bit());
+        Harness h;
+        TFCOMM &w = *h.w;
+        w.Timer1->stop();
+        w.TdownB->setInterval(60); // the long-press threshold, shortened for the test
+        w.BTCon1Click();
+        QVERIFY(w.COMM2->PortIsOpen());
+        auto *key = w.findChild<BevelPanel *>(panel);
+        QVERIFY(key);
+        press(key, button);
+        QCOMPARE(key->bevelOuter(), BevelPanel::bvRaised);
+        QCOMPARE(key->bevelInner(), BevelPanel::bvLowered);
+        if (longPress) {
+            QTRY_VERIFY_WITH_TIMEOUT(!w.TdownB->isActive(), 2000);
+            QTest::qWait(20);
+        }
+        QCOMPARE(pty.read(1, 50), QByteArray()); // nothing before the release
+        release(key, button);
+        QCOMPARE(key->bevelOuter(), BevelPanel::bvLowered);
+        QCOMPARE(key->bevelInner(), BevelPanel::bvRaised);
+        QCOMPARE(pty.read(2, 300), QByteArray(1, char(code)));
+    }
+
+    void relStepsAndClosedPortSendsNothing() {
+        Harness h;
+        TFCOMM &w = *h.w;
+        QList<int> states;
+        for (int i = 0; i < 3; ++i) {
+            press(w.BtRel);
+            QCOMPARE(w.BtRel->bevelOuter(), BevelPanel::bvRaised);
+            release(w.BtRel);
+            QCOMPARE(w.BtRel->bevelOuter(), BevelPanel::bvLowered);
+            states << w.RelState;
+        }
+        QCOMPARE(states, QList<int>({1, 2, 0}));
+        QCOMPARE(w.KeyCode, quint8(0xA6));
+        QVERIFY(!w.COMM2->PortIsOpen());
+        QCOMPARE(h.errors, QStringList());
+    }
+
+    void requestBytesWhileConnected() {
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        qputenv("QM_COM1", pty.path().toLocal8Bit());
+        Harness h;
+        h.w->BTCon1Click();
+        QElapsedTimer clock;
+        clock.start();
+        QList<qint64> times;
+        QByteArray got;
+        while (got.size() < 12 && clock.elapsed() < 5000) {
+            const QByteArray b = pty.read(1, 200);
+            if (!b.isEmpty()) {
+                got += b;
+                times << clock.elapsed();
+            }
+        }
+        QCOMPARE(got.size(), 12);
+        const int first89 = got.indexOf('\x89');
+        QVERIFY(first89 >= 0 && first89 <= 3);
+        for (int i = 0; i < got.size(); ++i) {
+            const int phase = (i - first89 + 3 + 400) % 4;
+            QCOMPARE(quint8(got[i]), quint8(phase == 3 ? 0x89 : 0x8A));
+        }
+        // One byte a tick and a silent tick after every 0x89: about 100 ms between bytes,
+        // about 200 ms after a 0x89.
+        for (int i = 1; i < got.size(); ++i) {
+            const qint64 gap = times[i] - times[i - 1];
+            if (quint8(got[i - 1]) == 0x89)
+                QVERIFY2(gap >= 150 && gap <= 300, qPrintable(QString::number(gap)));
+            else
+                QVERIFY2(gap >= 50 && gap <= 200, qPrintable(QString::number(gap)));
+        }
+    }
+
+    void vanishedDeviceFallsToNoLinkAndReopens() {
+        auto pty = std::make_unique<PtyPair>();
+        QVERIFY(pty->isValid());
+        qputenv("QM_COM1", pty->path().toLocal8Bit());
+        Harness h;
+        TFCOMM &w = *h.w;
+        w.BTCon1Click();
+        QVERIFY(w.COMM2->PortIsOpen());
+        const QByteArray frame("\x8A\x00\x37\x00\x12\x34\x0A", 7);
+        pty->write(frame);
+        QTRY_VERIFY_WITH_TIMEOUT(h.linkAlive(), 2000);
+        pty->closeSlave();
+        pty->closeMaster();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.COMM2->PortIsOpen(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!h.linkAlive(), 1000);
+        QVERIFY(w.BtDiscon->isVisible());
+
+        PtyPair back;
+        QVERIFY(back.isValid());
+        qputenv("QM_COM1", back.path().toLocal8Bit());
+        w.BtDiscon1Click();
+        w.BTCon1Click();
+        QVERIFY(w.COMM2->PortIsOpen());
+        back.write(frame);
+        QTRY_VERIFY_WITH_TIMEOUT(h.linkAlive(), 2000);
+        QCOMPARE(h.errors, QStringList());
+    }
+};
+
+QTEST_MAIN(TestLink)
+#include "tst_link.moc"

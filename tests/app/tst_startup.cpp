@@ -1,0 +1,258 @@
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "tfcomm.h"
+
+namespace {
+
+/// A window in a scratch working folder with every box answered by a recorder.
+struct Harness {
+    QTemporaryDir dir;
+    QString oldDir = QDir::currentPath();
+    UiPrompts prompts;
+    QStringList errors;
+    QStringList infos;
+    std::unique_ptr<TFCOMM> w;
+    int terminated = 0;
+
+    explicit Harness(ModelFlags flags, const std::function<void()> &beforeWindow = {}) {
+        QDir::setCurrent(dir.path());
+        prompts.onError = [this](const QString &t) { errors << t; };
+        prompts.onInformation = [this](const QString &t) { infos << t; };
+        if (beforeWindow)
+            beforeWindow();
+        w = std::make_unique<TFCOMM>(flags, &prompts);
+        w->onTerminate = [this] { ++terminated; };
+    }
+    ~Harness() {
+        w.reset();
+        QDir::setCurrent(oldDir);
+    }
+    QString caption(const char *name) const {
+        auto *label = w->findChild<QLabel *>(QLatin1String(name));
+        return label ? label->text() : QStringLiteral("<missing %1>").arg(QLatin1String(name));
+    }
+};
+
+QByteArray bytes(std::initializer_list<int> values) {
+    QByteArray out;
+    for (int v : values)
+        out.append(char(v));
+    return out;
+}
+
+} // namespace
+
+class TestStartup : public QObject {
+    Q_OBJECT
+
+private slots:
+    void profile_data() {
+        QTest::addColumn<int>("flags");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<int>("speed");
+        QTest::addColumn<bool>("handler");
+        QTest::addColumn<QString>("lcdAC");
+        QTest::addColumn<QString>("lcdD0");
+        QTest::addColumn<QString>("lcdDa");
+        QTest::addColumn<QString>("setmax");
+        QTest::addColumn<QString>("setmin");
+        QTest::addColumn<float>("maxLimit");
+        QTest::addColumn<float>("minLimit");
+
+        const QString qm30 = QStringLiteral("QM30 Interface Program _Ver: 1.00");
+        const QString qm40 = QStringLiteral("QM40 Interface Program _Ver: 1.00");
+        QTest::newRow("shipped build") << int(builtModelFlags()) << qm30 << int(br9600) << true
+                                       << "AC" << "" << "7" << "8000" << "-8000" << 8002.0f
+                                       << -8002.0f;
+        QTest::newRow("QM40") << int(ModelFlags(ModelFlag::QM40)) << qm40 << int(br9600) << true
+                              << "AC trms" << "7" << "9" << "80000" << "-80000" << 40000.0f
+                              << -40000.0f;
+        QTest::newRow("QM30+QM40") << int(ModelFlag::QM30 | ModelFlag::QM40) << qm40
+                                   << int(br9600) << true << "AC trms" << "" << "7" << "80000"
+                                   << "-80000" << 40000.0f << -40000.0f;
+        QTest::newRow("QM45") << int(ModelFlags(ModelFlag::QM45))
+                              << "QM45 Interface Program _Ver: 1.00" << int(br9600) << true
+                              << "AC" << "" << "7" << "8000" << "-8000" << 8002.0f << -8002.0f;
+        QTest::newRow("QM20") << int(ModelFlags(ModelFlag::QM20)) << "" << int(br2400) << false
+                              << "AC trms" << "7" << "9" << "8000" << "-8000" << 8002.0f
+                              << -8002.0f;
+        QTest::newRow("QM10") << int(ModelFlags(ModelFlag::QM10)) << "" << int(br2400) << false
+                              << "AC trms" << "7" << "9" << "8000" << "-8000" << 8002.0f
+                              << -8002.0f;
+    }
+    void profile() {
+        QFETCH(int, flags);
+        QFETCH(QString, title);
+        QFETCH(int, speed);
+        QFETCH(bool, handler);
+        QFETCH(QString, lcdAC);
+        QFETCH(QString, lcdD0);
+        QFETCH(QString, lcdDa);
+        QFETCH(QString, setmax);
+        QFETCH(QString, setmin);
+        QFETCH(float, maxLimit);
+        QFETCH(float, minLimit);
+        Harness h{ModelFlags(flags)};
+        TFCOMM &w = *h.w;
+        QCOMPARE(h.errors, QStringList());
+        QCOMPARE(w.windowTitle(), title);
+        QCOMPARE(int(w.COMM2->ComPortSpeed()), speed);
+        QCOMPARE(w.COMM2->ComPortDataBits(), db8BITS);
+        QCOMPARE(w.COMM2->ComPort(), pnCOM1);
+        QCOMPARE(bool(w.COMM2->OnReceiveData), handler);
+        QVERIFY(!w.COMM2->PortIsOpen());
+        QCOMPARE(h.caption("LcdAC"), lcdAC);
+        QCOMPARE(h.caption("LCDD0"), lcdD0);
+        QCOMPARE(h.caption("LcdDa"), lcdDa);
+        QCOMPARE(w.Setmax->text(), setmax);
+        QCOMPARE(w.SetMin->text(), setmin);
+        QCOMPARE(w.MaxLimit, maxLimit);
+        QCOMPARE(w.MinLimit, minLimit);
+        // The hidden flags mirror the build.
+        QCOMPARE(w.IFQM30->isChecked(), ModelFlags(flags).testFlag(ModelFlag::QM30));
+        QCOMPARE(w.IFQM40->isChecked(), ModelFlags(flags).testFlag(ModelFlag::QM40));
+        QVERIFY(!w.IFQM30->isVisibleTo(&w));
+    }
+
+    void parseFlags() {
+        QCOMPARE(parseModelFlags("QM30"), ModelFlags(ModelFlag::QM30));
+        QCOMPARE(parseModelFlags("qm30;QM40"), ModelFlag::QM30 | ModelFlag::QM40);
+        QCOMPARE(parseModelFlags("QM45, QM20"), ModelFlag::QM45 | ModelFlag::QM20);
+        QCOMPARE(parseModelFlags("QM99"), ModelFlags());
+    }
+
+    void startValues() {
+        Harness h{ModelFlags(ModelFlag::QM30)};
+        TFCOMM &w = *h.w;
+        QCOMPARE(w.objectName(), QStringLiteral("FCOMM"));
+        QVERIFY(!w.KDHundredMode);
+        QCOMPARE(w.KDSpan, 80);
+        QCOMPARE(w.KDOffset, 0);
+        QCOMPARE(w.MaxExtreme, -8001.0f);
+        QCOMPARE(w.MinExtreme, 8001.0f);
+        QCOMPARE(w.LastUnitText, QStringLiteral("113"));
+        QCOMPARE(w.RecordNo, 1);
+        QVERIFY(w.FollowLastPage);
+        QCOMPARE(w.RecordLimit, 10000);
+        QCOMPARE(w.RelState, 0);
+        QCOMPARE(w.LinkIdleTicks, 0);
+        QCOMPARE(h.caption("MaxText"), QStringLiteral("-8001"));
+        QCOMPARE(h.caption("MinText"), QStringLiteral("8001"));
+        QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("Memo1"));
+        QVERIFY(!w.Memo1->isVisibleTo(&w));
+
+        QStringList menus;
+        for (QAction *a : w.MainMenu1->actions())
+            menus << a->text();
+        QCOMPARE(menus, QStringList({"ComSetup", "Connect", "Graphic", "Record", "Exit"}));
+        QCOMPARE(w.findChild<QMenuBar *>(QStringLiteral("MainMenu1")), w.MainMenu1);
+    }
+
+    void exitFromPanelAndMenu() {
+        for (bool fromMenu : {false, true}) {
+            Harness h{ModelFlags(ModelFlag::QM30)};
+            if (fromMenu)
+                h.w->EXIT1->trigger();
+            else
+                QTest::mouseClick(h.w->BtExit, Qt::LeftButton);
+            QCOMPARE(h.terminated, 1);
+            QCOMPARE(h.errors, QStringList());
+        }
+    }
+
+    // The limit edits: empty and lone signs count as 0, halves go to the even neighbour,
+    // typed letters are dropped, and a pasted non-number is reported and changes nothing.
+    void limitTexts_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<float>("limit");
+        QTest::newRow("empty") << "" << 0.0f;
+        QTest::newRow("minus") << "-" << 0.0f;
+        QTest::newRow("plus") << "+" << 0.0f;
+        QTest::newRow("7") << "7" << 4.0f;
+        QTest::newRow("5") << "5" << 2.0f;
+        QTest::newRow("-7") << "-7" << -4.0f;
+        QTest::newRow("8001") << "8001" << 4000.0f;
+        QTest::newRow("+6000") << "+6000" << 3000.0f;
+    }
+    void limitTexts() {
+        QFETCH(QString, text);
+        QFETCH(float, limit);
+        Harness h{ModelFlags(ModelFlag::QM30)};
+        h.w->Setmax->setText(text == "8000" ? "1" : "8000");
+        h.w->Setmax->setText(text);
+        QCOMPARE(h.w->MaxLimit, limit);
+        QCOMPARE(h.errors, QStringList());
+    }
+    void limitTyping() {
+        Harness h{ModelFlags(ModelFlag::QM30)};
+        TFCOMM &w = *h.w;
+        w.SetMin->clear();
+        QList<float> seen;
+        for (QChar c : QStringLiteral("-8x000")) {
+            QTest::keyClick(w.SetMin, c.toLatin1());
+            seen << w.MinLimit;
+        }
+        QCOMPARE(w.SetMin->text(), QStringLiteral("-8000"));
+        QCOMPARE(seen, QList<float>({0.0f, -4.0f, -4.0f, -40.0f, -400.0f, -4000.0f}));
+        w.SetMin->setText(QStringLiteral("--5"));
+        QCOMPARE(h.errors.size(), 1);
+        QCOMPARE(w.MinLimit, -4000.0f);
+        // Ticking the box recomputes the limit from the edit as well.
+        w.Setmax->blockSignals(true);
+        w.Setmax->setText(QStringLiteral("100"));
+        w.Setmax->blockSignals(false);
+        QTest::mouseClick(w.SetMaxB, Qt::LeftButton, {}, QPoint(5, 10));
+        QCOMPARE(w.MaxLimit, 50.0f);
+    }
+
+    void framesAreLoggedAndRouted() {
+        Harness h{ModelFlags(ModelFlag::QM30)};
+        TFCOMM &w = *h.w;
+        const QByteArray chunk = bytes({0x8A, 0x00, 0x37, 0x00, 0x12, 0x34, 0x0A, 0x0A, 0x89,
+                                        0x70, 0x00, 0x00, 0x00, 0x0F, 0x01, 0x02, 0x03, 0x04,
+                                        0x0A, 0x55});
+        w.QM34RData(w.COMM2, chunk.constData(), chunk.size());
+        QCOMPARE(w.MltText, QStringLiteral("34127"));
+        QCOMPARE(w.FrameHex, QStringLiteral("89700000000F010203040A"));
+        QCOMPARE(w.Memo1->toPlainText(),
+                 QStringLiteral("Memo1\n8A00370012340A\n0A\n89700000000F010203040A"));
+        QCOMPARE(h.errors, QStringList());
+    }
+
+    void frameLogIsBounded() {
+        Harness h{ModelFlags(ModelFlag::QM30)};
+        TFCOMM &w = *h.w;
+        for (int i = 0; i < TFCOMM::kMemoMaxLines + 500; ++i) {
+            const QByteArray frame = bytes({0x55, i & 0xFF, (i >> 8) & 0xFF, 0x0A});
+            w.QM34RData(w.COMM2, frame.constData(), frame.size());
+        }
+        QCOMPARE(w.Memo1->blockCount(), TFCOMM::kMemoMaxLines);
+        const int last = TFCOMM::kMemoMaxLines + 499;
+        QVERIFY(w.Memo1->toPlainText().endsWith(hexOf(bytes({0x55, last & 0xFF, last >> 8, 0x0A}).constData(), 4)));
+    }
+
+    // A record table that cannot be opened stops start-up at that step: one error box, and
+    // the window comes up without a profile.
+    void failedStartupSkipsTheProfile() {
+        Harness h{ModelFlags(ModelFlag::QM30), [] { QDir().mkdir(QStringLiteral("Qm20db.db")); }};
+        TFCOMM &w = *h.w;
+        QCOMPARE(h.errors.size(), 1);
+        QCOMPARE(w.windowTitle(), QString());
+        QCOMPARE(w.COMM2->ComPortSpeed(), br2400);
+        QVERIFY(!w.COMM2->OnReceiveData);
+        QCOMPARE(w.KDSpan, 80);
+        QCOMPARE(w.RecordNo, 0);
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"
