@@ -1,0 +1,229 @@
+// The real program against the meter emulator, a separate process on a pseudo-terminal.
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "bevelpanel.h"
+#include "tfcomm.h"
+
+namespace {
+
+class Emulator {
+public:
+    Emulator(const QString &dir, const QStringList &extra) : m_link(dir + "/meter"), m_log(dir + "/rx.log") {
+        m_process.setProgram(QStringLiteral(QM_METER_SIM));
+        m_process.setArguments(QStringList{"--link", m_link, "--log", m_log, "--seed", "7"} + extra);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start();
+    }
+    ~Emulator() {
+        if (m_process.state() != QProcess::NotRunning) {
+            command("quit");
+            if (!m_process.waitForFinished(2000))
+                m_process.kill();
+            m_process.waitForFinished(1000);
+        }
+    }
+    bool ready() {
+        if (!m_process.waitForStarted(5000))
+            return false;
+        QElapsedTimer t;
+        t.start();
+        while (!QFile::exists(m_link) && t.elapsed() < 5000)
+            QTest::qWait(20);
+        return QFile::exists(m_link);
+    }
+    void command(const char *line) {
+        m_process.write(QByteArray(line) + '\n');
+        m_process.waitForBytesWritten(1000);
+    }
+    QString link() const { return m_link; }
+    /// Bytes the emulator received, with the milliseconds at which they came.
+    QList<QPair<qint64, int>> received() const {
+        QList<QPair<qint64, int>> out;
+        QFile f(m_log);
+        if (!f.open(QIODevice::ReadOnly))
+            return out;
+        for (const QByteArray &line : f.readAll().split('\n')) {
+            const QList<QByteArray> parts = line.trimmed().split(' ');
+            if (parts.size() == 2)
+                out.append({parts[0].toLongLong(), parts[1].toInt(nullptr, 16)});
+        }
+        return out;
+    }
+
+private:
+    QProcess m_process;
+    QString m_link;
+    QString m_log;
+};
+
+struct Window {
+    QTemporaryDir dir;
+    QString oldDir = QDir::currentPath();
+    UiPrompts prompts;
+    QStringList errors;
+    std::unique_ptr<TFCOMM> w;
+    QList<qint64> frameTimes;
+    QElapsedTimer clock;
+
+    Window() {
+        QDir::setCurrent(dir.path());
+        prompts.onError = [this](const QString &t) { errors << t; };
+        prompts.onInformation = [](const QString &) {};
+        w = std::make_unique<TFCOMM>(ModelFlags(ModelFlag::QM30), &prompts);
+        w->onTerminate = [] {};
+        w->show();
+        clock.start();
+        QObject::connect(w->Memo1, &QPlainTextEdit::textChanged, w.get(),
+                         [this] { frameTimes << clock.elapsed(); });
+    }
+    ~Window() {
+        w.reset();
+        QDir::setCurrent(oldDir);
+    }
+    QStringList loggedFrames() const {
+        QStringList lines = w->Memo1->toPlainText().split('\n');
+        lines.removeFirst(); // the memo's design text
+        return lines;
+    }
+    bool linkAlive() const { return w->CONok->isVisible() && !w->CONokN->isVisible(); }
+};
+
+} // namespace
+
+class TestEndToEnd : public QObject {
+    Q_OBJECT
+
+    void framesArriveWith(const QStringList &options) {
+        QTemporaryDir tmp;
+        Emulator sim(tmp.path(), options);
+        QVERIFY(sim.ready());
+        qputenv("QM_COM1", sim.link().toLocal8Bit());
+        Window win;
+        win.w->BTCon1Click();
+        QCOMPARE(win.errors, QStringList());
+        QVERIFY(win.w->COMM2->PortIsOpen());
+        QTRY_VERIFY_WITH_TIMEOUT(win.loggedFrames().size() >= 25, 10000);
+        int display = 0, secondary = 0, broken = 0;
+        for (const QString &hex : win.loggedFrames()) {
+            if (hex.startsWith("89")) {
+                ++display;
+                broken += hex.size() != 22;
+            } else if (hex.startsWith("8A")) {
+                ++secondary;
+                broken += hex.size() != 14;
+            }
+        }
+        // Three secondary requests to one display request in every cycle.
+        QVERIFY2(display >= 4, qPrintable(win.loggedFrames().join(' ')));
+        QVERIFY2(secondary >= 3 * display - 3, qPrintable(win.loggedFrames().join(' ')));
+        QCOMPARE(broken, 0);
+        QVERIFY(win.linkAlive());
+        QVERIFY(win.w->FrameHex.endsWith("0A"));
+        QCOMPARE(win.w->MltText.size(), 5);
+        QCOMPARE(win.errors, QStringList());
+    }
+
+private slots:
+    void framesAreReceivedFramedAndRouted() { framesArriveWith({}); }
+    void framesCutAcrossPollsStillArriveWhole() { framesArriveWith({"--split"}); }
+    void garbageOnTheLineIsSurvived() { framesArriveWith({"--noise"}); }
+
+    void requestPatternAndTiming() {
+        QTemporaryDir tmp;
+        Emulator sim(tmp.path(), {});
+        QVERIFY(sim.ready());
+        qputenv("QM_COM1", sim.link().toLocal8Bit());
+        Window win;
+        win.w->BTCon1Click();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.received().size() >= 16, 10000);
+        const auto rx = sim.received();
+        int start = 0;
+        while (start < rx.size() && rx[start].second != 0x89)
+            ++start;
+        QVERIFY(start + 9 < rx.size());
+        for (int i = start + 1; i + 1 < rx.size(); ++i) {
+            const int phase = (i - start - 1) % 4;
+            QCOMPARE(rx[i].second, phase == 3 ? 0x89 : 0x8A);
+            const qint64 gap = rx[i + 1].first - rx[i].first;
+            // One byte a tick; the silent tick after 0x89 doubles the gap.
+            if (rx[i].second == 0x89)
+                QVERIFY2(gap >= 150 && gap <= 320, qPrintable(QString::number(gap)));
+            else
+                QVERIFY2(gap >= 50 && gap <= 220, qPrintable(QString::number(gap)));
+        }
+    }
+
+    void linkIndicatorFollowsTheMeter() {
+        QTemporaryDir tmp;
+        Emulator sim(tmp.path(), {});
+        QVERIFY(sim.ready());
+        qputenv("QM_COM1", sim.link().toLocal8Bit());
+        Window win;
+        QVERIFY(!win.linkAlive());
+        win.w->BTCon1Click();
+        QTRY_VERIFY_WITH_TIMEOUT(win.linkAlive(), 3000);
+
+        sim.command("silent");
+        QTest::qWait(100); // let the frames already on their way come in
+        // Watch the indicator closely: it must fall 200 to 300 ms after the last frame.
+        qint64 fellAt = -1;
+        QTimer probe;
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            if (fellAt < 0 && !win.linkAlive())
+                fellAt = win.clock.elapsed();
+        });
+        probe.start(2);
+        QTRY_VERIFY_WITH_TIMEOUT(fellAt >= 0, 3000);
+        const qint64 lastFrame = win.frameTimes.last();
+        QVERIFY2(fellAt - lastFrame >= 190 && fellAt - lastFrame <= 420,
+                 qPrintable(QStringLiteral("no link %1 ms after the last frame").arg(fellAt - lastFrame)));
+        QTest::qWait(300);
+        QVERIFY(!win.linkAlive());
+
+        sim.command("answer");
+        QTRY_VERIFY_WITH_TIMEOUT(win.linkAlive(), 3000);
+        QCOMPARE(win.errors, QStringList());
+    }
+
+    void keysReachTheMeter() {
+        QTemporaryDir tmp;
+        Emulator sim(tmp.path(), {});
+        QVERIFY(sim.ready());
+        qputenv("QM_COM1", sim.link().toLocal8Bit());
+        Window win;
+        win.w->BTCon1Click();
+        QTRY_VERIFY_WITH_TIMEOUT(win.linkAlive(), 3000);
+        // Hold, short press: the meter shows HOLD (byte 5 bit 0x01) in its next display frame.
+        win.w->BtSetMouseDown(win.w->BtHold);
+        win.w->BtSetMouseUp(win.w->BtHold);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                for (const auto &[t, b] : sim.received())
+                    if (b == 0xA5)
+                        return true;
+                return false;
+            }(),
+            3000);
+        const int before = win.loggedFrames().size();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const QStringList frames = win.loggedFrames().mid(before);
+                for (const QString &hex : frames)
+                    if (hex.startsWith("89") && hex.size() == 22 &&
+                        (hex.mid(8, 2).toInt(nullptr, 16) & 0x01))
+                        return true;
+                return false;
+            }(),
+            3000);
+    }
+};
+
+QTEST_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"

@@ -1,0 +1,333 @@
+// The emulator as a serial link: answering and falling silent, the byte log, frames cut
+// in two, line noise, the symbolic link, reopening the port and ending the process.
+
+#include "simprocess.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray kFixedFrame = QByteArray::fromHex("89700000000F010203040A");
+const QByteArray kFixedSecondary = QByteArray::fromHex("8A00000000060A");
+
+bool hasRequestByte(const QByteArray &bytes) {
+    return bytes.contains('\x89') || bytes.contains('\x8A');
+}
+
+struct NoiseCount {
+    int frames = 0;
+    int shortJunk = 0;
+    int longJunk = 0;
+    QString fault;
+};
+
+// Cuts the stream at each 0x0A as the receiver does and sorts out what came through.
+NoiseCount sortStream(const QByteArray &stream) {
+    NoiseCount count;
+    qsizetype start = 0;
+    while (start < stream.size()) {
+        const qsizetype end = stream.indexOf('\n', start);
+        if (end < 0) {
+            count.fault = QStringLiteral("stream ends inside a frame");
+            return count;
+        }
+        const QByteArray piece = stream.mid(start, end - start + 1);
+        start = end + 1;
+        if (piece == kFixedFrame) {
+            ++count.frames;
+            continue;
+        }
+        const qsizetype frameAt = piece.indexOf('\x89');
+        const QByteArray junk = frameAt < 0 ? piece.chopped(1) : piece.left(frameAt);
+        if (junk.isEmpty() || hasRequestByte(junk) || junk.contains('\n')) {
+            count.fault = QStringLiteral("bad piece ") + QString::fromLatin1(piece.toHex(' '));
+            return count;
+        }
+        if (frameAt < 0) {
+            if (junk.size() > 8)
+                count.fault = QStringLiteral("long junk ending in 0x0A");
+            ++count.shortJunk;
+        } else {
+            // A run without a line feed runs into the next frame; it must be longer than
+            // the receiver's 64-byte carry, and the frame after it must be whole.
+            if (junk.size() <= 64 || piece.mid(frameAt) != kFixedFrame)
+                count.fault =
+                    QStringLiteral("bad long run ") + QString::fromLatin1(piece.toHex(' '));
+            ++count.longJunk;
+            ++count.frames;
+        }
+    }
+    return count;
+}
+
+QByteArray noisyStream(quint32 seed, int requests) {
+    SimProcess sim;
+    if (!sim.start({QStringLiteral("--fixed"), QStringLiteral("--noise"), QStringLiteral("--seed"),
+                    QString::number(seed)}))
+        return {};
+    QByteArray stream;
+    for (int sent = 0; sent < requests; sent += 20) {
+        sim.send(QByteArray(20, '\x89'));
+        stream += sim.readFor(30);
+    }
+    QElapsedTimer timer;
+    timer.start();
+    while (stream.count(kFixedFrame) < requests && timer.elapsed() < 2000)
+        stream += sim.readFor(50);
+    return stream;
+}
+
+} // namespace
+
+class TestMeterLink : public QObject {
+    Q_OBJECT
+
+private slots:
+    void answersTheRequestCycle();
+    void repliesPromptly();
+    void otherBytesAreIgnored();
+    void silentAndAnswer();
+    void logRecordsEveryByte();
+    void splitFramesArriveWhole();
+    void noiseStaysBetweenFrames();
+    void portCanBeReopened();
+    void endOfInputDoesNotStop();
+    void linkIsMadeAndRemoved();
+    void linkNeverReplacesAFile();
+    void badOptionsAreRefused();
+};
+
+void TestMeterLink::answersTheRequestCycle() {
+    SimProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--fixed")}));
+    QVERIFY(sim.send(QByteArray::fromHex("8A8A8A89")));
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(sim.readFrame(), kFixedSecondary);
+    QCOMPARE(sim.readFrame(), kFixedFrame);
+    QVERIFY(sim.readFor(120).isEmpty());
+}
+
+void TestMeterLink::repliesPromptly() {
+    SimProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--fixed")}));
+    QList<qint64> times;
+    for (int i = 0; i < 11; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(sim.ask(0x89), kFixedFrame);
+        times << timer.elapsed();
+    }
+    // The program polls every 50 ms; a reply must be there well within one poll. The
+    // median keeps a loaded test machine's scheduling hiccups out of the verdict.
+    std::sort(times.begin(), times.end());
+    QVERIFY2(times.at(times.size() / 2) < 15, qPrintable(QString::number(times.at(5))));
+}
+
+void TestMeterLink::otherBytesAreIgnored() {
+    SimProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--fixed")}));
+    QVERIFY(sim.send(QByteArray::fromHex("420AFF0090AE9F89")));
+    QCOMPARE(sim.readFrame(), kFixedFrame);
+    QVERIFY(sim.readFor(100).isEmpty());
+}
+
+void TestMeterLink::silentAndAnswer() {
+    SimProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--fixed")}));
+    QCOMPARE(sim.ask(0x89), kFixedFrame);
+    sim.command("silent");
+    QVERIFY(sim.ask(0x89, 150).isEmpty());
+    QVERIFY(sim.ask(0x8A, 150).isEmpty());
+    // Keys still reach the meter while it keeps quiet.
+    sim.sendByte(0xA5);
+    sim.command("answer");
+    const QByteArray held = sim.ask(0x89);
+    QCOMPARE(held.size(), 11);
+    QCOMPARE(static_cast<unsigned char>(held.at(4)) & 0x01, 0x01);
+}
+
+void TestMeterLink::logRecordsEveryByte() {
+    QTemporaryDir dir;
+    const QString logPath = dir.filePath(QStringLiteral("bytes.log"));
+    {
+        QFile old(logPath); // the log is appended to
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("0 00\n");
+    }
+    SimProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--fixed"), QStringLiteral("--log"), logPath}));
+    QCOMPARE(sim.ask(0x89), kFixedFrame);
+    QTest::qWait(60);
+    sim.command("silent");
+    QVERIFY(sim.ask(0x8A, 60).isEmpty());
+    sim.sendByte(0xA5);
+    sim.sendByte(0x42);
+
+    QStringList lines;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            QFile file(logPath);
+            file.open(QIODevice::ReadOnly);
+            lines =
+                QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            return lines.size() == 5;
+        }(),
+        2000);
+    QCOMPARE(lines.first(), QStringLiteral("0 00"));
+    const QRegularExpression format(QStringLiteral("^(\\d+) ([0-9A-F]{2})$"));
+    const QStringList bytes{QStringLiteral("89"), QStringLiteral("8A"), QStringLiteral("A5"),
+                            QStringLiteral("42")};
+    qint64 previous = -1;
+    for (int i = 0; i < 4; ++i) {
+        const auto match = format.match(lines.at(i + 1));
+        QVERIFY2(match.hasMatch(), qPrintable(lines.at(i + 1)));
+        QCOMPARE(match.captured(2), bytes.at(i));
+        const qint64 ms = match.captured(1).toLongLong();
+        QVERIFY(ms >= previous && ms < 5000);
+        if (i == 1)
+            QVERIFY2(ms - previous >= 50, "the times are not those of arrival");
+        previous = ms;
+    }
+}
+
+void TestMeterLink::splitFramesArriveWhole() {
+    // A long pause keeps the two halves apart even on a busy machine.
+    constexpr int kPauseMs = 150;
+    SimProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--fixed"), QStringLiteral("--split"),
+                       QStringLiteral("--split-ms"), QString::number(kPauseMs),
+                       QStringLiteral("--seed"), QStringLiteral("5")}));
+    QSet<int> cuts;
+    for (int i = 0; i < 4; ++i) {
+        sim.drain();
+        QElapsedTimer timer;
+        timer.start();
+        sim.sendByte(i % 2 == 0 ? 0x89 : 0x8A);
+        const QByteArray firstPart = sim.readSome(kPauseMs / 2);
+        QVERIFY(!firstPart.isEmpty());
+        QVERIFY2(!firstPart.contains('\n'), "the frame was not cut");
+        const QByteArray rest = sim.readFrame(1000);
+        QVERIFY(timer.elapsed() >= kPauseMs - 5);
+        QCOMPARE(firstPart + rest, i % 2 == 0 ? kFixedFrame : kFixedSecondary);
+        cuts << firstPart.size();
+    }
+    QVERIFY(cuts.size() > 1); // the cut moves
+    // Requests faster than the pause: frames queue up but never interleave.
+    sim.drain();
+    sim.send(QByteArray::fromHex("89898A"));
+    QCOMPARE(sim.readFrame(), kFixedFrame);
+    QCOMPARE(sim.readFrame(), kFixedFrame);
+    QCOMPARE(sim.readFrame(), kFixedSecondary);
+}
+
+void TestMeterLink::noiseStaysBetweenFrames() {
+    constexpr int kRequests = 400;
+    const QByteArray stream = noisyStream(11, kRequests);
+    const NoiseCount count = sortStream(stream);
+    QVERIFY2(count.fault.isEmpty(), qPrintable(count.fault));
+    QCOMPARE(count.frames, kRequests);
+    QVERIFY(count.shortJunk > 0);
+    QVERIFY(count.longJunk > 0);
+    // The same seed gives the same noise.
+    QCOMPARE(noisyStream(11, kRequests), stream);
+}
+
+void TestMeterLink::portCanBeReopened() {
+    SimProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--fixed")}));
+    for (int i = 0; i < 3; ++i) {
+        sim.sendByte(0x89); // a reply may be lost with the port closed, as with a real line
+        sim.closePort();
+        QVERIFY(sim.openPort(sim.devicePath()));
+        sim.readFor(30);
+        QCOMPARE(sim.ask(0x89), kFixedFrame);
+    }
+    QVERIFY(sim.quit());
+}
+
+void TestMeterLink::endOfInputDoesNotStop() {
+    SimProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--fixed")}));
+    sim.process().closeWriteChannel();
+    QTest::qWait(50);
+    QCOMPARE(sim.process().state(), QProcess::Running);
+    QCOMPARE(sim.ask(0x89), kFixedFrame);
+    sim.process().terminate();
+    QVERIFY(sim.process().waitForFinished(2000));
+    QCOMPARE(sim.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.process().exitCode(), 0);
+}
+
+void TestMeterLink::linkIsMadeAndRemoved() {
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("meter"));
+    // A link left over from an earlier run is replaced.
+    QVERIFY(::symlink("/dev/null/gone", link.toLocal8Bit().constData()) == 0);
+
+    for (const bool bySignal : {true, false}) {
+        SimProcess sim;
+        QVERIFY(sim.start({QStringLiteral("--fixed"), QStringLiteral("--link"), link}));
+        QCOMPARE(QFileInfo(link).symLinkTarget(), sim.devicePath());
+        sim.closePort();
+        QVERIFY(sim.openPort(link));
+        QCOMPARE(sim.ask(0x89), kFixedFrame);
+        if (bySignal) {
+            ::kill(static_cast<pid_t>(sim.process().processId()), SIGTERM);
+            QVERIFY(sim.process().waitForFinished(2000));
+            QCOMPARE(sim.process().exitCode(), 0);
+        } else {
+            QVERIFY(sim.quit());
+        }
+        QVERIFY(!QFileInfo(link).isSymLink());
+        QVERIFY(!QFileInfo::exists(link));
+    }
+}
+
+void TestMeterLink::linkNeverReplacesAFile() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("precious"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("keep me");
+    file.close();
+
+    QProcess process;
+    process.start(SimProcess::binaryPath(), {QStringLiteral("--link"), path});
+    QVERIFY(process.waitForFinished(3000));
+    QCOMPARE(process.exitCode(), 1);
+    QVERIFY(process.readAllStandardOutput().isEmpty());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("keep me"));
+}
+
+void TestMeterLink::badOptionsAreRefused() {
+    for (const QStringList &arguments :
+         {QStringList{QStringLiteral("--frobnicate")}, QStringList{QStringLiteral("--step")},
+          QStringList{QStringLiteral("--step"), QStringLiteral("0")},
+          QStringList{QStringLiteral("--seed"), QStringLiteral("x")},
+          QStringList{QStringLiteral("--script"), QStringLiteral("/nonexistent/script")}}) {
+        QProcess process;
+        process.start(SimProcess::binaryPath(), arguments);
+        QVERIFY(process.waitForFinished(3000));
+        QCOMPARE(process.exitCode(), 2);
+        QVERIFY(process.readAllStandardOutput().isEmpty());
+    }
+    QProcess help;
+    help.start(SimProcess::binaryPath(), {QStringLiteral("--help")});
+    QVERIFY(help.waitForFinished(3000));
+    QCOMPARE(help.exitCode(), 0);
+    QVERIFY(help.readAllStandardOutput().contains("State lines"));
+}
+
+QTEST_GUILESS_MAIN(TestMeterLink)
+#include "tst_meterlink.moc"
