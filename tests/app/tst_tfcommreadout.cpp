@@ -1,0 +1,277 @@
+#include <QDir>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "decodedframe.h"
+#include "lcdpanel.h"
+#include "tfcomm.h"
+
+namespace {
+
+QString hex(const char *spaced) {
+    return QString::fromLatin1(spaced).remove(QLatin1Char(' '));
+}
+
+QByteArray bytes(const char *spaced) {
+    return QByteArray::fromHex(QByteArray(spaced));
+}
+
+/// A shown window in a scratch working folder, every box answered by a recorder.
+struct Harness {
+    QTemporaryDir dir;
+    QString oldDir = QDir::currentPath();
+    UiPrompts prompts;
+    QStringList errors;
+    std::unique_ptr<TFCOMM> w;
+
+    Harness() {
+        QDir::setCurrent(dir.path());
+        prompts.onError = [this](const QString &t) { errors << t; };
+        prompts.onInformation = [](const QString &) {};
+        w = std::make_unique<TFCOMM>(ModelFlags(ModelFlag::QM30), &prompts);
+        w->onTerminate = [] {};
+        w->show();
+    }
+    ~Harness() {
+        w.reset();
+        QDir::setCurrent(oldDir);
+    }
+    void frame(const char *spaced) {
+        w->FrameHex = hex(spaced);
+        w->LcdDisplayQM34();
+    }
+    void secondary(const char *mlt) {
+        w->MltText = QString::fromLatin1(mlt);
+        w->LcdDisplayQM34Mlt();
+    }
+    QLabel *label(const char *name) const { return w->findChild<QLabel *>(QLatin1String(name)); }
+    bool shown(const char *name) const {
+        auto *e = w->findChild<QWidget *>(QLatin1String(name));
+        return e && e->isVisible();
+    }
+};
+
+} // namespace
+
+class TestTfcommReadout : public QObject {
+    Q_OBJECT
+
+private slots:
+    void placement();
+    void readingReachesTheWindow();
+    void scaleSettingsFollowTheMode();
+    void overloadDigits();
+    void darkLeadingDigit();
+    void dutyAndConductance();
+    void annunciatorLastsOneFrame();
+    void relStateFromTheWindow();
+    void linkAliveOnEveryFrame();
+    void barGraph_data();
+    void barGraph();
+    void barBeyondItsRangeShowsFull();
+    void receivedBytesReachThePanel();
+};
+
+void TestTfcommReadout::placement() {
+    Harness h;
+    TFCOMM &w = *h.w;
+    QVERIFY(w.Panel1);
+    QCOMPARE(w.Panel1->parentWidget(), w.centralWidget());
+    QCOMPARE(w.Panel1->geometry(), QRect(3, 33, 298, 136));
+    QCOMPARE(w.findChild<LcdPanel *>(QStringLiteral("Panel1")), w.Panel1);
+    QCOMPARE(w.PBar2->parentWidget(), w.centralWidget());
+    QCOMPARE(w.PBar2->geometry(), QRect(12, 176, 289, 12));
+    QCOMPARE(w.PBar2->minimum(), 0);
+    QCOMPARE(w.PBar2->maximum(), 41);
+    QCOMPARE(w.PBar2->value(), 41);
+    QVERIFY(w.PBar2->isVisible());
+    QCOMPARE(w.MltSN->parentWidget(), w.centralWidget());
+    QCOMPARE(w.MltSN->pos(), QPoint(5, 171));
+    QCOMPARE(w.MltSN->text(), QStringLiteral("+"));
+    QVERIFY(w.MltSN->font().bold());
+    QCOMPARE(w.MltSN->font().pixelSize(), 16);
+    // The profile's captions land on the panel's labels (the shipped QM30 row).
+    QCOMPARE(h.label("LcdAC")->text(), QStringLiteral("AC"));
+    QCOMPARE(h.label("LCDD0")->text(), QString());
+    QCOMPARE(h.label("LcdDa")->text(), QStringLiteral("7"));
+    QVERIFY(h.shown("LcdDa"));
+    QVERIFY(!h.shown("LcdV"));
+}
+
+void TestTfcommReadout::readingReachesTheWindow() {
+    Harness h;
+    TFCOMM &w = *h.w;
+    h.frame("89 70 00 00 10 0F 01 02 03 04 0A");
+    QCOMPARE(w.ValueText, QStringLiteral("-01.234"));
+    QCOMPARE(w.ReadingNval, -1234.0f);
+    QCOMPARE(w.AcDcText, QStringLiteral("DC"));
+    QCOMPARE(w.UnitText, QStringLiteral("V"));
+    QCOMPARE(w.AutoText, QStringLiteral("AUTO"));
+    QCOMPARE(w.RangeCode, 0);
+    QCOMPARE(w.NeedlePosition, 338);
+    QVERIFY(w.LastDisplayFrame);
+    QCOMPARE(w.LastDisplayFrame->digits[DecodedFrame::Dc], QStringLiteral("3"));
+    QVERIFY(h.shown("LcdFH"));
+    QVERIFY(h.shown("LcdP1"));
+    QVERIFY(h.shown("LcdV"));
+    QVERIFY(h.shown("LcdDc1"));
+    QVERIFY(h.errors.isEmpty());
+
+    h.frame("89 61 20 00 00 0F 04 07 00 00 0A"); // 47.00 uF, range 4
+    QCOMPARE(w.ValueText, QStringLiteral("047.00"));
+    QCOMPARE(w.UnitText, QStringLiteral("uF"));
+    QCOMPARE(w.AcDcText, QString());
+    QCOMPARE(w.RangeCode, 4);
+    QVERIFY(!h.shown("LcdFH"));
+    QVERIFY(h.shown("LCDu"));
+    QVERIFY(h.shown("LCDF"));
+}
+
+void TestTfcommReadout::scaleSettingsFollowTheMode() {
+    Harness h;
+    TFCOMM &w = *h.w;
+    QCOMPARE(w.KDSpan, 80);
+    h.frame("89 70 14 00 04 0F 01 02 03 04 0A"); // kHz
+    QCOMPARE(w.KDHundredMode, true);
+    QCOMPARE(w.KDSpan, 100);
+    QCOMPARE(w.KDOffset, 100);
+    QCOMPARE(w.UnitText, QStringLiteral("kHz"));
+    h.frame("89 70 04 00 08 0F 01 02 03 04 0A"); // frequency overload: 100 divisions
+    QCOMPARE(w.ReadingNval, 10001.0f);
+    h.frame("89 70 00 00 00 0F 01 02 03 04 0A");
+    QCOMPARE(w.KDHundredMode, false);
+    QCOMPARE(w.KDSpan, 80);
+    QCOMPARE(w.KDOffset, 0);
+}
+
+void TestTfcommReadout::overloadDigits() {
+    Harness h;
+    h.frame("89 70 00 00 08 00 01 02 03 04 0A");
+    const QStringList expected{"(", "", "0", "@", ""};
+    const char *names[] = {"LCDD0", "LcdDa", "LcdDb", "LcdDc", "LcdDd"};
+    for (int i = 0; i < 5; ++i) {
+        QCOMPARE(h.label(names[i])->text(), expected[i]);
+        QVERIFY(h.shown(names[i]));
+    }
+    QCOMPARE(h.w->ValueText, QStringLiteral(".0L"));
+    QCOMPARE(h.w->ReadingNval, 8001.0f);
+    QCOMPARE(h.w->NeedlePosition, 800);
+}
+
+void TestTfcommReadout::darkLeadingDigit() {
+    Harness h;
+    h.frame("89 70 00 00 00 0F 01 02 03 04 0A");
+    QCOMPARE(h.label("LCDD0")->text(), QStringLiteral("0"));
+    QVERIFY(!h.shown("LCDD0"));
+    QCOMPARE(h.w->ValueText, QStringLiteral("01.234"));
+}
+
+void TestTfcommReadout::dutyAndConductance() {
+    Harness h;
+    h.frame("89 70 05 00 00 03 01 02 03 04 0A");
+    QVERIFY(!h.shown("LCDD0"));
+    QVERIFY(h.shown("LCDBF"));
+    QVERIFY(h.shown("LcdP2"));
+    QVERIFY(!h.shown("LcdAuto"));
+    QCOMPARE(h.w->AutoText, QStringLiteral("MANU"));
+
+    h.frame("89 60 30 00 00 0F 01 02 03 04 0A");
+    QVERIFY(h.shown("LCDn"));
+    QVERIFY(h.shown("LcdS"));
+    QVERIFY(!h.shown("LCDohm"));
+    QVERIFY(!h.shown("PBar2"));
+    QVERIFY(!h.shown("LCDBF"));
+    QCOMPARE(h.w->UnitText, QStringLiteral("nS"));
+}
+
+void TestTfcommReadout::annunciatorLastsOneFrame() {
+    Harness h;
+    // kilo-ohm, continuity, REC 1 mS MIN, battery, HOLD, minus.
+    h.frame("89 60 18 4C 31 0F 01 02 03 04 0A");
+    const char *lit[] = {"LCDk",   "LCDohm",  "LCDFm",   "LcdREC", "Lcd1ms",
+                         "LcdMin", "LCDBATT", "LCDHold", "LcdFH",  "LcdP3"};
+    for (const char *name : lit)
+        QVERIFY2(h.shown(name), name);
+    h.frame("89 58 00 00 00 0F 01 02 03 04 0A"); // diode
+    for (const char *name : lit)
+        QVERIFY2(!h.shown(name), name);
+    QVERIFY(h.shown("LCDDI"));
+    QVERIFY(!h.shown("PBar2"));
+    h.frame("89 70 00 00 00 0F 01 02 03 04 0A");
+    QVERIFY(!h.shown("LCDDI"));
+    QVERIFY(h.shown("PBar2"));
+}
+
+void TestTfcommReadout::relStateFromTheWindow() {
+    Harness h;
+    h.w->RelState = 2;
+    h.frame("89 70 00 00 00 0F 01 02 03 04 0A");
+    QCOMPARE(h.w->AutoText, QStringLiteral("MANU"));
+    QCOMPARE(h.w->UnitText, QStringLiteral("V"));
+    QVERIFY(h.shown("LCDRel"));
+    QVERIFY(h.shown("LCDBF"));
+    h.w->RelState = 0;
+    h.frame("89 70 00 00 00 0F 01 02 03 04 0A");
+    QCOMPARE(h.w->AutoText, QStringLiteral("AUTO"));
+    QVERIFY(!h.shown("LCDRel"));
+    QVERIFY(!h.shown("LCDBF"));
+}
+
+void TestTfcommReadout::linkAliveOnEveryFrame() {
+    Harness h;
+    h.w->LinkIdleTicks = 2;
+    h.frame("89 70 00 00 00 0F 01 02 03 04 0A");
+    QCOMPARE(h.w->LinkIdleTicks, 0);
+    h.w->LinkIdleTicks = 2;
+    h.secondary("00000");
+    QCOMPARE(h.w->LinkIdleTicks, 0);
+}
+
+void TestTfcommReadout::barGraph_data() {
+    QTest::addColumn<QString>("mlt");
+    QTest::addColumn<QString>("sign");
+    QTest::addColumn<int>("value");
+    QTest::newRow("empty") << "00000"
+                           << "+" << 1;
+    QTest::newRow("negative 20") << "14107"
+                                 << "-" << 21;
+    QTest::newRow("full flag") << "3F187"
+                               << "-" << 41;
+    QTest::newRow("top bits ignored") << "C5000"
+                                      << "+" << 6;
+    QTest::newRow("short") << "1"
+                           << "+" << 17;
+}
+
+void TestTfcommReadout::barGraph() {
+    QFETCH(QString, mlt);
+    Harness h;
+    h.secondary(qPrintable(mlt));
+    QTEST(h.w->MltSN->text(), "sign");
+    QTEST(h.w->PBar2->value(), "value");
+}
+
+void TestTfcommReadout::barBeyondItsRangeShowsFull() {
+    Harness h;
+    h.secondary("04000");
+    QCOMPARE(h.w->PBar2->value(), 5);
+    h.secondary("3F000"); // 64: past the bar's end, shown full rather than left at 5
+    QCOMPARE(h.w->PBar2->value(), 41);
+    QCOMPARE(h.w->MltSN->text(), QStringLiteral("+"));
+}
+
+void TestTfcommReadout::receivedBytesReachThePanel() {
+    Harness h;
+    const QByteArray chunk = bytes("89 70 00 00 08 0F 01 02 03 04 0A 8A 00 37 00 10 14 0A");
+    h.w->QM34RData(h.w->COMM2, chunk.constData(), chunk.size());
+    QCOMPARE(h.w->ValueText, QStringLiteral(".0L"));
+    QCOMPARE(h.label("LcdDc")->text(), QStringLiteral("@"));
+    QCOMPARE(h.w->MltSN->text(), QStringLiteral("-"));
+    QCOMPARE(h.w->PBar2->value(), 21);
+    QVERIFY(h.errors.isEmpty());
+}
+
+QTEST_MAIN(TestTfcommReadout)
+#include "tst_tfcommreadout.moc"

@@ -1,0 +1,191 @@
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QStringList kExpected{
+    R"({"kind":"display","value":"01.234","nval":1234,"acdc":"DC","unit":"V","auto":"AUTO",)"
+    R"("range":0,"span":80,"offset":0,"hundred":false,"needle":462,)"
+    R"("digits":["0","1","2","3","4"],)"
+    R"("shown":["LcdAuto","LcdDa","LcdDb","LcdDc","LcdDc1","LcdDd","LcdP1","LcdV","PBar2"]})",
+    R"({"kind":"secondary","mlt":"34127","sign":"-","bar":53})",
+    R"({"kind":"display","value":"0.1234","nval":1234,"acdc":"","unit":"kHz","auto":"AUTO",)"
+    R"("range":2,"span":100,"offset":100,"hundred":true,"needle":406,)"
+    R"("digits":["0","1","2","3","4"],)"
+    R"("shown":["LCDHz","LCDk","LcdDa","LcdDb","LcdDc","LcdDd","LcdP0","PBar2"]})",
+    R"({"kind":"display","value":"-.0L","nval":-8001,"acdc":"DC","unit":"V","auto":"AUTO",)"
+    R"("range":0,"span":80,"offset":0,"hundred":false,"needle":0,)"
+    R"("digits":["(","","0","@",""],)"
+    R"("shown":["LcdAuto","LcdDa","LcdDb","LcdDc","LcdDc1","LcdDd","LcdFH","LcdP1","LcdV",)"
+    R"("PBar2"]})",
+    R"({"kind":"other"})",
+    R"({"kind":"other"})",
+    R"({"kind":"display","value":"012.34","nval":1234,"acdc":"","unit":"nS","auto":"AUTO",)"
+    R"("range":6,"span":80,"offset":0,"hundred":false,"needle":462,)"
+    R"("digits":["0","1","2","3","4"],)"
+    R"("shown":["LCDn","LcdAuto","LcdDa","LcdDb","LcdDc","LcdDd","LcdP2","LcdS"]})",
+};
+
+struct Run {
+    int exitCode = -1;
+    QStringList lines;
+    QByteArray err;
+};
+
+/// Runs the tool; `chunks` are written to its standard input one after another, with a
+/// pause between them so that each arrives as a read of its own.
+Run run(const QStringList &args, const QList<QByteArray> &chunks = {}) {
+    QProcess p;
+    p.start(QStringLiteral(QM_DECODE_EXE), args);
+    if (!p.waitForStarted())
+        return {};
+    for (const QByteArray &chunk : chunks) {
+        p.write(chunk);
+        p.waitForBytesWritten();
+        QTest::qWait(15);
+    }
+    p.closeWriteChannel();
+    if (!p.waitForFinished(10000)) {
+        p.kill();
+        return {};
+    }
+    Run r;
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    r.lines = out.split(QLatin1Char('\n'));
+    if (r.lines.last().isEmpty())
+        r.lines.removeLast();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+/// The sample file's frames as the meter sends them: raw bytes, one after another.
+QByteArray sampleBytes() {
+    QFile f(QStringLiteral(QM_DECODE_SAMPLES));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray bytes;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        QByteArray hex = line.simplified();
+        hex.replace(' ', "");
+        hex.replace('\t', "");
+        bytes += QByteArray::fromHex(hex);
+    }
+    return bytes;
+}
+
+} // namespace
+
+class TestQmDecode : public QObject {
+    Q_OBJECT
+
+private slots:
+    void hexLinesFromFile();
+    void hexLinesFromStdin();
+    void relState();
+    void jsonEscaping();
+    void streamFromFile();
+    void streamInOddChunks_data();
+    void streamInOddChunks();
+    void streamCarriesStateOverChunks();
+    void badArguments();
+};
+
+void TestQmDecode::hexLinesFromFile() {
+    const Run r = run({QStringLiteral(QM_DECODE_SAMPLES)});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.lines, kExpected);
+}
+
+void TestQmDecode::hexLinesFromStdin() {
+    QFile f(QStringLiteral(QM_DECODE_SAMPLES));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QByteArray text = f.readAll();
+    text.chop(1); // the last line without its line end still counts
+    const Run r = run({}, {text.left(7), text.mid(7, 30), text.mid(37)});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.lines, kExpected);
+}
+
+void TestQmDecode::relState() {
+    const Run r =
+        run({QStringLiteral("--rel"), QStringLiteral("2")}, {"89 70 00 00 00 0F 01 02 03 04 0A\n"});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(
+        r.lines,
+        QStringList{R"({"kind":"display","value":"01.234","nval":1234,"acdc":"DC","unit":"V",)"
+                    R"("auto":"MANU","range":0,"span":80,"offset":0,"hundred":false,"needle":462,)"
+                    R"("digits":["0","1","2","3","4"],"shown":["LCDBF","LCDRel","LcdAuto","LcdDa",)"
+                    R"("LcdDb","LcdDc","LcdDc1","LcdDd","LcdP1","LcdV","PBar2"]})"});
+}
+
+void TestQmDecode::jsonEscaping() {
+    // A hand-typed line goes to the decoders whole, odd characters and all.
+    const Run r = run({}, {"8A 00 00 00 5\\ 34 0A\n8A 00 00 00 \"1 34 0A\n"});
+    QCOMPARE(r.exitCode, 0);
+    const QStringList expected{
+        QStringLiteral("{\"kind\":\"secondary\",\"mlt\":\"345\\\\0\",\"sign\":\"-\",\"bar\":53}"),
+        QStringLiteral("{\"kind\":\"secondary\",\"mlt\":\"34\\\"10\",\"sign\":\"+\",\"bar\":53}")};
+    QCOMPARE(r.lines, expected);
+}
+
+void TestQmDecode::streamFromFile() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("capture.bin"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    const QByteArray bytes = sampleBytes();
+    QCOMPARE(bytes.count('\n'), 7); // each frame ends with its line feed
+    f.write(bytes);
+    f.close();
+    const Run r = run({QStringLiteral("--stream"), path});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.lines, kExpected);
+}
+
+void TestQmDecode::streamInOddChunks_data() {
+    QTest::addColumn<QList<int>>("sizes");
+    QTest::newRow("one byte, then three") << QList<int>{1, 3, 1, 3, 1, 3, 1, 3};
+    QTest::newRow("straddling frames") << QList<int>{5, 13, 2, 21, 9};
+    QTest::newRow("all at once") << QList<int>{};
+}
+
+void TestQmDecode::streamInOddChunks() {
+    QFETCH(QList<int>, sizes);
+    const QByteArray bytes = sampleBytes();
+    QList<QByteArray> chunks;
+    int pos = 0;
+    for (int size : sizes) {
+        chunks << bytes.mid(pos, size);
+        pos += size;
+    }
+    chunks << bytes.mid(pos);
+    const Run r = run({QStringLiteral("--stream")}, chunks);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.lines, kExpected);
+}
+
+void TestQmDecode::streamCarriesStateOverChunks() {
+    // An unfinished frame at the end of the input is not reported.
+    const QByteArray bytes = sampleBytes() + QByteArray::fromHex("897000");
+    const Run r = run({QStringLiteral("--stream")}, {bytes});
+    QCOMPARE(r.lines, kExpected);
+}
+
+void TestQmDecode::badArguments() {
+    QCOMPARE(run({QStringLiteral("--rel"), QStringLiteral("3")}).exitCode, 2);
+    QCOMPARE(run({QStringLiteral("--rel"), QStringLiteral("x")}).exitCode, 2);
+    const Run missing = run({QStringLiteral("/nonexistent/frames.hex")});
+    QCOMPARE(missing.exitCode, 1);
+    QVERIFY(missing.err.contains("cannot open"));
+    QVERIFY(missing.lines.isEmpty());
+    const Run help = run({QStringLiteral("--help")});
+    QCOMPARE(help.exitCode, 0);
+    QVERIFY(help.lines.join(QLatin1Char('\n')).contains(QLatin1String("--stream")));
+}
+
+QTEST_GUILESS_MAIN(TestQmDecode)
+#include "tst_qmdecode.moc"

@@ -1,0 +1,137 @@
+// qm-decode: decodes the meter's frames as the window does and prints one JSON object
+// per frame, for checking captured traffic and for tests.
+
+#include "decodesession.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+
+#include <cerrno>
+#include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr int kChunkBytes = 4096;
+
+void printLine(const QString &json) {
+    const QByteArray utf8 = json.toUtf8() + '\n';
+    std::fwrite(utf8.constData(), 1, static_cast<size_t>(utf8.size()), stdout);
+    std::fflush(stdout);
+}
+
+/// Reads whatever has arrived (up to `max` bytes); 0 at the end, -1 on an error.
+qint64 readSome(QFile &in, char *buffer, qint64 max) {
+#ifdef Q_OS_UNIX
+    // Straight from the descriptor, so a pipe's bytes are handled as they come instead
+    // of waiting for a full buffer.
+    qint64 n;
+    do {
+        n = ::read(in.handle(), buffer, static_cast<size_t>(max));
+    } while (n < 0 && errno == EINTR);
+    return n;
+#else
+    return in.read(buffer, max);
+#endif
+}
+
+int runStream(QFile &in, DecodeSession &session) {
+    char buffer[kChunkBytes];
+    for (;;) {
+        const qint64 n = readSome(in, buffer, sizeof buffer);
+        if (n < 0) {
+            std::fprintf(stderr, "qm-decode: read error\n");
+            return 1;
+        }
+        if (n == 0)
+            return 0;
+        session.feedBytes(buffer, static_cast<int>(n), printLine);
+    }
+}
+
+int runLines(QFile &in, DecodeSession &session) {
+    char buffer[kChunkBytes];
+    QByteArray pending;
+    auto handleLine = [&session](const QByteArray &raw) {
+        const QString json = session.decodeHexLine(QString::fromLatin1(raw));
+        if (!json.isEmpty())
+            printLine(json);
+    };
+    for (;;) {
+        const qint64 n = readSome(in, buffer, sizeof buffer);
+        if (n < 0) {
+            std::fprintf(stderr, "qm-decode: read error\n");
+            return 1;
+        }
+        if (n == 0)
+            break;
+        pending.append(buffer, n);
+        qsizetype end;
+        while ((end = pending.indexOf('\n')) >= 0) {
+            handleLine(pending.left(end));
+            pending.remove(0, end + 1);
+        }
+    }
+    handleLine(pending); // a last line without a line end
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qm-decode"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Decodes multimeter frames and prints one JSON object per frame.\n"
+        "By default each input line is one frame in hex (spaces allowed, the final 0A\n"
+        "included); blank lines are skipped. With --stream the input is the raw byte\n"
+        "stream, cut into frames at each line feed."));
+    parser.addHelpOption();
+    const QCommandLineOption relOption(QStringLiteral("rel"),
+                                       QStringLiteral("State of the remote REL key: 0, 1 or 2."),
+                                       QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption streamOption(QStringLiteral("stream"),
+                                          QStringLiteral("Read raw bytes instead of hex lines."));
+    parser.addOption(relOption);
+    parser.addOption(streamOption);
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("Input file; standard input when omitted."),
+                                 QStringLiteral("[file]"));
+    parser.process(app);
+
+    bool relOk = false;
+    const int rel = parser.value(relOption).toInt(&relOk);
+    if (!relOk || rel < 0 || rel > 2) {
+        std::fprintf(stderr, "qm-decode: --rel takes 0, 1 or 2\n");
+        return 2;
+    }
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1) {
+        std::fprintf(stderr, "qm-decode: at most one input file\n");
+        return 2;
+    }
+
+    QFile in;
+    bool opened = false;
+    if (files.isEmpty()) {
+        opened = in.open(stdin, QIODevice::ReadOnly | QIODevice::Unbuffered);
+    } else {
+        in.setFileName(files.first());
+        opened = in.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    if (!opened) {
+        std::fprintf(stderr, "qm-decode: cannot open %s: %s\n",
+                     qUtf8Printable(files.value(0, QStringLiteral("standard input"))),
+                     qUtf8Printable(in.errorString()));
+        return 1;
+    }
+
+    DecodeSession session(rel);
+    return parser.isSet(streamOption) ? runStream(in, session) : runLines(in, session);
+}
