@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "bevelpanel.h"
+#include "lcdglyphs.h"
 #include "linkwatchdog.h"
 #include "portnames.h"
 #include "remotekeys.h"
@@ -38,6 +39,17 @@ QPixmap linkImage(bool alive) {
     return pm;
 }
 
+// The port panels show their caption in the LCD glyphs, yellow on dark, 19 pixels high.
+void paintPortCaption(QPainter &p, const QRect &r, const QString &caption) {
+    p.fillRect(r, QColor(0, 40, 40));
+    const qreal height = LcdGlyphs::bodyHeight(19);
+    const qreal width = std::min<qreal>(LcdGlyphs::textWidth(caption, height), r.width() - 4);
+    p.setPen(QColor(255, 255, 0));
+    p.setRenderHint(QPainter::Antialiasing);
+    LcdGlyphs::drawText(p, QPointF(r.left() + (r.width() - width) / 2, r.top() + (r.height() - height) / 2),
+                        height, caption, r.width() - 4, true);
+}
+
 } // namespace
 
 void TFCOMM::buildLinkControls() {
@@ -60,6 +72,7 @@ void TFCOMM::buildLinkControls() {
                                      QString::fromLatin1(panelCaptions[i]), m_client);
         panel->setGeometry(5, 3, 84, 26);
         panel->setVisible(i == 0);
+        panel->setCaptionPainter(paintPortCaption);
         panel->setToolTip(PortNames::displayName(static_cast<TComPortNumber>(i)));
         connect(panel, &BevelPanel::clicked, this, [this, i] {
             // While connected the open port stays in use; a click must not pretend otherwise.
