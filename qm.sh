@@ -8,7 +8,7 @@ cd "$(dirname "$(readlink -f "$0")")"
 
 PACKAGES=(
   cmake g++ make pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libqt6sql6-sqlite libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libqt6sql6-sqlite libgl-dev fonts-liberation
   libqcustomplot-dev libqcustomplot2.1-qt6
   libbenchmark-dev sqlite3
 )

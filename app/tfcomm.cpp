@@ -74,7 +74,9 @@ void TFCOMM::buildWindow() {
     pal.setColor(QPalette::Window, kWindowColour);
     m_client->setPalette(pal);
     m_client->setAutoFillBackground(true);
-    QFont font(QStringLiteral("Sans Serif"));
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Arial"), QStringLiteral("Sans Serif")});
     font.setPixelSize(11);
     font.setBold(true);
     m_client->setFont(font);
