@@ -10,7 +10,7 @@ PACKAGES=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libqt6sql6-sqlite libgl-dev fonts-liberation
   libqcustomplot-dev libqcustomplot2.1-qt6
-  libbenchmark-dev sqlite3
+  libsqlite3-dev libbenchmark-dev sqlite3
 )
 
 ensure_packages() {

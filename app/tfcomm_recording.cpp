@@ -1,18 +1,268 @@
 #include "tfcomm.h"
 
-void TFCOMM::buildRecording() {}
-void TFCOMM::openRecordTable() {}
-void TFCOMM::closeRecordTable() {}
-void TFCOMM::INDataToTable() {}
-void TFCOMM::TrecordTimer() {}
-void TFCOMM::RecordSITimeChange() {}
-void TFCOMM::N10001Click() {}
-void TFCOMM::N50001Click() {}
-void TFCOMM::N100001Click() {}
-void TFCOMM::N500001Click() {}
-void TFCOMM::N1000001Click() {}
-void TFCOMM::limitessClick() {}
-void TFCOMM::RecordNewClick() {}
-void TFCOMM::RecordSaveClick() {}
-void TFCOMM::OpenDataFilesClick() {}
-void TFCOMM::saveasClick() {}
+#include "datafilenames.h"
+#include "keycharfilter.h"
+#include "readingrecorder.h"
+#include "recordgrid.h"
+#include "recordingrules.h"
+#include "recordtable.h"
+#include "recordtablemodel.h"
+#include "tabledbcopier.h"
+#include "tabletextexporter.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QMenu>
+#include <QStyle>
+#include <QTime>
+#include <QTimer>
+#include <QToolButton>
+
+#include <stdexcept>
+
+namespace {
+
+constexpr int kFileButtonsTop = 243;
+constexpr int kFileButtonSize = 22;
+
+QToolButton *makeFileButton(QWidget *parent, const char *name, int left, const QString &hint,
+                            QStyle::StandardPixmap glyph) {
+    auto *button = new QToolButton(parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(left, kFileButtonsTop, kFileButtonSize, kFileButtonSize);
+    button->setToolTip(hint);
+    button->setIcon(parent->style()->standardIcon(glyph));
+    button->setAutoRaise(true);
+    return button;
+}
+
+} // namespace
+
+void TFCOMM::buildRecording() {
+    TQM10DB = new RecordTable(this);
+    TQM10DB->setObjectName(QStringLiteral("TQM10DB"));
+    Data1 = new RecordTableModel(TQM10DB, this);
+    Data1->setObjectName(QStringLiteral("Data1"));
+
+    New1 = Record1->addAction(QStringLiteral("New"));
+    New1->setObjectName(QStringLiteral("New1"));
+    connect(New1, &QAction::triggered, this, [this] { RecordNewClick(); });
+    Save1 = Record1->addAction(QStringLiteral("Save"));
+    Save1->setObjectName(QStringLiteral("Save1"));
+    connect(Save1, &QAction::triggered, this, [this] { RecordSaveClick(); });
+    Record1->addSeparator();
+
+    auto *limits = new QActionGroup(this);
+    limits->setExclusive(true);
+    QAction **limitActions[] = {&N10001, &N50001, &N100001, &N500001, &N1000001, &limitess};
+    void (TFCOMM::*limitHandlers[])() = {&TFCOMM::N10001Click,   &TFCOMM::N50001Click,
+                                         &TFCOMM::N100001Click,  &TFCOMM::N500001Click,
+                                         &TFCOMM::N1000001Click, &TFCOMM::limitessClick};
+    const auto &items = RecordingRules::limitItems();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        QAction *item = Record1->addAction(QLatin1String(items[i].caption));
+        item->setObjectName(QLatin1String(items[i].objectName));
+        item->setCheckable(true);
+        limits->addAction(item);
+        connect(item, &QAction::triggered, this,
+                [this, handler = limitHandlers[i]] { (this->*handler)(); });
+        *limitActions[i] = item;
+    }
+    N100001->setChecked(true);
+
+    RepeatSet = new QCheckBox(QStringLiteral("Repeat"), m_client);
+    RepeatSet->setObjectName(QStringLiteral("RepeatSet"));
+    RepeatSet->setToolTip(QStringLiteral("Repeage Record"));
+    RepeatSet->setGeometry(3, 242, 60, 17);
+    RepeatSet->setChecked(true);
+
+    RecordSI = new QCheckBox(QStringLiteral("Sampling Interval             'S"), m_client);
+    RecordSI->setObjectName(QStringLiteral("RecordSI"));
+    RecordSI->setGeometry(64, 242, 148, 17);
+
+    // The edit sits in the gap that the check box's caption leaves for it.
+    RecordSITime = new QLineEdit(QStringLiteral("10"), m_client);
+    RecordSITime->setObjectName(QStringLiteral("RecordSITime"));
+    RecordSITime->setGeometry(167, 241, 24, 19);
+    RecordSITime->raise();
+    RecordSITime->installEventFilter(new KeyCharFilter(
+        [this](QObject *sender, QChar &key) { RecordSITimeKeyPress(sender, key); }, RecordSITime));
+    connect(RecordSITime, &QLineEdit::textChanged, this, [this] { RecordSITimeChange(); });
+
+    Trecord = new QTimer(this);
+    Trecord->setObjectName(QStringLiteral("Trecord"));
+    Trecord->setInterval(1000);
+    connect(Trecord, &QTimer::timeout, this, [this] { TrecordTimer(); });
+    Trecord->start();
+
+    RecordNew = makeFileButton(m_client, "RecordNew", 213, QStringLiteral("Close Data"),
+                               QStyle::SP_FileDialogNewFolder);
+    connect(RecordNew, &QToolButton::clicked, this, [this] { RecordNewClick(); });
+    OpenDataFiles =
+        makeFileButton(m_client, "OpenDataFiles", 235, QStringLiteral("Open old data files"),
+                       QStyle::SP_DialogOpenButton);
+    connect(OpenDataFiles, &QToolButton::clicked, this, [this] { OpenDataFilesClick(); });
+    saveas = makeFileButton(m_client, "saveas", 257, QStringLiteral("Save data files"),
+                            QStyle::SP_DialogSaveButton);
+    connect(saveas, &QToolButton::clicked, this, [this] { saveasClick(); });
+    // The print command arrives with the data report.
+    SpeedButton2 =
+        makeFileButton(m_client, "SpeedButton2", 279, QStringLiteral("Print"), QStyle::SP_FileIcon);
+
+    DBGrid1 = new RecordGrid(m_client);
+    DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    DBGrid1->setGeometry(3, 264, 299, 145);
+    DBGrid1->setRecordModel(Data1);
+}
+
+void TFCOMM::openRecordTable() {
+    m_recordTableClosedReported = false;
+    TQM10DB->open(QDir::current().absoluteFilePath(QLatin1String(kRecordTableFile)),
+                  RecordTable::OpenMode::CreateIfMissing);
+}
+
+void TFCOMM::closeRecordTable() {
+    TQM10DB->close();
+}
+
+void TFCOMM::INDataToTable() {
+    const RecordingState state{RecordNo, RecordLimit, RecordedCount, SampleCountdown,
+                               LastRecordKey};
+    ReadingRecorder::Options options;
+    options.repeatFilter = RepeatSet->isChecked();
+    options.intervalOn = RecordSI->isChecked();
+    options.intervalText = RecordSITime->text();
+    RecordValues reading;
+    reading.value = ValueText;
+    reading.nval = ReadingNval;
+    reading.dcAc = AcDcText;
+    reading.unit = UnitText;
+    reading.autoText = AutoText;
+    const auto outcome =
+        ReadingRecorder::offer(state, options, reading, *TQM10DB, QTime::currentTime());
+    // Without a table every reading would fail: say so once, then wait for a table.
+    if (outcome == ReadingRecorder::Outcome::NoTable && !m_recordTableClosedReported) {
+        m_recordTableClosedReported = true;
+        throw std::runtime_error(
+            QStringLiteral("Table is not open: %1; readings are not recorded until a table is "
+                           "opened")
+                .arg(TQM10DB->fileName())
+                .toStdString());
+    }
+}
+
+void TFCOMM::TrecordTimer() {
+    ReadingRecorder::tick({RecordNo, RecordLimit, RecordedCount, SampleCountdown, LastRecordKey},
+                          RecordSI->isChecked());
+}
+
+void TFCOMM::RecordSITimeChange() {
+    m_prompts->guard([this] {
+        ReadingRecorder::intervalChanged(
+            {RecordNo, RecordLimit, RecordedCount, SampleCountdown, LastRecordKey},
+            RecordSITime->text());
+    });
+}
+
+void TFCOMM::RecordSITimeKeyPress(QObject *, QChar &Key) {
+    if (!RecordingRules::isIntervalKey(Key))
+        Key = QChar();
+}
+
+void TFCOMM::N10001Click() {
+    RecordLimit = 1000;
+    N10001->setChecked(true);
+}
+
+void TFCOMM::N50001Click() {
+    RecordLimit = 5000;
+    N50001->setChecked(true);
+}
+
+void TFCOMM::N100001Click() {
+    RecordLimit = 10000;
+    N100001->setChecked(true);
+}
+
+void TFCOMM::N500001Click() {
+    RecordLimit = 50000;
+    N500001->setChecked(true);
+}
+
+void TFCOMM::N1000001Click() {
+    RecordLimit = 100000;
+    N1000001->setChecked(true);
+}
+
+void TFCOMM::limitessClick() {
+    RecordLimit = 10000000;
+    limitess->setChecked(true);
+}
+
+void TFCOMM::RecordNewClick() {
+    m_prompts->information(QStringLiteral(" Record deleted "));
+    m_prompts->guard([this] {
+        if (TQM10DB->count() >= 1)
+            TQM10DB->empty();
+        ReadingRecorder::restartNumbering(
+            {RecordNo, RecordLimit, RecordedCount, SampleCountdown, LastRecordKey});
+    });
+}
+
+void TFCOMM::RecordSaveClick() {
+    m_prompts->information(QStringLiteral(
+        "Record has saved, it will be there when you enter the application next time."));
+    m_prompts->guard([this] { TQM10DB->applyUpdates(); });
+}
+
+void TFCOMM::OpenDataFilesClick() {
+    UiPrompts::FileDialogRequest request;
+    request.caption = QStringLiteral("Open old data files");
+    request.filter = DataFileNames::openFilter();
+    request.confirmOverwrite = false;
+    const QString path = m_prompts->openFile(request);
+    if (path.isEmpty())
+        return;
+    m_recordTableClosedReported = false;
+    m_prompts->guard([&] {
+        TQM10DB->close();
+        TQM10DB->open(path, RecordTable::OpenMode::MustExist);
+    });
+}
+
+void TFCOMM::saveasClick() {
+    UiPrompts::FileDialogRequest request;
+    request.caption = QStringLiteral("Save data files");
+    request.filter = DataFileNames::saveFilter();
+    request.defaultSuffix = DataFileNames::defaultExtension();
+    request.confirmOverwrite = true;
+    QString name = m_prompts->saveFile(request);
+    if (name.isEmpty())
+        return;
+    name = DataFileNames::withDefaultExtension(name);
+    if (DataFileNames::isTableCopy(name))
+        SaveTableToDb(*TQM10DB, name);
+    else
+        SaveTableToText(*TQM10DB, name);
+}
+
+void TFCOMM::SaveTableToText(RecordTable &Table, const QString &FileName) {
+    m_prompts->guard([&] {
+        const bool written = TableTextExporter::write(Table, FileName);
+        // The export walks the table to its end, which leaves the last record current.
+        DBGrid1->showLastRecord();
+        if (written)
+            m_prompts->information(
+                QStringLiteral("save table to specified file: %1 Scuss!").arg(FileName));
+        else
+            m_prompts->information(
+                QStringLiteral("Could not save table to specified file: %1").arg(FileName));
+    });
+}
+
+void TFCOMM::SaveTableToDb(RecordTable &Table, const QString &FileName) {
+    m_prompts->guard([&] { TableDbCopier::copy(Table, FileName); });
+}

@@ -1,0 +1,195 @@
+// Timing program for the record table at the sizes recording can reach: appends one at a
+// time through the recorder (as readings arrive), the save of everything pending, the text
+// export and the table copy, next to a bare SQLite insert loop of the same rows as the floor.
+//
+//   qm-bench-recording [--count N] [--grid] [--dir FOLDER]
+
+#include "readingrecorder.h"
+#include "recordgrid.h"
+#include "recordingrules.h"
+#include "recordtable.h"
+#include "recordtablemodel.h"
+#include "tabledbcopier.h"
+#include "tabletextexporter.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr int kWindow = 10000;
+
+double residentMiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0.0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return 0.0;
+}
+
+RecordValues readingFor(int i) {
+    RecordValues v;
+    v.value = QString::number(i % 16000 - 8000);
+    v.nval = static_cast<float>(i % 16000 - 8000);
+    v.dcAc = QStringLiteral("DC");
+    v.unit = QStringLiteral("mV");
+    v.autoText = QStringLiteral("AUTO");
+    return v;
+}
+
+/// The floor: the same rows through SQLite's own API, one prepared insert, one transaction.
+double bareInsertSeconds(const QString &path, int count, double *commitSeconds) {
+    sqlite3 *db = nullptr;
+    sqlite3_open(path.toUtf8().constData(), &db);
+    sqlite3_exec(db, RecordTable::createSql(QStringLiteral("floor")).toUtf8().constData(), nullptr,
+                 nullptr, nullptr);
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    sqlite3_stmt *insert = nullptr;
+    sqlite3_prepare_v2(db,
+                       "INSERT INTO floor (\"value\", \"Nval\", \"time\", \"no\", \"DC/AC\", "
+                       "\"unit\", \"Auto\") VALUES (?, ?, ?, ?, ?, ?, ?)",
+                       -1, &insert, nullptr);
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < count; ++i) {
+        const QByteArray value = QByteArray::number(i % 16000 - 8000);
+        sqlite3_bind_text(insert, 1, value.constData(), int(value.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_double(insert, 2, i % 16000 - 8000);
+        sqlite3_bind_text(insert, 3, "12:34:56", 8, SQLITE_STATIC);
+        sqlite3_bind_int(insert, 4, i + 1);
+        sqlite3_bind_text(insert, 5, "DC", 2, SQLITE_STATIC);
+        sqlite3_bind_text(insert, 6, "mV", 2, SQLITE_STATIC);
+        sqlite3_bind_text(insert, 7, "AUTO", 4, SQLITE_STATIC);
+        sqlite3_step(insert);
+        sqlite3_reset(insert);
+    }
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    sqlite3_finalize(insert);
+    clock.restart();
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    *commitSeconds = clock.nsecsElapsed() / 1e9;
+    sqlite3_close(db);
+    return seconds;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    int count = 1000000;
+    bool withGrid = false;
+    QString folder;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == u"--count" && i + 1 < args.size())
+            count = args[++i].toInt();
+        else if (args[i] == u"--grid")
+            withGrid = true;
+        else if (args[i] == u"--dir" && i + 1 < args.size())
+            folder = args[++i];
+    }
+    if (count < 2 * kWindow) {
+        std::fprintf(stderr, "--count must be at least %d\n", 2 * kWindow);
+        return 2;
+    }
+    QTemporaryDir temp(folder.isEmpty() ? QDir::tempPath() + QStringLiteral("/qm-bench-XXXXXX")
+                                        : folder + QStringLiteral("/qm-bench-XXXXXX"));
+    if (!temp.isValid())
+        return 2;
+
+    try {
+        RecordTable table;
+        table.open(temp.filePath(QStringLiteral("Qm20db.db")),
+                   RecordTable::OpenMode::CreateIfMissing);
+        RecordTableModel model(&table);
+        std::unique_ptr<RecordGrid> grid;
+        if (withGrid) {
+            grid = std::make_unique<RecordGrid>();
+            grid->setRecordModel(&model);
+            grid->resize(299, 145);
+            grid->show();
+            QApplication::processEvents();
+        }
+
+        qint32 recordNo = 1, recordLimit = 10000000, recordedCount = 0, countdown = 0;
+        QString lastKey;
+        const RecordingState state{recordNo, recordLimit, recordedCount, countdown, lastKey};
+        ReadingRecorder::Options options;
+        options.intervalText = QStringLiteral("10");
+
+        const double rssBefore = residentMiB();
+        QElapsedTimer clock;
+        qint64 firstNs = 0, lastNs = 0;
+        const QTime now = QTime::currentTime();
+        for (int i = 0; i < count; ++i) {
+            if (i == 0 || i == count - kWindow)
+                clock.restart();
+            ReadingRecorder::offer(state, options, readingFor(i), table, now);
+            if (withGrid && (i < kWindow || i >= count - kWindow))
+                QApplication::processEvents(); // let the grid repaint as the event loop would
+            if (i == kWindow - 1)
+                firstNs = clock.nsecsElapsed();
+            if (i == count - 1)
+                lastNs = clock.nsecsElapsed();
+        }
+        const double rssAfter = residentMiB();
+        if (table.count() != count)
+            throw std::runtime_error("not every reading was stored");
+
+        clock.restart();
+        table.applyUpdates();
+        const double saveSeconds = clock.nsecsElapsed() / 1e9;
+
+        clock.restart();
+        if (!TableTextExporter::write(table, temp.filePath(QStringLiteral("export.xls"))))
+            throw std::runtime_error("text export failed");
+        const double exportSeconds = clock.nsecsElapsed() / 1e9;
+        const double rssAfterExport = residentMiB();
+
+        clock.restart();
+        TableDbCopier::copy(table, temp.filePath(QStringLiteral("copy.db")));
+        const double copySeconds = clock.nsecsElapsed() / 1e9;
+        table.close();
+
+        double floorCommit = 0.0;
+        const double floorInsert =
+            bareInsertSeconds(temp.filePath(QStringLiteral("floor.db")), count, &floorCommit);
+
+        const double firstUs = firstNs / 1000.0 / kWindow;
+        const double lastUs = lastNs / 1000.0 / kWindow;
+        std::printf("records                          %d%s\n", count,
+                    withGrid ? " (grid shown)" : "");
+        std::printf("append, first %d             %.2f us each\n", kWindow, firstUs);
+        std::printf("append, last %d              %.2f us each (ratio %.2f)\n", kWindow, lastUs,
+                    lastUs / firstUs);
+        std::printf("resident memory growth           %.1f MiB (%.1f -> %.1f)\n",
+                    rssAfter - rssBefore, rssBefore, rssAfter);
+        std::printf("save (commit) of all pending     %.3f s\n", saveSeconds);
+        std::printf("text export                      %.3f s (%.1f MiB file, resident %.1f MiB)\n",
+                    exportSeconds,
+                    QFileInfo(temp.filePath(QStringLiteral("export.xls"))).size() / 1048576.0,
+                    rssAfterExport);
+        std::printf(".db copy                         %.3f s\n", copySeconds);
+        std::printf("floor: bare prepared insert      %.3f s (%.2f us each), commit %.3f s\n",
+                    floorInsert, floorInsert * 1e6 / count, floorCommit);
+        const bool ok = lastUs <= 1.5 * firstUs && rssAfter - rssBefore < 64.0 &&
+                        saveSeconds < 3.0 && exportSeconds < 3.0;
+        std::printf("%s\n", ok ? "within targets" : "OUTSIDE TARGETS");
+        return 0;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "failed: %s\n", e.what());
+        return 1;
+    }
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "recordingstate.h"
+#include "recordvalues.h"
+
+#include <QString>
+#include <QTime>
+
+class RecordTable;
+
+/// Decides whether a reading is recorded and appends it: the record limit, the sampling
+/// interval and the repeat filter, in that order, then the running number and the time of
+/// day.
+class ReadingRecorder {
+public:
+    struct Options {
+        bool repeatFilter = true; ///< skip a reading equal to the last recorded one
+        bool intervalOn = false;  ///< wait for the countdown between records
+        QString intervalText;     ///< the interval box's text
+    };
+
+    enum class Outcome { Stored, NoTable, OverLimit, Waiting, Repeated };
+
+    /// Offers one reading (its `no` and `time` are ignored). Throws std::runtime_error when
+    /// the interval text is not a number (the key is already taken then) or when the table
+    /// fails to append (the count is already raised then, the number not).
+    static Outcome offer(const RecordingState &state, const Options &options,
+                         const RecordValues &reading, RecordTable &table, const QTime &now);
+
+    /// One second passed.
+    static void tick(const RecordingState &state, bool intervalOn);
+
+    /// The interval text changed: the wait starts again from the new value. Throws, leaving
+    /// the countdown as it was, when the text is not a number.
+    static void intervalChanged(const RecordingState &state, const QString &text);
+
+    /// After the table was cleared: numbering starts at 1 and the limit counts anew.
+    static void restartNumbering(const RecordingState &state);
+};

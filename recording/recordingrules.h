@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QChar>
+#include <QString>
+
+#include <array>
+
+/// The small rules of recording that the window's handlers share: the sampling interval's
+/// text, the key that the repeat filter compares, which keys the interval box takes, and
+/// the record limits offered in the Record menu.
+class RecordingRules {
+public:
+    struct LimitItem {
+        const char *objectName;
+        const char *caption;
+        qint32 limit;
+    };
+
+    static constexpr qint32 kStartLimit = 10000;
+
+    /// The interval box's text as whole seconds. Empty, "+" and "-" count as 0; anything else
+    /// must be a decimal integer, or std::runtime_error says it is not.
+    static qint32 intervalFromText(const QString &text);
+
+    /// What makes two readings the same for the repeat filter.
+    static QString recordKey(const QString &valueText, const QString &acDcText,
+                             const QString &unitText, const QString &autoText);
+
+    /// Whether a typed character is kept by the interval box: digits and backspace.
+    static bool isIntervalKey(QChar typed);
+
+    /// The six limit items of the Record menu, in menu order.
+    static const std::array<LimitItem, 6> &limitItems();
+};

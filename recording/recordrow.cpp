@@ -1,0 +1,70 @@
+#include "recordrow.h"
+
+#include <QDateTime>
+#include <QSqlQuery>
+
+#include <cmath>
+
+QString RecordRow::fieldName(int column) {
+    static const std::array<QString, ColumnCount> kNames{
+        QStringLiteral("No"),    QStringLiteral("Time"), QStringLiteral("DC/AC"),
+        QStringLiteral("Value"), QStringLiteral("Unit"), QStringLiteral("AUTO")};
+    return column >= 0 && column < ColumnCount ? kNames[column] : QString();
+}
+
+RecordRow RecordRow::fromQuery(const QSqlQuery &query, int firstColumn) {
+    RecordRow row;
+    row.texts[No] = numberText(query.value(firstColumn + No));
+    row.texts[Time] = timeText(query.value(firstColumn + Time));
+    for (int c = DcAc; c < ColumnCount; ++c)
+        row.texts[c] = query.value(firstColumn + c).toString();
+    return row;
+}
+
+QString RecordRow::numberText(const QVariant &value) {
+    if (value.isNull())
+        return QString();
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+        return QString::number(value.toLongLong());
+    case QMetaType::Double: {
+        const double d = value.toDouble();
+        if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 9.0e15)
+            return QString::number(static_cast<qint64>(d));
+        return QString::number(d);
+    }
+    default:
+        return value.toString();
+    }
+}
+
+QString RecordRow::timeText(const QVariant &value) {
+    if (value.isNull())
+        return QString();
+    if (value.typeId() == QMetaType::Double || value.typeId() == QMetaType::LongLong ||
+        value.typeId() == QMetaType::Int) {
+        // A fraction of a day, as some desktop engines keep a time of day.
+        const double day = value.toDouble();
+        if (day >= 0.0 && day < 1.0) {
+            const int ms = static_cast<int>(std::llround(day * 86400000.0)) % 86400000;
+            return QTime::fromMSecsSinceStartOfDay(ms).toString(QStringLiteral("hh:mm:ss"));
+        }
+        return value.toString();
+    }
+    const QString text = value.toString();
+    // What this program writes: already in display form.
+    if (text.size() == 8 && text.at(2) == u':' && text.at(5) == u':')
+        return text;
+    const QTime time = QTime::fromString(text, Qt::ISODateWithMs);
+    if (time.isValid())
+        return time.toString(QStringLiteral("hh:mm:ss"));
+    QDateTime stamp = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!stamp.isValid())
+        stamp = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    if (stamp.isValid())
+        return stamp.time().toString(QStringLiteral("hh:mm:ss"));
+    return text;
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+#include <array>
+
+class QSqlQuery;
+
+/// One record as the grid, the text export and the report show it: the display texts of
+/// the six visible fields, in the order the views list them.
+struct RecordRow {
+    enum Column { No, Time, DcAc, Value, Unit, Auto, ColumnCount };
+
+    std::array<QString, ColumnCount> texts;
+
+    /// Field name of a visible column, as the views title it.
+    static QString fieldName(int column);
+
+    /// Reads the six fields from `query`, starting at `firstColumn`, in column order.
+    static RecordRow fromQuery(const QSqlQuery &query, int firstColumn);
+
+    /// Display text of a stored `No`: a plain decimal integer.
+    static QString numberText(const QVariant &value);
+    /// Display text of a stored `Time`: hh:mm:ss. Tables written elsewhere may hold the
+    /// time with fractions, with a date, or as a fraction of a day; what cannot be read as a
+    /// time is shown as stored.
+    static QString timeText(const QVariant &value);
+};

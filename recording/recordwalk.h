@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QVariant>
+
+struct sqlite3_stmt;
+class RecordTable;
+
+/// A forward walk over every record of an open table in table order, for the bulk commands
+/// (text export, table copy). It reads through the engine's own statement interface rather
+/// than row-by-row variants: at a million records the variants cost most of the time.
+/// The walk must end before its table is closed.
+class RecordWalk {
+public:
+    enum Column { Key, No, Time, DcAc, Value, Unit, Auto, Nval, ColumnCount };
+
+    /// Throws std::runtime_error when the table is closed or cannot be read.
+    explicit RecordWalk(const RecordTable &table);
+    ~RecordWalk();
+    RecordWalk(const RecordWalk &) = delete;
+    RecordWalk &operator=(const RecordWalk &) = delete;
+
+    /// Moves to the next record; false at the end. Throws on a read error.
+    bool next();
+
+    /// Whether the field holds text (the usual case for all but No, Key and Nval).
+    bool isText(int column) const;
+    /// The field's text as stored, UTF-8; only meaningful when isText().
+    QByteArray rawText(int column) const;
+    /// The field as Qt's SQLite driver would give it: integer, real, text, blob or null.
+    QVariant value(int column) const;
+    /// The statement, positioned on the current record.
+    sqlite3_stmt *statement() const { return m_statement; }
+
+private:
+    const RecordTable &m_table;
+    sqlite3_stmt *m_statement = nullptr;
+};

@@ -1,0 +1,117 @@
+#include "tabledbcopier.h"
+
+#include "recordtable.h"
+#include "recordwalk.h"
+
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+namespace {
+
+[[noreturn]] void raise(const QString &text) {
+    throw std::runtime_error(text.toStdString());
+}
+
+/// The new table file while it is built, closed however the copy ends.
+class Destination {
+public:
+    Destination(const QString &file, const QString &shownName) : m_shownName(shownName) {
+        if (sqlite3_open(file.toUtf8().constData(), &m_db) != SQLITE_OK)
+            fail();
+    }
+    ~Destination() {
+        sqlite3_finalize(m_insert);
+        sqlite3_close(m_db);
+    }
+
+    [[noreturn]] void fail() const {
+        raise(QStringLiteral("%1: %2").arg(
+            m_shownName, QString::fromUtf8(m_db ? sqlite3_errmsg(m_db) : "out of memory")));
+    }
+    void run(const QString &sql) {
+        if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
+            fail();
+    }
+    void prepareInsert(const QString &sql) {
+        const QByteArray utf8 = sql.toUtf8();
+        if (sqlite3_prepare_v2(m_db, utf8.constData(), int(utf8.size()), &m_insert, nullptr) !=
+            SQLITE_OK)
+            fail();
+    }
+    /// Inserts the walk's current record, every field with its stored type.
+    void insertFrom(const RecordWalk &walk) {
+        for (int c = 0; c < RecordWalk::ColumnCount; ++c)
+            sqlite3_bind_value(m_insert, c + 1, sqlite3_column_value(walk.statement(), c));
+        if (sqlite3_step(m_insert) != SQLITE_DONE)
+            fail();
+        sqlite3_reset(m_insert);
+    }
+
+private:
+    QString m_shownName;
+    sqlite3 *m_db = nullptr;
+    sqlite3_stmt *m_insert = nullptr;
+};
+
+QString quoted(const QString &identifier) {
+    QString q = identifier;
+    q.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + q + u'"';
+}
+
+} // namespace
+
+void TableDbCopier::copy(const RecordTable &source, const QString &path) {
+    const QFileInfo target(path);
+    const QFileInfo current(source.fileName());
+    if (target.exists() && current.exists() &&
+        target.canonicalFilePath() == current.canonicalFilePath())
+        raise(QStringLiteral("Table in use: %1").arg(path));
+    if (target.exists() && !target.isFile())
+        raise(QStringLiteral("Cannot replace %1: it is not a table file").arg(path));
+
+    RecordWalk walk(source);
+
+    QString tempPath;
+    {
+        QTemporaryFile temp(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
+                            QStringLiteral(".XXXXXX"));
+        temp.setAutoRemove(false);
+        if (!temp.open())
+            raise(QStringLiteral("Cannot create %1: %2").arg(path, temp.errorString()));
+        tempPath = temp.fileName();
+    }
+
+    try {
+        {
+            Destination dest(tempPath, path);
+            // The temporary file is renamed into place only once complete, so it needs no
+            // journal of its own.
+            dest.run(QStringLiteral("PRAGMA journal_mode=OFF"));
+            const QString table = target.completeBaseName();
+            dest.run(RecordTable::createSql(table));
+            dest.run(QStringLiteral("BEGIN"));
+            dest.prepareInsert(QStringLiteral("INSERT INTO %1 (\"Not\", \"No\", \"Time\", "
+                                              "\"DC/AC\", \"Value\", \"Unit\", \"AUTO\", \"Nval\") "
+                                              "VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
+                                   .arg(quoted(table)));
+            while (walk.next())
+                dest.insertFrom(walk);
+            dest.run(QStringLiteral("COMMIT"));
+        }
+        std::error_code ec;
+        std::filesystem::rename(tempPath.toStdString(), path.toStdString(), ec);
+        if (ec)
+            raise(QStringLiteral("Cannot replace %1: %2")
+                      .arg(path, QString::fromStdString(ec.message())));
+    } catch (...) {
+        std::error_code ignored;
+        std::filesystem::remove(tempPath.toStdString(), ignored);
+        throw;
+    }
+}

@@ -1,0 +1,130 @@
+#include "tabletextexporter.h"
+
+#include "recordtable.h"
+#include "recordwalk.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <sqlite3.h>
+
+#include <memory>
+
+namespace {
+
+constexpr qsizetype kFlushBytes = 1 << 20;
+
+/// Rows must stay rows: a tab or line break inside a text becomes a space.
+void flattenFrom(QByteArray &out, qsizetype from) {
+    char *data = out.data();
+    for (qsizetype i = from; i < out.size(); ++i)
+        if (data[i] == '\t' || data[i] == '\r' || data[i] == '\n')
+            data[i] = ' ';
+}
+
+void appendField(QByteArray &out, const QString &text) {
+    const qsizetype from = out.size();
+    out += text.toUtf8();
+    flattenFrom(out, from);
+}
+
+/// The display text of one field of the walk's current record, as the grid shows it. Text
+/// as this program stores it is copied as it is; anything else goes the grid's way.
+void appendWalkField(QByteArray &out, const RecordWalk &walk, int column) {
+    sqlite3_stmt *statement = walk.statement();
+    const int type = sqlite3_column_type(statement, column);
+    if (column == RecordWalk::No && type == SQLITE_INTEGER) {
+        out += QByteArray::number(sqlite3_column_int64(statement, column));
+        return;
+    }
+    if (type == SQLITE_TEXT) {
+        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
+        const int size = sqlite3_column_bytes(statement, column);
+        const bool displayForm =
+            column != RecordWalk::No &&
+            (column != RecordWalk::Time || (size == 8 && text[2] == ':' && text[5] == ':'));
+        if (displayForm) {
+            const qsizetype from = out.size();
+            out.append(text, size);
+            flattenFrom(out, from);
+            return;
+        }
+    }
+    const QVariant value = walk.value(column);
+    if (column == RecordWalk::No)
+        appendField(out, RecordRow::numberText(value));
+    else if (column == RecordWalk::Time)
+        appendField(out, RecordRow::timeText(value));
+    else
+        appendField(out, value.toString());
+}
+
+} // namespace
+
+QByteArray TableTextExporter::headingLine() {
+    QByteArray line;
+    for (int c = 0; c < RecordRow::ColumnCount; ++c) {
+        if (c > 0)
+            line += '\t';
+        line += RecordRow::fieldName(c).toUtf8();
+    }
+    return line + "\r\n";
+}
+
+void TableTextExporter::appendLine(QByteArray &out, const RecordRow &row) {
+    for (int c = 0; c < RecordRow::ColumnCount; ++c) {
+        if (c > 0)
+            out += '\t';
+        appendField(out, row.texts[c]);
+    }
+    out += "\r\n";
+}
+
+bool TableTextExporter::write(const RecordTable &table, const QString &path) {
+    RecordWalk walk(table);
+
+    // A device (a printer port, /dev/null) is written in place: a save file would put a
+    // regular file where the device was.
+    const QFileInfo info(path);
+    std::unique_ptr<QFileDevice> file;
+    if (info.exists() && !info.isFile() && !info.isDir())
+        file = std::make_unique<QFile>(path);
+    else
+        file = std::make_unique<QSaveFile>(path);
+    if (!file->open(QIODevice::WriteOnly))
+        return false;
+    auto *save = dynamic_cast<QSaveFile *>(file.get());
+
+    QByteArray buffer = headingLine();
+    buffer.reserve(kFlushBytes + 4096);
+    bool ok = true;
+    try {
+        while (ok && walk.next()) {
+            for (int c = RecordWalk::No; c <= RecordWalk::Auto; ++c) {
+                if (c > RecordWalk::No)
+                    buffer += '\t';
+                appendWalkField(buffer, walk, c);
+            }
+            buffer += "\r\n";
+            if (buffer.size() >= kFlushBytes) {
+                ok = file->write(buffer) == buffer.size();
+                buffer.clear();
+            }
+        }
+    } catch (...) {
+        if (save)
+            save->cancelWriting();
+        throw;
+    }
+    if (ok && !buffer.isEmpty())
+        ok = file->write(buffer) == buffer.size();
+    if (save) {
+        if (!ok)
+            save->cancelWriting();
+        return save->commit() && ok;
+    }
+    ok = file->flush() && ok;
+    file->close();
+    return ok && file->error() == QFileDevice::NoError;
+}

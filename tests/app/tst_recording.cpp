@@ -1,0 +1,400 @@
+#include <QAction>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include "recordgrid.h"
+#include "recordtable.h"
+#include "recordtablemodel.h"
+#include "tfcomm.h"
+
+namespace {
+
+/// A window in a scratch working folder with every box and dialog answered by a recorder.
+struct Harness {
+    QString folder;
+    QString oldDir = QDir::currentPath();
+    UiPrompts prompts;
+    QStringList errors;
+    QStringList infos;
+    QString nextFile;
+    QList<UiPrompts::FileDialogRequest> dialogs;
+    std::unique_ptr<TFCOMM> w;
+
+    explicit Harness(const QString &workFolder) : folder(workFolder) {
+        QDir::setCurrent(folder);
+        prompts.onError = [this](const QString &t) { errors << t; };
+        prompts.onInformation = [this](const QString &t) { infos << t; };
+        prompts.onOpenFile = [this](const UiPrompts::FileDialogRequest &r) {
+            dialogs << r;
+            return nextFile;
+        };
+        prompts.onSaveFile = prompts.onOpenFile;
+        w = std::make_unique<TFCOMM>(ModelFlags(ModelFlag::QM30), &prompts);
+        w->onTerminate = [] {};
+    }
+    ~Harness() {
+        w.reset();
+        QDir::setCurrent(oldDir);
+    }
+
+    /// Offers a reading as the decoder leaves it.
+    void reading(const QString &value, const QString &unit = QStringLiteral("V")) {
+        w->ValueText = value;
+        w->ReadingNval = value.toFloat();
+        w->AcDcText = QStringLiteral("DC");
+        w->UnitText = unit;
+        w->AutoText = QStringLiteral("AUTO");
+        w->INDataToTable();
+    }
+    /// Offers `n` readings that all differ from each other.
+    void readings(int n) {
+        for (int i = 0; i < n; ++i)
+            reading(QString::number(++m_serial));
+    }
+    qint64 records() const { return w->TQM10DB->count(); }
+    QStringList column(int c) const {
+        QStringList out;
+        for (int r = 0; r < w->Data1->rowCount(); ++r)
+            out << w->Data1->index(r, c).data().toString();
+        return out;
+    }
+    QString path(const QString &name) const { return QDir(folder).filePath(name); }
+
+    int m_serial = 0;
+};
+
+QByteArray readAll(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestRecording : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+private slots:
+    void init() { m_dir = std::make_unique<QTemporaryDir>(); }
+
+    void controlsMenuAndStart() {
+        Harness h(m_dir->path());
+        QVERIFY(h.errors.isEmpty());
+        QVERIFY(QFileInfo::exists(h.path(QStringLiteral("Qm20db.db"))));
+        QVERIFY(h.w->TQM10DB->isOpen());
+
+        QStringList menu;
+        for (QAction *a : h.w->Record1->actions())
+            menu << (a->isSeparator() ? QStringLiteral("-") : a->objectName() + u'=' + a->text());
+        QCOMPARE(menu, (QStringList{"New1=New", "Save1=Save", "-", "N10001=1000", "N50001=5000",
+                                    "N100001=10000", "N500001=50000", "N1000001=100000",
+                                    "limitess=limitess"}));
+        QVERIFY(h.w->N100001->isChecked());
+        QCOMPARE(h.w->RecordLimit, 10000);
+
+        const std::pair<QAction *, int> items[] = {
+            {h.w->N10001, 1000},   {h.w->N50001, 5000},     {h.w->N100001, 10000},
+            {h.w->N500001, 50000}, {h.w->N1000001, 100000}, {h.w->limitess, 10000000}};
+        for (auto [item, limit] : items) {
+            item->trigger();
+            QCOMPARE(h.w->RecordLimit, limit);
+            for (auto [other, unused] : items)
+                QCOMPARE(other->isChecked(), other == item);
+        }
+
+        QVERIFY(h.w->RepeatSet->isChecked());
+        QCOMPARE(h.w->RepeatSet->toolTip(), QStringLiteral("Repeage Record"));
+        QVERIFY(!h.w->RecordSI->isChecked());
+        QCOMPARE(h.w->RecordSI->text(), QStringLiteral("Sampling Interval             'S"));
+        QCOMPARE(h.w->RecordSITime->text(), QStringLiteral("10"));
+        QCOMPARE(h.w->Trecord->interval(), 1000);
+        QVERIFY(h.w->Trecord->isActive());
+
+        const std::tuple<QToolButton *, int, const char *> buttons[] = {
+            {h.w->RecordNew, 213, "Close Data"},
+            {h.w->OpenDataFiles, 235, "Open old data files"},
+            {h.w->saveas, 257, "Save data files"},
+            {h.w->SpeedButton2, 279, "Print"}};
+        for (auto [button, left, hint] : buttons) {
+            QCOMPARE(button->geometry(), QRect(left, 243, 22, 22));
+            QCOMPARE(button->toolTip(), QLatin1String(hint));
+        }
+        QCOMPARE(h.w->DBGrid1->geometry().topLeft(), QPoint(3, 264));
+        QCOMPARE(h.w->DBGrid1->recordModel(), h.w->Data1);
+    }
+
+    void readingsAppearInTheGridAsTheCurrentRow() {
+        Harness h(m_dir->path());
+        h.reading(QStringLiteral("1.234"), QStringLiteral("k*"));
+        h.reading(QStringLiteral("1.235"), QStringLiteral("k*"));
+        QCOMPARE(h.records(), 2);
+        QCOMPARE(h.column(RecordRow::No), (QStringList{"1", "2"}));
+        QCOMPARE(h.column(RecordRow::Unit), (QStringList{"k*", "k*"}));
+        QCOMPARE(h.w->DBGrid1->currentRow(), 1);
+        QCOMPARE(h.w->RecordNo, 3);
+        QCOMPARE(h.w->RecordedCount, 2);
+    }
+
+    void limitThroughTheMenu() {
+        Harness h(m_dir->path());
+        h.w->N10001->trigger();
+        h.readings(1100);
+        QCOMPARE(h.records(), 1000);
+        h.w->N100001->trigger();
+        h.readings(5);
+        QCOMPARE(h.records(), 1005);
+        QCOMPARE(h.w->Data1->index(1004, RecordRow::No).data().toString(), QStringLiteral("1005"));
+        // Lower than what is recorded: stops at once.
+        h.w->N10001->trigger();
+        h.readings(3);
+        QCOMPARE(h.records(), 1005);
+    }
+
+    void clearKeepsTheRepeatKey() {
+        Harness h(m_dir->path());
+        h.reading(QStringLiteral("5"));
+        h.reading(QStringLiteral("5"));
+        QCOMPARE(h.records(), 1);
+        h.w->RecordNewClick();
+        QCOMPARE(h.infos, QStringList{" Record deleted "});
+        QCOMPARE(h.records(), 0);
+        QCOMPARE(h.w->RecordNo, 1);
+        QCOMPARE(h.w->RecordedCount, 0);
+        h.reading(QStringLiteral("5"));
+        QCOMPARE(h.records(), 0);
+        h.reading(QStringLiteral("6"));
+        QCOMPARE(h.column(RecordRow::No), QStringList{"1"});
+
+        // Clearing an empty table still says so and restarts the numbers.
+        h.w->RecordNewClick();
+        h.w->RecordNo = 7;
+        h.w->RecordNewClick();
+        QCOMPARE(h.infos.size(), 3);
+        QCOMPARE(h.w->RecordNo, 1);
+        QVERIFY(h.errors.isEmpty());
+    }
+
+    void samplingInterval() {
+        Harness h(m_dir->path());
+        h.w->RecordSI->setChecked(true);
+        h.readings(1);
+        QCOMPARE(h.w->SampleCountdown, 10);
+        for (int tick = 0; tick < 9; ++tick) {
+            h.w->TrecordTimer();
+            h.readings(1);
+        }
+        QCOMPARE(h.records(), 1);
+        h.w->TrecordTimer();
+        h.readings(1);
+        QCOMPARE(h.records(), 2);
+
+        // Editing the interval restarts the wait at once; an empty box means no wait.
+        h.w->RecordSITime->setText(QStringLiteral("3"));
+        QCOMPARE(h.w->SampleCountdown, 3);
+        h.w->RecordSITime->clear();
+        QCOMPARE(h.w->SampleCountdown, 0);
+        h.readings(3);
+        QCOMPARE(h.records(), 5);
+
+        // Typed keys other than digits are dropped.
+        h.w->RecordSITime->setFocus();
+        QTest::keyClicks(h.w->RecordSITime, QStringLiteral("1a-+ 2"));
+        QCOMPARE(h.w->RecordSITime->text(), QStringLiteral("12"));
+        QCOMPARE(h.w->SampleCountdown, 12);
+        // A pasted text that is no number is reported and leaves the countdown.
+        h.w->RecordSITime->setText(QStringLiteral("1x"));
+        QCOMPARE(h.errors, QStringList{"'1x' is not a valid integer value"});
+        QCOMPARE(h.w->SampleCountdown, 12);
+    }
+
+    void savedRecordsSurviveARestartPendingOnesDoNot() {
+        {
+            Harness h(m_dir->path());
+            h.readings(5);
+            h.w->RecordSaveClick();
+            QCOMPARE(h.infos, QStringList{"Record has saved, it will be there when you enter the "
+                                          "application next time."});
+            h.readings(3);
+            QCOMPARE(h.records(), 8);
+            h.w->BtExit1Click();
+        }
+        {
+            Harness h(m_dir->path());
+            QCOMPARE(h.records(), 5);
+            QCOMPARE(h.column(RecordRow::No), (QStringList{"1", "2", "3", "4", "5"}));
+            // Numbering starts again at 1 in every run.
+            h.readings(1);
+            QCOMPARE(h.column(RecordRow::No).last(), QStringLiteral("1"));
+            // Clear, then leave through the window's close box without a save.
+            h.w->RecordNewClick();
+            h.w->close();
+        }
+        Harness h(m_dir->path());
+        QCOMPARE(h.records(), 0);
+    }
+
+    void openingAFileDropsPendingRecords() {
+        const QString other = m_dir->filePath(QStringLiteral("Other Data.db"));
+        {
+            RecordTable t;
+            t.open(other, RecordTable::OpenMode::CreateIfMissing);
+            for (int i = 0; i < 4; ++i)
+                t.append(RecordValues{});
+            t.applyUpdates();
+        }
+        {
+            Harness h(m_dir->path());
+            h.readings(2);
+            h.w->RecordSaveClick();
+            h.readings(3);
+            h.nextFile = other;
+            h.w->OpenDataFilesClick();
+            QVERIFY(h.errors.isEmpty());
+            QCOMPARE(h.dialogs.last().filter,
+                     QStringLiteral("access data files (*.DB);;All files (*.*)"));
+            QCOMPARE(h.w->TQM10DB->fileName(), other); // as chosen, letters not raised
+            QCOMPARE(h.records(), 4);
+            QCOMPARE(h.w->Data1->rowCount(), 4);
+            // The running count goes on in the opened table.
+            h.readings(1);
+            QCOMPARE(h.column(RecordRow::No).last(), QStringLiteral("6"));
+            // Cancelling the dialog changes nothing.
+            h.nextFile.clear();
+            h.w->OpenDataFilesClick();
+            QCOMPARE(h.records(), 5);
+        }
+        Harness h(m_dir->path());
+        QCOMPARE(h.records(), 2);
+    }
+
+    void aFailedOpenLeavesTheWindowUsable() {
+        const QString bad = m_dir->filePath(QStringLiteral("bad.db"));
+        {
+            QSqlDatabase db =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bad"));
+            db.setDatabaseName(bad);
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec(
+                QStringLiteral("CREATE TABLE bad (\"Not\" INTEGER PRIMARY KEY, "
+                               "\"No\" INTEGER, \"Time\" TEXT, \"Value\" TEXT)")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("bad"));
+
+        Harness h(m_dir->path());
+        h.readings(1);
+        h.nextFile = bad;
+        h.w->OpenDataFilesClick();
+        QCOMPARE(h.errors.size(), 1);
+        QVERIFY2(h.errors[0].contains(QStringLiteral("Field 'DC/AC' not found")),
+                 qPrintable(h.errors[0]));
+        QCOMPARE(h.w->Data1->rowCount(), 0);
+
+        // Recording says once that there is no table, then waits quietly.
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, h.readings(1));
+        for (int i = 0; i < 5; ++i)
+            h.readings(1);
+        QCOMPARE(h.w->RecordedCount, 1);
+        // The data commands report the engine's message.
+        h.w->RecordSaveClick();
+        QCOMPARE(h.errors.size(), 2);
+        QVERIFY(h.errors[1].contains(QStringLiteral("not open")));
+
+        h.nextFile = h.path(QStringLiteral("Qm20db.db"));
+        h.w->OpenDataFilesClick();
+        QCOMPARE(h.errors.size(), 2);
+        h.readings(1);
+        QCOMPARE(h.records(), 1);
+    }
+
+    void saveAs_data() {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<bool>("text");
+        QTest::newRow("no extension") << "data"
+                                      << "data.xls" << true;
+        QTest::newRow("txt") << "data.txt"
+                             << "data.txt" << true;
+        QTest::newRow("DB capitals") << "data.DB"
+                                     << "data.DB" << true;
+        QTest::newRow("db") << "data.db"
+                            << "data.db" << false;
+    }
+
+    void saveAs() {
+        QFETCH(QString, chosen);
+        QFETCH(QString, written);
+        QFETCH(bool, text);
+        Harness h(m_dir->path());
+        h.reading(QStringLiteral("0.001"));
+        h.reading(QStringLiteral("0.002"));
+        h.w->DBGrid1->setCurrentRow(0);
+        h.nextFile = h.path(chosen);
+        h.w->saveasClick();
+        QVERIFY(h.errors.isEmpty());
+        const UiPrompts::FileDialogRequest &request = h.dialogs.last();
+        QCOMPARE(
+            request.filter,
+            QStringLiteral("Excel File(*.xls);;DB File(*.db);;Txt File(*.txt);;All File(*.*)"));
+        QCOMPARE(request.defaultSuffix, QStringLiteral("xls"));
+        QVERIFY(request.confirmOverwrite);
+        const QString file = h.path(written);
+        if (text) {
+            QCOMPARE(h.infos, QStringList{"save table to specified file: " + file + " Scuss!"});
+            const QList<QByteArray> lines = readAll(file).split('\n');
+            QCOMPARE(lines.size(), 4); // three lines and the empty rest after the last LF
+            QCOMPARE(lines[0], QByteArray("No\tTime\tDC/AC\tValue\tUnit\tAUTO\r"));
+            QVERIFY(lines[2].startsWith("2\t"));
+            QCOMPARE(lines[2].count('\t'), 5);
+            QCOMPARE(h.w->DBGrid1->currentRow(), 1);
+        } else {
+            QVERIFY(h.infos.isEmpty());
+            RecordTable copy;
+            copy.open(file, RecordTable::OpenMode::MustExist);
+            QCOMPARE(copy.count(), 2);
+        }
+    }
+
+    void failedTextSaveSaysSo() {
+        Harness h(m_dir->path());
+        h.readings(2);
+        const QString missing = h.path(QStringLiteral("nofolder/out.txt"));
+        h.nextFile = missing;
+        h.w->saveasClick();
+        QCOMPARE(h.infos, QStringList{"Could not save table to specified file: " + missing});
+        h.infos.clear();
+        const QString folder = h.path(QStringLiteral("folder.txt"));
+        QVERIFY(QDir(h.folder).mkdir(QStringLiteral("folder.txt")));
+        h.nextFile = folder;
+        h.w->saveasClick();
+        QCOMPARE(h.infos, QStringList{"Could not save table to specified file: " + folder});
+        QVERIFY(h.errors.isEmpty());
+    }
+
+    void aSecondCopyCannotOpenTheTable() {
+        Harness first(m_dir->path());
+        first.readings(2);
+        {
+            Harness second(m_dir->path());
+            QCOMPARE(second.errors.size(), 1);
+            QVERIFY2(second.errors[0].contains(QStringLiteral("in use")),
+                     qPrintable(second.errors[0]));
+            QVERIFY(second.errors[0].contains(first.path(QStringLiteral("Qm20db.db"))));
+            QVERIFY(!second.w->TQM10DB->isOpen());
+        }
+        first.readings(1);
+        first.w->RecordSaveClick();
+        QVERIFY(first.errors.isEmpty());
+        QCOMPARE(first.records(), 3);
+    }
+};
+
+QTEST_MAIN(TestRecording)
+#include "tst_recording.moc"

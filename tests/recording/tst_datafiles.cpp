@@ -1,0 +1,307 @@
+#include "datafilenames.h"
+#include "recordtable.h"
+#include "tabledbcopier.h"
+#include "tabletextexporter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+RecordValues record(int no, const QString &value, const QString &unit, const QString &dcAc,
+                    const QString &autoText, QTime time) {
+    RecordValues v;
+    v.no = no;
+    v.value = value;
+    v.unit = unit;
+    v.dcAc = dcAc;
+    v.autoText = autoText;
+    v.time = time;
+    v.nval = value.toFloat();
+    return v;
+}
+
+QByteArray readAll(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+void writeFile(const QString &path, const QByteArray &bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+/// Limits the size of files this process writes, so that writing fails as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_old); }
+
+private:
+    rlimit m_old{};
+};
+
+} // namespace
+
+class TestDataFiles : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<RecordTable> m_table;
+
+    QString path(const QString &name) const { return m_dir->filePath(name); }
+
+    /// Files in the folder, less the journal that the open table keeps beside its file.
+    QStringList filesLeft() const {
+        QStringList files = QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden);
+        files.removeAll(QStringLiteral("Qm20db.db-journal"));
+        files.sort();
+        return files;
+    }
+
+    void fill(int n) {
+        for (int i = 1; i <= n; ++i)
+            m_table->append(record(i, QString::number(i * 0.001, 'f', 3), QStringLiteral("V"),
+                                   QStringLiteral("DC"), QStringLiteral("AUTO"), QTime(1, 2, 3)));
+    }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_table = std::make_unique<RecordTable>();
+        m_table->open(path(QStringLiteral("Qm20db.db")), RecordTable::OpenMode::CreateIfMissing);
+    }
+    void cleanup() { m_table.reset(); }
+
+    void saveAsNames_data() {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<bool>("tableCopy");
+        QTest::newRow("db lower case") << "/d/data.db"
+                                       << "/d/data.db" << true;
+        QTest::newRow("DB capitals get text") << "/d/data.DB"
+                                              << "/d/data.DB" << false;
+        QTest::newRow("Db mixed") << "/d/data.Db"
+                                  << "/d/data.Db" << false;
+        QTest::newRow("no extension") << "/d/data"
+                                      << "/d/data.xls" << false;
+        QTest::newRow("dot only in folder") << "/d.db/data"
+                                            << "/d.db/data.xls" << false;
+        QTest::newRow("txt") << "/d/data.txt"
+                             << "/d/data.txt" << false;
+        QTest::newRow("last dot counts") << "/d/data.db.txt"
+                                         << "/d/data.db.txt" << false;
+        QTest::newRow("xls then db") << "/d/data.xls.db"
+                                     << "/d/data.xls.db" << true;
+    }
+
+    void saveAsNames() {
+        QFETCH(QString, chosen);
+        QFETCH(QString, written);
+        QFETCH(bool, tableCopy);
+        const QString name = DataFileNames::withDefaultExtension(chosen);
+        QCOMPARE(name, written);
+        QCOMPARE(DataFileNames::isTableCopy(name), tableCopy);
+    }
+
+    void textFileByteForByte() {
+        m_table->append(record(1, QStringLiteral("1.234"), QStringLiteral("k*"),
+                               QStringLiteral("DC"), QStringLiteral("AUTO"), QTime(9, 5, 7)));
+        m_table->applyUpdates();
+        // Pending records are exported as the grid shows them.
+        m_table->append(record(2, QStringLiteral("-0.0L"), QStringLiteral(")V"), QString(),
+                               QStringLiteral("MANU"), QTime(23, 59, 59)));
+        const QString file = path(QStringLiteral("out.xls"));
+        QVERIFY(TableTextExporter::write(*m_table, file));
+        QCOMPARE(readAll(file), QByteArray("No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n"
+                                           "1\t09:05:07\tDC\t1.234\tk*\tAUTO\r\n"
+                                           "2\t23:59:59\t\t-0.0L\t)V\tMANU\r\n"));
+    }
+
+    void emptyTableGivesTheHeadingOnly() {
+        const QString file = path(QStringLiteral("empty.txt"));
+        writeFile(file, QByteArray(10000, 'o')); // replaced, not overwritten in place
+        QVERIFY(TableTextExporter::write(*m_table, file));
+        QCOMPARE(readAll(file), QByteArray("No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n"));
+    }
+
+    void breaksInsideTextsBecomeSpaces() {
+        // Only a table written elsewhere can hold these; rows must stay rows.
+        m_table->append(record(1, QStringLiteral("1\t2"), QStringLiteral("V\r\n"),
+                               QStringLiteral("D\nC"), QStringLiteral("AUTO"), QTime(0, 0, 0)));
+        const QString file = path(QStringLiteral("odd.txt"));
+        QVERIFY(TableTextExporter::write(*m_table, file));
+        const QList<QByteArray> lines = readAll(file).split('\n');
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[1], QByteArray("1\t00:00:00\tD C\t1 2\tV  \tAUTO\r"));
+    }
+
+    void failedTextWriteKeepsTheOldFile_data() {
+        QTest::addColumn<QString>("target");
+        QTest::newRow("full device") << "/dev/full";
+        QTest::newRow("missing folder") << "nofolder/out.xls";
+        QTest::newRow("target is a folder") << "afolder";
+        QTest::newRow("disk full while writing") << "old.xls";
+    }
+
+    void failedTextWriteKeepsTheOldFile() {
+        QFETCH(QString, target);
+        const QString file = target.startsWith(u'/') ? target : path(target);
+        fill(3000);
+        m_table->applyUpdates();
+        const QByteArray old("old contents\r\n");
+        if (target == u"afolder")
+            QVERIFY(QDir(m_dir->path()).mkdir(target));
+        if (target == u"old.xls")
+            writeFile(file, old);
+        bool written = true;
+        if (target == u"old.xls") {
+            FileSizeLimit limit(16 * 1024);
+            written = TableTextExporter::write(*m_table, file);
+        } else {
+            written = TableTextExporter::write(*m_table, file);
+        }
+        QVERIFY(!written);
+        if (target == u"old.xls")
+            QCOMPARE(readAll(file), old);
+        if (target == u"afolder")
+            QVERIFY(QFileInfo(file).isDir());
+        if (target == u"/dev/full") {
+            struct stat st {};
+            QCOMPARE(stat("/dev/full", &st), 0);
+            QVERIFY2(S_ISCHR(st.st_mode), "the device must stay a device");
+        }
+        QStringList expected{"Qm20db.db"};
+        if (target == u"old.xls")
+            expected.append("old.xls");
+        expected.sort();
+        QCOMPARE(filesLeft(), expected);
+    }
+
+    void closedTableIsAnEngineError() {
+        m_table->close();
+        const QString file = path(QStringLiteral("x.txt"));
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, TableTextExporter::write(*m_table, file));
+        QVERIFY(!QFile::exists(file));
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, TableDbCopier::copy(*m_table, path("x.db")));
+        QVERIFY(!QFile::exists(path("x.db")));
+    }
+
+    void tableCopyHoldsEveryRecord() {
+        fill(5);
+        m_table->applyUpdates();
+        fill(2); // pending, included as the grid shows them
+        const QString file = path(QStringLiteral("copy.db"));
+        writeFile(file, "an older file of that name");
+        TableDbCopier::copy(*m_table, file);
+        QCOMPARE(m_table->count(), 7);
+
+        // Read back with SQLite directly.
+        {
+            QSqlDatabase db =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("rb"));
+            db.setDatabaseName(file);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("PRAGMA table_info(copy)")));
+            QStringList names;
+            QString key;
+            while (q.next()) {
+                names.append(q.value(1).toString());
+                if (q.value(5).toInt() == 1)
+                    key = q.value(1).toString();
+            }
+            QCOMPARE(names, RecordTable::fieldNames());
+            QCOMPARE(key, QStringLiteral("Not"));
+            QVERIFY(q.exec(QStringLiteral("SELECT count(*), count(DISTINCT \"Not\"), sum(\"No\"), "
+                                          "min(\"Time\"), max(\"Nval\") FROM copy")));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toInt(), 7);
+            QCOMPARE(q.value(1).toInt(), 7);
+            QCOMPARE(q.value(2).toInt(), 15 + 3);
+            QCOMPARE(q.value(3).toString(), QStringLiteral("01:02:03"));
+            QCOMPARE(q.value(4).toDouble(), double(0.005f));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("rb"));
+
+        // The command-line tool reads it too.
+        const QString sqlite3 = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+        if (!sqlite3.isEmpty()) {
+            QProcess tool;
+            tool.start(sqlite3,
+                       {file, QStringLiteral(
+                                  "SELECT \"No\", \"Value\" FROM copy ORDER BY \"Not\" LIMIT 2;")});
+            QVERIFY(tool.waitForFinished(10000));
+            QCOMPARE(tool.readAllStandardOutput(), QByteArray("1|0.001\n2|0.002\n"));
+        }
+
+        // And it opens as a record table.
+        RecordTable reopened;
+        reopened.open(file, RecordTable::OpenMode::MustExist);
+        QCOMPARE(reopened.count(), 7);
+        QCOMPARE(reopened.rows(6, 1).value(0).texts[RecordRow::No], QStringLiteral("2"));
+        QCOMPARE(filesLeft(), (QStringList{"Qm20db.db", "copy.db"}));
+    }
+
+    void failedCopyKeepsTheOldFile_data() {
+        QTest::addColumn<QString>("target");
+        QTest::newRow("disk full while copying") << "old.db";
+        QTest::newRow("missing folder") << "nofolder/new.db";
+        QTest::newRow("the open table itself") << "Qm20db.db";
+        QTest::newRow("a folder") << "afolder.db";
+    }
+
+    void failedCopyKeepsTheOldFile() {
+        QFETCH(QString, target);
+        const QString file = path(target);
+        fill(5000);
+        m_table->applyUpdates();
+        const QByteArray old("old contents");
+        if (target == u"old.db")
+            writeFile(file, old);
+        if (target == u"afolder.db")
+            QVERIFY(QDir(m_dir->path()).mkdir(target));
+        const QByteArray tableBefore = readAll(path(QStringLiteral("Qm20db.db")));
+        try {
+            if (target == u"old.db") {
+                FileSizeLimit limit(32 * 1024);
+                TableDbCopier::copy(*m_table, file);
+            } else {
+                TableDbCopier::copy(*m_table, file);
+            }
+            QFAIL("the copy must fail");
+        } catch (const std::exception &e) {
+            QVERIFY2(QString::fromUtf8(e.what()).contains(file), e.what());
+        }
+        if (target == u"old.db")
+            QCOMPARE(readAll(file), old);
+        QCOMPARE(readAll(path(QStringLiteral("Qm20db.db"))), tableBefore);
+        QCOMPARE(m_table->count(), 5000);
+        // No temporary file is left behind.
+        QStringList expected{"Qm20db.db"};
+        if (target == u"old.db")
+            expected.append("old.db");
+        expected.sort();
+        QCOMPARE(filesLeft(), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDataFiles)
+#include "tst_datafiles.moc"

@@ -1,0 +1,269 @@
+#include "readingrecorder.h"
+#include "recordingrules.h"
+#include "recordtable.h"
+#include "recordwalk.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+using Outcome = ReadingRecorder::Outcome;
+
+namespace {
+
+RecordValues reading(const QString &value, const QString &unit = QStringLiteral("V"),
+                     const QString &acDc = QStringLiteral("DC"),
+                     const QString &autoText = QStringLiteral("AUTO")) {
+    RecordValues v;
+    v.value = value;
+    v.unit = unit;
+    v.dcAc = acDc;
+    v.autoText = autoText;
+    v.nval = value.toFloat();
+    return v;
+}
+
+} // namespace
+
+class TestReadingRecorder : public QObject {
+    Q_OBJECT
+
+    qint32 RecordNo = 1;
+    qint32 RecordLimit = RecordingRules::kStartLimit;
+    qint32 RecordedCount = 0;
+    qint32 SampleCountdown = 0;
+    QString LastRecordKey;
+    RecordingState state{RecordNo, RecordLimit, RecordedCount, SampleCountdown, LastRecordKey};
+    ReadingRecorder::Options options;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<RecordTable> m_table;
+    int m_serial = 0;
+
+    Outcome offer(const RecordValues &r) {
+        return ReadingRecorder::offer(state, options, r, *m_table, QTime(10, 20, 30));
+    }
+    /// A reading unlike every earlier one.
+    Outcome offerNew() { return offer(reading(QString::number(++m_serial))); }
+
+    QStringList storedNumbers() {
+        QStringList out;
+        for (const RecordRow &r : m_table->rows(0, int(m_table->count())))
+            out.append(r.texts[RecordRow::No]);
+        return out;
+    }
+
+private slots:
+    void init() {
+        RecordNo = 1;
+        RecordLimit = RecordingRules::kStartLimit;
+        RecordedCount = 0;
+        SampleCountdown = 0;
+        LastRecordKey.clear();
+        options = ReadingRecorder::Options();
+        options.intervalText = QStringLiteral("10");
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_table = std::make_unique<RecordTable>();
+        m_table->open(m_dir->filePath(QStringLiteral("Qm20db.db")),
+                      RecordTable::OpenMode::CreateIfMissing);
+    }
+    void cleanup() { m_table.reset(); }
+
+    void storesTheFieldsOfTheReading() {
+        RecordValues r = reading(QStringLiteral("-0.0L"), QStringLiteral("k*"), QString(),
+                                 QStringLiteral("MANU"));
+        r.nval = -8001.0f;
+        QCOMPARE(offer(r), Outcome::Stored);
+        QCOMPARE(RecordNo, 2);
+        QCOMPARE(RecordedCount, 1);
+        QCOMPARE(LastRecordKey, QStringLiteral("-0.0Lk*MANU"));
+        const RecordRow row = m_table->rows(0, 1).value(0);
+        QCOMPARE(row.texts, (std::array<QString, 6>{"1", "10:20:30", "", "-0.0L", "k*", "MANU"}));
+        RecordWalk walk(*m_table);
+        QVERIFY(walk.next());
+        QCOMPARE(walk.value(RecordWalk::Nval).toDouble(), -8001.0);
+    }
+
+    void limitStoresExactlyTheLimit() {
+        RecordLimit = 1000;
+        int stored = 0;
+        for (int i = 0; i < 1100; ++i)
+            stored += offerNew() == Outcome::Stored;
+        QCOMPARE(stored, 1000);
+        QCOMPARE(m_table->count(), 1000);
+        QCOMPARE(RecordedCount, 1000);
+        QCOMPARE(RecordNo, 1001);
+        QCOMPARE(offerNew(), Outcome::OverLimit);
+
+        // A higher limit lets recording go on without a gap in the numbers.
+        RecordLimit = 10000;
+        QCOMPARE(offerNew(), Outcome::Stored);
+        QStringList numbers = storedNumbers();
+        QCOMPARE(numbers.size(), 1001);
+        for (int i = 0; i < numbers.size(); ++i)
+            QCOMPARE(numbers[i], QString::number(i + 1));
+
+        // Lowering the limit below what is recorded stops at once; a clear starts afresh.
+        RecordLimit = 1000;
+        QCOMPARE(offerNew(), Outcome::OverLimit);
+        ReadingRecorder::restartNumbering(state);
+        QCOMPARE(RecordNo, 1);
+        QCOMPARE(RecordedCount, 0);
+        QCOMPARE(offerNew(), Outcome::Stored);
+        QCOMPARE(storedNumbers().last(), QStringLiteral("1"));
+    }
+
+    void repeatFilter_data() {
+        QTest::addColumn<bool>("repeatSet");
+        QTest::addColumn<QStringList>("readings"); // value|unit|dcac|auto
+        QTest::addColumn<QStringList>("stored");
+        QTest::newRow("steady reading once")
+            << true << QStringList{"1|V|DC|AUTO", "1|V|DC|AUTO", "1|V|DC|AUTO"} << QStringList{"1"};
+        QTest::newRow("each part counts")
+            << true << QStringList{"1|V|DC|AUTO",  "2|V|DC|AUTO",  "2|mV|DC|AUTO",
+                                   "2|mV|AC|AUTO", "2|mV|AC|MANU", "2|mV|AC|MANU"}
+            << QStringList{"1", "2", "2", "2", "2"};
+        QTest::newRow("return to an earlier value")
+            << true << QStringList{"1|V|DC|AUTO", "2|V|DC|AUTO", "1|V|DC|AUTO"}
+            << QStringList{"1", "2", "1"};
+        QTest::newRow("case matters")
+            << true << QStringList{"1|mV|DC|AUTO", "1|MV|DC|AUTO"} << QStringList{"1", "1"};
+        QTest::newRow("filter off")
+            << false << QStringList{"1|V|DC|AUTO", "1|V|DC|AUTO"} << QStringList{"1", "1"};
+    }
+
+    void repeatFilter() {
+        QFETCH(bool, repeatSet);
+        QFETCH(QStringList, readings);
+        QFETCH(QStringList, stored);
+        options.repeatFilter = repeatSet;
+        for (const QString &r : readings) {
+            const QStringList p = r.split(u'|');
+            offer(reading(p[0], p[1], p[2], p[3]));
+        }
+        QStringList values;
+        for (const RecordRow &row : m_table->rows(0, 100))
+            values.append(row.texts[RecordRow::Value]);
+        QCOMPARE(values, stored);
+    }
+
+    void repeatFilterSurvivesAClear() {
+        QCOMPARE(offer(reading(QStringLiteral("5"))), Outcome::Stored);
+        m_table->empty();
+        ReadingRecorder::restartNumbering(state);
+        QCOMPARE(offer(reading(QStringLiteral("5"))), Outcome::Repeated);
+        QCOMPARE(offer(reading(QStringLiteral("6"))), Outcome::Stored);
+        QCOMPARE(storedNumbers(), QStringList{"1"});
+    }
+
+    void intervalCountdown() {
+        options.intervalOn = true;
+        options.intervalText = QStringLiteral("10");
+        // The countdown starts at 0: the first reading goes in at once.
+        QCOMPARE(offerNew(), Outcome::Stored);
+        QCOMPARE(SampleCountdown, 10);
+        for (int tick = 1; tick < 10; ++tick) {
+            ReadingRecorder::tick(state, true);
+            QCOMPARE(offerNew(), Outcome::Waiting);
+        }
+        ReadingRecorder::tick(state, true);
+        QCOMPARE(SampleCountdown, 0);
+        QCOMPARE(offerNew(), Outcome::Stored);
+        QCOMPARE(m_table->count(), 2);
+
+        // The countdown stands still while the interval is off, and never goes below 0.
+        ReadingRecorder::tick(state, false);
+        QCOMPARE(SampleCountdown, 10);
+        SampleCountdown = 0;
+        ReadingRecorder::tick(state, true);
+        QCOMPARE(SampleCountdown, 0);
+    }
+
+    void intervalText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("empty") << "" << 0 << true;
+        QTest::newRow("plus") << "+" << 0 << true;
+        QTest::newRow("minus") << "-" << 0 << true;
+        QTest::newRow("number") << "10" << 10 << true;
+        QTest::newRow("leading zeros") << "007" << 7 << true;
+        QTest::newRow("letters") << "1a" << 0 << false;
+        QTest::newRow("two minus") << "--1" << 0 << false;
+        QTest::newRow("too large") << "99999999999" << 0 << false;
+        QTest::newRow("blank") << " 5" << 0 << false;
+    }
+
+    void intervalText() {
+        QFETCH(QString, text);
+        QFETCH(int, seconds);
+        QFETCH(bool, valid);
+        SampleCountdown = 42;
+        try {
+            ReadingRecorder::intervalChanged(state, text);
+            QVERIFY(valid);
+            QCOMPARE(SampleCountdown, seconds);
+        } catch (const std::exception &e) {
+            QVERIFY(!valid);
+            QCOMPARE(QString::fromUtf8(e.what()),
+                     QStringLiteral("'%1' is not a valid integer value").arg(text));
+            QCOMPARE(SampleCountdown, 42);
+        }
+    }
+
+    void badIntervalTakesTheKeyButStoresNothing() {
+        options.intervalText = QStringLiteral("x");
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, offer(reading(QStringLiteral("3"))));
+        QCOMPARE(LastRecordKey, QStringLiteral("3DCVAUTO"));
+        QCOMPARE(RecordedCount, 0);
+        QCOMPARE(m_table->count(), 0);
+    }
+
+    void failedAppendCountsButDoesNotNumber() {
+        // A table from elsewhere that refuses some values makes the append fail.
+        const QString path = m_dir->filePath(QStringLiteral("strict.db"));
+        {
+            QSqlDatabase db =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("s"));
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec(QStringLiteral(
+                "CREATE TABLE strict (\"Not\" INTEGER PRIMARY KEY, \"No\" INTEGER, "
+                "\"Time\" TEXT, \"DC/AC\" TEXT, \"Value\" TEXT CHECK (\"Value\" <> 'BAD'), "
+                "\"Unit\" TEXT, \"AUTO\" TEXT, \"Nval\" REAL)")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("s"));
+        m_table->open(path, RecordTable::OpenMode::MustExist);
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, offer(reading(QStringLiteral("BAD"))));
+        QCOMPARE(RecordedCount, 1);
+        QCOMPARE(RecordNo, 1);
+        QCOMPARE(m_table->count(), 0);
+    }
+
+    void closedTableLeavesEverythingAlone() {
+        m_table->close();
+        QCOMPARE(offerNew(), Outcome::NoTable);
+        QCOMPARE(RecordedCount, 0);
+        QCOMPARE(RecordNo, 1);
+        QVERIFY(LastRecordKey.isEmpty());
+    }
+
+    void intervalKeys_data() {
+        QTest::addColumn<QChar>("key");
+        QTest::addColumn<bool>("kept");
+        for (char c = '0'; c <= '9'; ++c)
+            QTest::addRow("%c", c) << QChar(c) << true;
+        QTest::newRow("backspace") << QChar(u'\b') << true;
+        for (char c : {'-', '+', 'a', ' ', '.', ','})
+            QTest::addRow("'%c'", c) << QChar(c) << false;
+    }
+
+    void intervalKeys() {
+        QFETCH(QChar, key);
+        QFETCH(bool, kept);
+        QCOMPARE(RecordingRules::isIntervalKey(key), kept);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReadingRecorder)
+#include "tst_readingrecorder.moc"

@@ -1,0 +1,338 @@
+#include "recordtable.h"
+#include "recordwalk.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+
+namespace {
+
+RecordValues reading(int no, const QString &value = QStringLiteral("1.234"),
+                     const QString &unit = QStringLiteral("V")) {
+    RecordValues v;
+    v.no = no;
+    v.time = QTime(12, 34, 56);
+    v.dcAc = QStringLiteral("DC");
+    v.value = value;
+    v.unit = unit;
+    v.autoText = QStringLiteral("AUTO");
+    v.nval = 1234.0f;
+    return v;
+}
+
+QString errorOf(const std::function<void()> &step) {
+    try {
+        step();
+    } catch (const std::exception &e) {
+        return QString::fromUtf8(e.what());
+    }
+    return QString();
+}
+
+/// Runs `sql` statements on `path` through a connection of their own.
+void runSql(const QString &path, const QStringList &sql) {
+    {
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("setup"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        for (const QString &s : sql)
+            QVERIFY2(q.exec(s), qPrintable(s + u' ' + q.lastError().text()));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("setup"));
+}
+
+QStringList numbers(const RecordTable &table, qint64 first, int n) {
+    QStringList out;
+    for (const RecordRow &r : table.rows(first, n))
+        out.append(r.texts[RecordRow::No]);
+    return out;
+}
+
+} // namespace
+
+class TestRecordTable : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        m_tmp = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_tmp->isValid());
+    }
+
+    void missingFileIsCreatedWithTheFields() {
+        const QString path = m_dir.filePath(QStringLiteral("Qm20db.db"));
+        RecordTable table;
+        table.open(path, RecordTable::OpenMode::CreateIfMissing);
+        QVERIFY(table.isOpen());
+        QCOMPARE(table.count(), 0);
+        QCOMPARE(table.tableName(), QStringLiteral("Qm20db"));
+        table.close();
+        // The empty table is stored even though nothing was saved.
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+        {
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("PRAGMA table_info(Qm20db)")));
+            QStringList names;
+            QString keyField;
+            while (q.next()) {
+                names.append(q.value(1).toString());
+                if (q.value(5).toInt() == 1)
+                    keyField = q.value(1).toString();
+            }
+            QCOMPARE(names, RecordTable::fieldNames());
+            QCOMPARE(keyField, QStringLiteral("Not"));
+        }
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("check"));
+    }
+
+    void fieldNamesMatchWithoutRegardToCase() {
+        // A table whose fields are spelled differently from both the recording's spelling
+        // (no, time, value, unit, Auto) and the views' (No, Time, Value, Unit, AUTO).
+        const QString path = m_dir.filePath(QStringLiteral("odd.db"));
+        runSql(path,
+               {QStringLiteral("CREATE TABLE odd (NOT_USED TEXT, \"NOT\" INTEGER PRIMARY KEY, "
+                               "\"NO\" INTEGER, \"tImE\" TEXT, \"dc/ac\" TEXT, \"VALUE\" TEXT, "
+                               "\"UNIT\" TEXT, \"auto\" TEXT, \"NVAL\" REAL)")});
+        RecordTable table;
+        table.open(path, RecordTable::OpenMode::MustExist);
+        table.append(reading(7, QStringLiteral("-0.012"), QStringLiteral("k*")));
+        const QList<RecordRow> rows = table.rows(0, 5);
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0].texts,
+                 (std::array<QString, 6>{"7", "12:34:56", "DC", "-0.012", "k*", "AUTO"}));
+        RecordWalk walk(table);
+        QVERIFY(walk.next());
+        QCOMPARE(walk.value(RecordWalk::Nval).toDouble(), 1234.0);
+        QCOMPARE(walk.value(RecordWalk::No).toInt(), 7);
+        QVERIFY(!walk.next());
+    }
+
+    void pendingRecordsAreLostAndSavedOnesKept() {
+        const QString path = m_dir.filePath(QStringLiteral("Qm20db.db"));
+        RecordTable table;
+        table.open(path, RecordTable::OpenMode::CreateIfMissing);
+        for (int i = 1; i <= 5; ++i)
+            table.append(reading(i));
+        table.applyUpdates();
+        for (int i = 6; i <= 8; ++i)
+            table.append(reading(i));
+        QCOMPARE(table.count(), 8);
+        QCOMPARE(numbers(table, 0, 100).size(), 8);
+        table.close();
+
+        table.open(path, RecordTable::OpenMode::CreateIfMissing);
+        QCOMPARE(table.count(), 5);
+        QCOMPARE(numbers(table, 0, 100), (QStringList{"1", "2", "3", "4", "5"}));
+
+        // A second save in the same run stores every record once.
+        table.append(reading(6));
+        table.applyUpdates();
+        table.applyUpdates();
+        table.close();
+        table.open(path, RecordTable::OpenMode::CreateIfMissing);
+        QCOMPARE(table.count(), 6);
+    }
+
+    void emptyRemovesStoredAndPendingAtOnce() {
+        const QString path = m_dir.filePath(QStringLiteral("Qm20db.db"));
+        RecordTable table;
+        table.open(path, RecordTable::OpenMode::CreateIfMissing);
+        table.append(reading(1));
+        table.append(reading(2));
+        table.applyUpdates();
+        table.append(reading(3));
+        QSignalSpy resets(&table, &RecordTable::reset);
+        table.empty();
+        QCOMPARE(resets.count(), 1);
+        QCOMPARE(table.count(), 0);
+        QVERIFY(table.rows(0, 10).isEmpty());
+        // Closed without a save: the stored records are gone as well.
+        table.close();
+        table.open(path, RecordTable::OpenMode::CreateIfMissing);
+        QCOMPARE(table.count(), 0);
+
+        // Only pending records: nothing comes back after a save.
+        table.append(reading(1));
+        table.empty();
+        table.applyUpdates();
+        table.close();
+        table.open(path, RecordTable::OpenMode::CreateIfMissing);
+        QCOMPARE(table.count(), 0);
+        // Numbers given after the clear start from the first key again without clashes.
+        table.append(reading(1));
+        table.append(reading(2));
+        QCOMPARE(numbers(table, 0, 10), (QStringList{"1", "2"}));
+    }
+
+    void refusedFiles_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("setup");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("field missing")
+            << "nonval.db"
+            << QStringList{"CREATE TABLE nonval (\"Not\" INTEGER PRIMARY KEY, \"No\" INTEGER, "
+                           "\"Time\" TEXT, \"DC/AC\" TEXT, \"Value\" TEXT, \"Unit\" TEXT, "
+                           "\"AUTO\" TEXT)"}
+            << "Field 'Nval' not found";
+        QTest::newRow("no table") << "empty.db" << QStringList{"PRAGMA user_version = 1"}
+                                  << "No table in file";
+        QTest::newRow("not a table file") << "text.DB" << QStringList() << "not a database";
+        QTest::newRow("missing") << "missing.db" << QStringList() << "Table not found";
+        QTest::newRow("folder") << "folder.db" << QStringList() << "is a folder";
+    }
+
+    void refusedFiles() {
+        QFETCH(QString, file);
+        QFETCH(QStringList, setup);
+        QFETCH(QString, message);
+        const QString path = m_dir.filePath(file);
+        if (!setup.isEmpty())
+            runSql(path, setup);
+        if (file == u"text.DB") {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(4096, 'x'));
+        }
+        if (file == u"folder.db")
+            QVERIFY(QDir(m_dir.path()).mkdir(file));
+
+        RecordTable table;
+        const QString error = errorOf([&] { table.open(path, RecordTable::OpenMode::MustExist); });
+        QVERIFY2(error.contains(message), qPrintable(error));
+        QVERIFY2(error.contains(path), qPrintable(error));
+        QVERIFY(!table.isOpen());
+        QCOMPARE(table.fileName(), path);
+        QVERIFY(errorOf([&] { table.count(); }).contains(QStringLiteral("not open")));
+        QVERIFY(errorOf([&] { table.append(reading(1)); }).contains(path));
+        QVERIFY(table.rows(0, 10).isEmpty());
+        QCOMPARE(QFile::exists(m_dir.filePath(QStringLiteral("missing.db"))), false);
+
+        // The same object opens a good table afterwards.
+        table.open(m_dir.filePath(QStringLiteral("good.db")),
+                   RecordTable::OpenMode::CreateIfMissing);
+        QVERIFY(table.isOpen());
+    }
+
+    void secondConnectionIsRefusedAndFirstUndisturbed() {
+        const QString path = m_dir.filePath(QStringLiteral("Qm20db.db"));
+        RecordTable first;
+        first.open(path, RecordTable::OpenMode::CreateIfMissing);
+        first.append(reading(1));
+
+        QElapsedTimer clock;
+        clock.start();
+        RecordTable second;
+        const QString error =
+            errorOf([&] { second.open(path, RecordTable::OpenMode::CreateIfMissing); });
+        QVERIFY2(error.contains(QStringLiteral("in use")), qPrintable(error));
+        QVERIFY(error.contains(path));
+        QVERIFY2(clock.elapsed() < 2000, "a locked table must be refused at once");
+        QVERIFY(!second.isOpen());
+
+        first.append(reading(2));
+        first.applyUpdates();
+        QCOMPARE(first.count(), 2);
+        first.close();
+        second.open(path, RecordTable::OpenMode::CreateIfMissing);
+        QCOMPARE(second.count(), 2);
+    }
+
+    void secondProcessIsRefused() {
+        const QString path = m_dir.filePath(QStringLiteral("Qm20db.db"));
+        RecordTable first;
+        first.open(path, RecordTable::OpenMode::CreateIfMissing);
+        first.append(reading(1));
+
+        QProcess probe;
+        probe.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--probe"), path});
+        QVERIFY(probe.waitForFinished(20000));
+        QCOMPARE(probe.exitCode(), 1);
+        const QString said = QString::fromUtf8(probe.readAllStandardOutput());
+        QVERIFY2(said.contains(QStringLiteral("in use")) && said.contains(path), qPrintable(said));
+
+        first.applyUpdates();
+        QCOMPARE(first.count(), 1);
+        first.close();
+        probe.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--probe"), path});
+        QVERIFY(probe.waitForFinished(20000));
+        QCOMPARE(probe.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(probe.readAllStandardOutput()).trimmed(), QStringLiteral("1"));
+    }
+
+    void rowsAreFoundAcrossKeyGaps() {
+        // A table written elsewhere with holes in its keys: every row is still found at its
+        // position, across the anchors the table keeps.
+        const QString path = m_dir.filePath(QStringLiteral("gaps.db"));
+        QStringList sql{RecordTable::createSql(QStringLiteral("gaps")), QStringLiteral("BEGIN")};
+        const int n = 3 * RecordTable::kAnchorStride + 17;
+        qint64 key = 5;
+        for (int i = 0; i < n; ++i) {
+            key += 1 + (i % 7 == 0 ? 100 : 0) + (i % 3);
+            sql.append(QStringLiteral("INSERT INTO gaps VALUES (%1, %2, '01:02:03', '', '%2', 'V', "
+                                      "'MANU', %2)")
+                           .arg(key)
+                           .arg(i));
+        }
+        sql.append(QStringLiteral("COMMIT"));
+        runSql(path, sql);
+
+        RecordTable table;
+        table.open(path, RecordTable::OpenMode::MustExist);
+        QCOMPARE(table.count(), n);
+        for (int first : {0, 1, RecordTable::kAnchorStride - 1, RecordTable::kAnchorStride,
+                          2 * RecordTable::kAnchorStride + 100, n - 3}) {
+            const QStringList got = numbers(table, first, 5);
+            QStringList want;
+            for (int i = first; i < qMin(first + 5, n); ++i)
+                want.append(QString::number(i));
+            QCOMPARE(got, want);
+        }
+        QVERIFY(table.rows(n, 5).isEmpty());
+        table.append(reading(9999));
+        QCOMPARE(numbers(table, n - 1, 5), (QStringList{QString::number(n - 1), "9999"}));
+    }
+
+private:
+    struct Dir {
+        TestRecordTable *t;
+        QString filePath(const QString &name) const { return t->m_tmp->filePath(name); }
+        QString path() const { return t->m_tmp->path(); }
+    };
+    std::unique_ptr<QTemporaryDir> m_tmp;
+    Dir m_dir{this};
+};
+
+int main(int argc, char **argv) {
+    // Child mode for the exclusive-use test: open the table as a second program would.
+    if (argc == 3 && qstrcmp(argv[1], "--probe") == 0) {
+        QCoreApplication app(argc, argv);
+        RecordTable table;
+        try {
+            table.open(QString::fromLocal8Bit(argv[2]), RecordTable::OpenMode::CreateIfMissing);
+            std::printf("%lld\n", static_cast<long long>(table.count()));
+            return 0;
+        } catch (const std::exception &e) {
+            std::printf("%s\n", e.what());
+            return 1;
+        }
+    }
+    QCoreApplication app(argc, argv);
+    TestRecordTable test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_recordtable.moc"
