@@ -19,6 +19,13 @@ class QMenu;
 class QMenuBar;
 class QAction;
 class BevelPanel;
+class LcdPanel;
+class QProgressBar;
+class QToolButton;
+class RecordGrid;
+class RecordTable;
+class RecordTableModel;
+struct DecodedFrame;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
@@ -212,21 +219,20 @@ public: // controls, by their design names (tests find them with findChild as we
 
     // ---- readout members (LCD panel, decoder) ----
     /// The imitation LCD, and beneath it the bar graph and the bar's sign.
-    class LcdPanel *Panel1 = nullptr;
-    class QProgressBar *PBar2 = nullptr;
+    LcdPanel *Panel1 = nullptr;
+    QProgressBar *PBar2 = nullptr;
     QLabel *MltSN = nullptr;
     /// Needle position of the last display frame (400 stands for zero), for the scale.
     qint32 NeedlePosition = 400;
     /// The last display frame as decoded (digits, points, flags, Reading); null before
     /// the first. Later steps of a reading (graph points, extremes) read it.
-    std::shared_ptr<const struct DecodedFrame> LastDisplayFrame;
+    std::shared_ptr<const DecodedFrame> LastDisplayFrame;
 
     // ---- recording members (table, grid, recording controls) ----
-    // Types are named with `class` so that this section needs no includes of its own.
     /// The record table, its model for the grid, and the grid.
-    class RecordTable *TQM10DB = nullptr;
-    class RecordTableModel *Data1 = nullptr;
-    class RecordGrid *DBGrid1 = nullptr;
+    RecordTable *TQM10DB = nullptr;
+    RecordTableModel *Data1 = nullptr;
+    RecordGrid *DBGrid1 = nullptr;
     QCheckBox *RepeatSet = nullptr;
     QCheckBox *RecordSI = nullptr;
     QLineEdit *RecordSITime = nullptr;
@@ -239,18 +245,18 @@ public: // controls, by their design names (tests find them with findChild as we
     QAction *N500001 = nullptr;
     QAction *N1000001 = nullptr;
     QAction *limitess = nullptr;
-    class QToolButton *RecordNew = nullptr;
-    class QToolButton *OpenDataFiles = nullptr;
-    class QToolButton *saveas = nullptr;
-    class QToolButton *SpeedButton2 = nullptr;
+    QToolButton *RecordNew = nullptr;
+    QToolButton *OpenDataFiles = nullptr;
+    QToolButton *saveas = nullptr;
+    QToolButton *SpeedButton2 = nullptr;
     /// File name of the record table in the working folder.
     static constexpr const char *kRecordTableFile = "Qm20db.db";
     /// Key filter of the interval box: clears `Key` unless it is a digit or backspace.
     void RecordSITimeKeyPress(QObject *Sender, QChar &Key);
     /// Writes `Table` as tab-separated text and says how it went.
-    void SaveTableToText(class RecordTable &Table, const QString &FileName);
+    void SaveTableToText(RecordTable &Table, const QString &FileName);
     /// Writes a keyed table copy of `Table` (pending records included).
-    void SaveTableToDb(class RecordTable &Table, const QString &FileName);
+    void SaveTableToDb(RecordTable &Table, const QString &FileName);
     /// Set once recording has reported that no table is open; cleared by every open.
     bool m_recordTableClosedReported = false;
 };

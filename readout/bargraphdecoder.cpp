@@ -1,5 +1,9 @@
 #include "bargraphdecoder.h"
 
+#include <algorithm>
+
+#include "frameassembler.h"
+
 namespace {
 constexpr int kDigits = 5;
 constexpr int kPosValue = 3; // six bits, most significant first
@@ -7,21 +11,13 @@ constexpr int kValueBits = 6;
 constexpr int kPosSign = 12;
 constexpr int kPosFull = 13;
 
-int hexValue(QChar c) {
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    return 0;
-}
 } // namespace
 
 BarGraphDecoder::Bar BarGraphDecoder::decode(const QString &mltText) {
     // The 20 bits of the five digits, position 1 = the top bit of the first digit.
     quint32 bits = 0;
     for (int i = 0; i < kDigits; ++i)
-        bits = (bits << 4) | static_cast<quint32>(i < mltText.size() ? hexValue(mltText.at(i)) : 0);
+        bits = (bits << 4) | static_cast<quint32>(i < mltText.size() ? std::max(0, hexDigitValue(mltText.at(i))) : 0);
     auto bitAt = [bits](int position) { return (bits >> (4 * kDigits - position)) & 1u; };
 
     Bar bar;

@@ -51,3 +51,6 @@ QString mltTextOf(const QString &hex);
 
 /// Two upper-case hex digits per byte.
 QString hexOf(const char *data, int size);
+
+/// Value of an upper-case hex digit of a frame's text, or -1 for any other character.
+int hexDigitValue(QChar c);

@@ -1,5 +1,7 @@
 #include "readingdecoder.h"
 
+#include "frameassembler.h"
+
 #include <array>
 #include <cmath>
 
@@ -34,14 +36,6 @@ constexpr int kSpanHundred = 100;
 constexpr int kOffsetHundred = 100;
 constexpr int kNeedleCentre = 400;
 
-int hexValue(QChar c) {
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    return -1;
-}
 
 /// The 44 flag bits of a frame. A character that is not a hex digit (the frame is shorter
 /// than six bytes) repeats the value of the one before it, 0 before the first.
@@ -50,7 +44,7 @@ public:
     explicit BitString(const QString &hex) {
         int value = 0;
         for (int i = 0; i < kFlagHexDigits; ++i) {
-            const int v = i < hex.size() ? hexValue(hex.at(i)) : -1;
+            const int v = i < hex.size() ? hexDigitValue(hex.at(i)) : -1;
             if (v >= 0)
                 value = v;
             for (int b = 0; b < 4; ++b)
