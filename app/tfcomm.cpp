@@ -1,5 +1,7 @@
 #include "tfcomm.h"
 
+#include "lcdglyphlabel.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -25,6 +27,14 @@ const QColor kWindowColour{170, 255, 213};
 
 QLabel *makeLabel(QWidget *parent, const char *name, const QString &caption, const QRect &bounds) {
     auto *label = new QLabel(caption, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(bounds);
+    return label;
+}
+
+QLabel *makeLcdLabel(QWidget *parent, const char *name, const QString &caption,
+                     const QRect &bounds) {
+    auto *label = new LcdGlyphLabel(caption, bounds.height(), false, parent);
     label->setObjectName(QLatin1String(name));
     label->setGeometry(bounds);
     return label;
@@ -166,12 +176,17 @@ void TFCOMM::buildLimitBox() {
     SetMin->setObjectName(QStringLiteral("SetMin"));
     SetMin->setGeometry(76, 26, 60, 20);
 
-    makeLabel(Panel3, "Label12", QStringLiteral("MAX: "), QRect(142, 4, 40, 18));
+    // Titles and units in the LCD glyphs (the unit is an LCD letter code), values in Arial.
+    makeLcdLabel(Panel3, "Label12", QStringLiteral("MAX: "), QRect(142, 4, 40, 18));
     makeLabel(Panel3, "MaxText", QStringLiteral("-8001"), QRect(184, 4, 70, 18));
-    makeLabel(Panel3, "MaxTextU", QStringLiteral("*"), QRect(256, 4, 38, 18));
-    makeLabel(Panel3, "Label11", QStringLiteral("MIN: "), QRect(142, 27, 40, 18));
+    makeLcdLabel(Panel3, "MaxTextU", QStringLiteral("*"), QRect(256, 4, 38, 18));
+    makeLcdLabel(Panel3, "Label11", QStringLiteral("MIN: "), QRect(142, 27, 40, 18));
     makeLabel(Panel3, "MinText", QStringLiteral("8001"), QRect(184, 27, 70, 18));
-    makeLabel(Panel3, "MinTextU", QStringLiteral("*"), QRect(256, 27, 38, 18));
+    makeLcdLabel(Panel3, "MinTextU", QStringLiteral("*"), QRect(256, 27, 38, 18));
+    QFont valueFont(QStringLiteral("Arial"));
+    valueFont.setPixelSize(14);
+    for (const char *name : {"MaxText", "MinText"})
+        Panel3->findChild<QLabel *>(QLatin1String(name))->setFont(valueFont);
 
     connect(Setmax, &QLineEdit::textChanged, this, &TFCOMM::SetmaxExit);
     connect(SetMaxB, &QCheckBox::clicked, this, &TFCOMM::SetmaxExit);

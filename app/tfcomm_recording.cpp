@@ -1,5 +1,9 @@
 #include "tfcomm.h"
 
+#include "lcdtextdelegate.h"
+
+#include <QTableView>
+
 #include "datafilenames.h"
 #include "keycharfilter.h"
 #include "readingrecorder.h"
@@ -116,6 +120,9 @@ void TFCOMM::buildRecording() {
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
     DBGrid1->setGeometry(3, 264, 299, 145);
     DBGrid1->setRecordModel(Data1);
+    // The unit and ranging texts are LCD letter codes ("k*" is kilo-ohm): show them so.
+    for (int column : {4, 5})
+        DBGrid1->view()->setItemDelegateForColumn(column, new LcdTextDelegate(12, DBGrid1));
 }
 
 void TFCOMM::openRecordTable() {
