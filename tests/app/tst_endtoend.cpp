@@ -10,12 +10,14 @@
 
 #include "bevelpanel.h"
 #include "tfcomm.h"
+#include "windowharness.h"
 
 namespace {
 
 class Emulator {
 public:
-    Emulator(const QString &dir, const QStringList &extra) : m_link(dir + "/meter"), m_log(dir + "/rx.log") {
+    explicit Emulator(const QStringList &extra = {})
+        : m_link(m_dir.filePath("meter")), m_log(m_dir.filePath("rx.log")) {
         m_process.setProgram(QStringLiteral(QM_METER_SIM));
         m_process.setArguments(QStringList{"--link", m_link, "--log", m_log, "--seed", "7"} + extra);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -29,20 +31,23 @@ public:
             m_process.waitForFinished(1000);
         }
     }
-    bool ready() {
+    /// Waits for the emulator's link and makes it the device behind COM1.
+    bool readyAsCom1() {
         if (!m_process.waitForStarted(5000))
             return false;
         QElapsedTimer t;
         t.start();
         while (!QFile::exists(m_link) && t.elapsed() < 5000)
             QTest::qWait(20);
-        return QFile::exists(m_link);
+        if (!QFile::exists(m_link))
+            return false;
+        qputenv("QM_COM1", m_link.toLocal8Bit());
+        return true;
     }
     void command(const char *line) {
         m_process.write(QByteArray(line) + '\n');
         m_process.waitForBytesWritten(1000);
     }
-    QString link() const { return m_link; }
     /// Bytes the emulator received, with the milliseconds at which they came.
     QList<QPair<qint64, int>> received() const {
         QList<QPair<qint64, int>> out;
@@ -58,41 +63,27 @@ public:
     }
 
 private:
+    QTemporaryDir m_dir;
     QProcess m_process;
     QString m_link;
     QString m_log;
 };
 
-struct Window {
-    QTemporaryDir dir;
-    QString oldDir = QDir::currentPath();
-    UiPrompts prompts;
-    QStringList errors;
-    std::unique_ptr<TFCOMM> w;
+/// A shown window that notes when each frame came in.
+struct Window : WindowHarness {
     QList<qint64> frameTimes;
     QElapsedTimer clock;
 
-    Window() {
-        QDir::setCurrent(dir.path());
-        prompts.onError = [this](const QString &t) { errors << t; };
-        prompts.onInformation = [](const QString &) {};
-        w = std::make_unique<TFCOMM>(ModelFlags(ModelFlag::QM30), &prompts);
-        w->onTerminate = [] {};
-        w->show();
+    Window() : WindowHarness({.show = true}) {
         clock.start();
         QObject::connect(w->Memo1, &QPlainTextEdit::textChanged, w.get(),
                          [this] { frameTimes << clock.elapsed(); });
-    }
-    ~Window() {
-        w.reset();
-        QDir::setCurrent(oldDir);
     }
     QStringList loggedFrames() const {
         QStringList lines = w->Memo1->toPlainText().split('\n');
         lines.removeFirst(); // the memo's design text
         return lines;
     }
-    bool linkAlive() const { return w->CONok->isVisible() && !w->CONokN->isVisible(); }
 };
 
 } // namespace
@@ -101,10 +92,8 @@ class TestEndToEnd : public QObject {
     Q_OBJECT
 
     void framesArriveWith(const QStringList &options) {
-        QTemporaryDir tmp;
-        Emulator sim(tmp.path(), options);
-        QVERIFY(sim.ready());
-        qputenv("QM_COM1", sim.link().toLocal8Bit());
+        Emulator sim(options);
+        QVERIFY(sim.readyAsCom1());
         Window win;
         win.w->BTCon1Click();
         QCOMPARE(win.errors, QStringList());
@@ -136,10 +125,8 @@ private slots:
     void garbageOnTheLineIsSurvived() { framesArriveWith({"--noise"}); }
 
     void requestPatternAndTiming() {
-        QTemporaryDir tmp;
-        Emulator sim(tmp.path(), {});
-        QVERIFY(sim.ready());
-        qputenv("QM_COM1", sim.link().toLocal8Bit());
+        Emulator sim;
+        QVERIFY(sim.readyAsCom1());
         Window win;
         win.w->BTCon1Click();
         QTRY_VERIFY_WITH_TIMEOUT(sim.received().size() >= 16, 10000);
@@ -161,10 +148,8 @@ private slots:
     }
 
     void linkIndicatorFollowsTheMeter() {
-        QTemporaryDir tmp;
-        Emulator sim(tmp.path(), {});
-        QVERIFY(sim.ready());
-        qputenv("QM_COM1", sim.link().toLocal8Bit());
+        Emulator sim;
+        QVERIFY(sim.readyAsCom1());
         Window win;
         QVERIFY(!win.linkAlive());
         win.w->BTCon1Click();
@@ -193,10 +178,8 @@ private slots:
     }
 
     void keysReachTheMeter() {
-        QTemporaryDir tmp;
-        Emulator sim(tmp.path(), {});
-        QVERIFY(sim.ready());
-        qputenv("QM_COM1", sim.link().toLocal8Bit());
+        Emulator sim;
+        QVERIFY(sim.readyAsCom1());
         Window win;
         win.w->BTCon1Click();
         QTRY_VERIFY_WITH_TIMEOUT(win.linkAlive(), 3000);

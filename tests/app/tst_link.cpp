@@ -2,35 +2,20 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include "bevelpanel.h"
 #include "ptypair.h"
 #include "tfcomm.h"
+#include "windowharness.h"
 
 namespace {
 
-struct Harness {
-    QTemporaryDir dir;
-    QString oldDir = QDir::currentPath();
-    UiPrompts prompts;
-    QStringList errors;
-    std::unique_ptr<TFCOMM> w;
+/// A shown window that tells which port panel shows and which port item is ticked.
+struct Harness : WindowHarness {
+    Harness() : WindowHarness({.show = true}) {}
 
-    Harness() {
-        QDir::setCurrent(dir.path());
-        prompts.onError = [this](const QString &t) { errors << t; };
-        prompts.onInformation = [](const QString &) {};
-        w = std::make_unique<TFCOMM>(ModelFlags(ModelFlag::QM30), &prompts);
-        w->onTerminate = [] {};
-        w->show();
-    }
-    ~Harness() {
-        w.reset();
-        QDir::setCurrent(oldDir);
-    }
     BevelPanel *visiblePortPanel() const {
         for (BevelPanel *p : {w->BtCOM1, w->BtCOM2, w->BtCOM3, w->BtCOM4})
             if (p->isVisible())
@@ -44,7 +29,6 @@ struct Harness {
                 return i + 1;
         return 0;
     }
-    bool linkAlive() const { return w->CONok->isVisible() && !w->CONokN->isVisible(); }
 };
 
 void press(QWidget *panel, Qt::MouseButton button = Qt::LeftButton) {
@@ -60,7 +44,10 @@ class TestLink : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { qunsetenv("QM_COM1"); }
+    void init() {
+        for (const char *name : {"QM_COM1", "QM_COM2", "QM_COM3", "QM_COM4"})
+            qunsetenv(name);
+    }
 
     void portPanelsCycleWithTheMenu() {
         Harness h;
@@ -81,8 +68,7 @@ private slots:
 
     void menuChoiceIsThePortTheNextConnectOpens() {
         PtyPair pty;
-        QVERIFY(pty.isValid());
-        qputenv("QM_COM2", pty.path().toLocal8Bit());
+        QVERIFY(pty.exportAs("QM_COM2"));
         Harness h;
         h.w->COM21->trigger();
         QTest::mouseClick(h.w->BTCon, Qt::LeftButton);
@@ -98,8 +84,7 @@ private slots:
 
     void connectAndDisconnectStates() {
         PtyPair pty;
-        QVERIFY(pty.isValid());
-        qputenv("QM_COM1", pty.path().toLocal8Bit());
+        QVERIFY(pty.exportAs("QM_COM1"));
         Harness h;
         TFCOMM &w = *h.w;
         auto state = [&w] {
@@ -190,8 +175,7 @@ private slots:
         QFETCH(Qt::MouseButton, button);
         QFETCH(int, code);
         PtyPair pty;
-        QVERIFY(pty.isValid());
-        qputenv("QM_COM1", pty.path().toLocal8Bit());
+        QVERIFY(pty.exportAs("QM_COM1"));
         Harness h;
         TFCOMM &w = *h.w;
         w.Timer1->stop();
@@ -233,8 +217,7 @@ private slots:
 
     void requestBytesWhileConnected() {
         PtyPair pty;
-        QVERIFY(pty.isValid());
-        qputenv("QM_COM1", pty.path().toLocal8Bit());
+        QVERIFY(pty.exportAs("QM_COM1"));
         Harness h;
         h.w->BTCon1Click();
         QElapsedTimer clock;
@@ -268,8 +251,7 @@ private slots:
 
     void vanishedDeviceFallsToNoLinkAndReopens() {
         auto pty = std::make_unique<PtyPair>();
-        QVERIFY(pty->isValid());
-        qputenv("QM_COM1", pty->path().toLocal8Bit());
+        QVERIFY(pty->exportAs("QM_COM1"));
         Harness h;
         TFCOMM &w = *h.w;
         w.BTCon1Click();
@@ -284,8 +266,7 @@ private slots:
         QVERIFY(w.BtDiscon->isVisible());
 
         PtyPair back;
-        QVERIFY(back.isValid());
-        qputenv("QM_COM1", back.path().toLocal8Bit());
+        QVERIFY(back.exportAs("QM_COM1"));
         w.BtDiscon1Click();
         w.BTCon1Click();
         QVERIFY(w.COMM2->PortIsOpen());

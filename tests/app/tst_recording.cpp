@@ -13,36 +13,13 @@
 #include "recordtable.h"
 #include "recordtablemodel.h"
 #include "tfcomm.h"
+#include "windowharness.h"
 
 namespace {
 
-/// A window in a scratch working folder with every box and dialog answered by a recorder.
-struct Harness {
-    QString folder;
-    QString oldDir = QDir::currentPath();
-    UiPrompts prompts;
-    QStringList errors;
-    QStringList infos;
-    QString nextFile;
-    QList<UiPrompts::FileDialogRequest> dialogs;
-    std::unique_ptr<TFCOMM> w;
-
-    explicit Harness(const QString &workFolder) : folder(workFolder) {
-        QDir::setCurrent(folder);
-        prompts.onError = [this](const QString &t) { errors << t; };
-        prompts.onInformation = [this](const QString &t) { infos << t; };
-        prompts.onOpenFile = [this](const UiPrompts::FileDialogRequest &r) {
-            dialogs << r;
-            return nextFile;
-        };
-        prompts.onSaveFile = prompts.onOpenFile;
-        w = std::make_unique<TFCOMM>(ModelFlags(ModelFlag::QM30), &prompts);
-        w->onTerminate = [] {};
-    }
-    ~Harness() {
-        w.reset();
-        QDir::setCurrent(oldDir);
-    }
+/// A window working in the given folder, offered readings as the decoder leaves them.
+struct Harness : WindowHarness {
+    explicit Harness(const QString &workFolder) : WindowHarness({.folder = workFolder}) {}
 
     /// Offers a reading as the decoder leaves it.
     void reading(const QString &value, const QString &unit = QStringLiteral("V")) {
@@ -65,7 +42,6 @@ struct Harness {
             out << w->Data1->index(r, c).data().toString();
         return out;
     }
-    QString path(const QString &name) const { return QDir(folder).filePath(name); }
 
     int m_serial = 0;
 };
@@ -371,7 +347,7 @@ private slots:
         QCOMPARE(h.infos, QStringList{"Could not save table to specified file: " + missing});
         h.infos.clear();
         const QString folder = h.path(QStringLiteral("folder.txt"));
-        QVERIFY(QDir(h.folder).mkdir(QStringLiteral("folder.txt")));
+        QVERIFY(QDir(h.folder()).mkdir(QStringLiteral("folder.txt")));
         h.nextFile = folder;
         h.w->saveasClick();
         QCOMPARE(h.infos, QStringList{"Could not save table to specified file: " + folder});

@@ -6,41 +6,12 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include "tfcomm.h"
+#include "windowharness.h"
 
 namespace {
-
-/// A window in a scratch working folder with every box answered by a recorder.
-struct Harness {
-    QTemporaryDir dir;
-    QString oldDir = QDir::currentPath();
-    UiPrompts prompts;
-    QStringList errors;
-    QStringList infos;
-    std::unique_ptr<TFCOMM> w;
-    int terminated = 0;
-
-    explicit Harness(ModelFlags flags, const std::function<void()> &beforeWindow = {}) {
-        QDir::setCurrent(dir.path());
-        prompts.onError = [this](const QString &t) { errors << t; };
-        prompts.onInformation = [this](const QString &t) { infos << t; };
-        if (beforeWindow)
-            beforeWindow();
-        w = std::make_unique<TFCOMM>(flags, &prompts);
-        w->onTerminate = [this] { ++terminated; };
-    }
-    ~Harness() {
-        w.reset();
-        QDir::setCurrent(oldDir);
-    }
-    QString caption(const char *name) const {
-        auto *label = w->findChild<QLabel *>(QLatin1String(name));
-        return label ? label->text() : QStringLiteral("<missing %1>").arg(QLatin1String(name));
-    }
-};
 
 QByteArray bytes(std::initializer_list<int> values) {
     QByteArray out;
@@ -101,7 +72,7 @@ private slots:
         QFETCH(QString, setmin);
         QFETCH(float, maxLimit);
         QFETCH(float, minLimit);
-        Harness h{ModelFlags(flags)};
+        WindowHarness h({.flags = ModelFlags(flags)});
         TFCOMM &w = *h.w;
         QCOMPARE(h.errors, QStringList());
         QCOMPARE(w.windowTitle(), title);
@@ -131,7 +102,7 @@ private slots:
     }
 
     void startValues() {
-        Harness h{ModelFlags(ModelFlag::QM30)};
+        WindowHarness h;
         TFCOMM &w = *h.w;
         QCOMPARE(w.objectName(), QStringLiteral("FCOMM"));
         QVERIFY(!w.KDHundredMode);
@@ -159,7 +130,7 @@ private slots:
 
     void exitFromPanelAndMenu() {
         for (bool fromMenu : {false, true}) {
-            Harness h{ModelFlags(ModelFlag::QM30)};
+            WindowHarness h;
             if (fromMenu)
                 h.w->EXIT1->trigger();
             else
@@ -186,14 +157,14 @@ private slots:
     void limitTexts() {
         QFETCH(QString, text);
         QFETCH(float, limit);
-        Harness h{ModelFlags(ModelFlag::QM30)};
+        WindowHarness h;
         h.w->Setmax->setText(text == "8000" ? "1" : "8000");
         h.w->Setmax->setText(text);
         QCOMPARE(h.w->MaxLimit, limit);
         QCOMPARE(h.errors, QStringList());
     }
     void limitTyping() {
-        Harness h{ModelFlags(ModelFlag::QM30)};
+        WindowHarness h;
         TFCOMM &w = *h.w;
         w.SetMin->clear();
         QList<float> seen;
@@ -215,7 +186,7 @@ private slots:
     }
 
     void framesAreLoggedAndRouted() {
-        Harness h{ModelFlags(ModelFlag::QM30)};
+        WindowHarness h;
         TFCOMM &w = *h.w;
         const QByteArray chunk = bytes({0x8A, 0x00, 0x37, 0x00, 0x12, 0x34, 0x0A, 0x0A, 0x89,
                                         0x70, 0x00, 0x00, 0x00, 0x0F, 0x01, 0x02, 0x03, 0x04,
@@ -229,7 +200,7 @@ private slots:
     }
 
     void frameLogIsBounded() {
-        Harness h{ModelFlags(ModelFlag::QM30)};
+        WindowHarness h;
         TFCOMM &w = *h.w;
         for (int i = 0; i < TFCOMM::kMemoMaxLines + 500; ++i) {
             const QByteArray frame = bytes({0x55, i & 0xFF, (i >> 8) & 0xFF, 0x0A});
@@ -243,7 +214,7 @@ private slots:
     // A record table that cannot be opened stops start-up at that step: one error box, and
     // the window comes up without a profile.
     void failedStartupSkipsTheProfile() {
-        Harness h{ModelFlags(ModelFlag::QM30), [] { QDir().mkdir(QStringLiteral("Qm20db.db")); }};
+        WindowHarness h({.beforeWindow = [] { QDir().mkdir(QStringLiteral("Qm20db.db")); }});
         TFCOMM &w = *h.w;
         QCOMPARE(h.errors.size(), 1);
         QCOMPARE(w.windowTitle(), QString());

@@ -1,12 +1,12 @@
 #include <QDir>
 #include <QLabel>
 #include <QProgressBar>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include "decodedframe.h"
 #include "lcdpanel.h"
 #include "tfcomm.h"
+#include "windowharness.h"
 
 namespace {
 
@@ -18,26 +18,10 @@ QByteArray bytes(const char *spaced) {
     return QByteArray::fromHex(QByteArray(spaced));
 }
 
-/// A shown window in a scratch working folder, every box answered by a recorder.
-struct Harness {
-    QTemporaryDir dir;
-    QString oldDir = QDir::currentPath();
-    UiPrompts prompts;
-    QStringList errors;
-    std::unique_ptr<TFCOMM> w;
+/// A shown window fed frames as the receive path hands them to the display.
+struct Harness : WindowHarness {
+    Harness() : WindowHarness({.show = true}) {}
 
-    Harness() {
-        QDir::setCurrent(dir.path());
-        prompts.onError = [this](const QString &t) { errors << t; };
-        prompts.onInformation = [](const QString &) {};
-        w = std::make_unique<TFCOMM>(ModelFlags(ModelFlag::QM30), &prompts);
-        w->onTerminate = [] {};
-        w->show();
-    }
-    ~Harness() {
-        w.reset();
-        QDir::setCurrent(oldDir);
-    }
     void frame(const char *spaced) {
         w->FrameHex = hex(spaced);
         w->LcdDisplayQM34();
@@ -45,11 +29,6 @@ struct Harness {
     void secondary(const char *mlt) {
         w->MltText = QString::fromLatin1(mlt);
         w->LcdDisplayQM34Mlt();
-    }
-    QLabel *label(const char *name) const { return w->findChild<QLabel *>(QLatin1String(name)); }
-    bool shown(const char *name) const {
-        auto *e = w->findChild<QWidget *>(QLatin1String(name));
-        return e && e->isVisible();
     }
 };
 
@@ -93,9 +72,9 @@ void TestTfcommReadout::placement() {
     QVERIFY(w.MltSN->font().bold());
     QCOMPARE(w.MltSN->font().pixelSize(), 16);
     // The profile's captions land on the panel's labels (the shipped QM30 row).
-    QCOMPARE(h.label("LcdAC")->text(), QStringLiteral("AC"));
-    QCOMPARE(h.label("LCDD0")->text(), QString());
-    QCOMPARE(h.label("LcdDa")->text(), QStringLiteral("7"));
+    QCOMPARE(h.caption("LcdAC"), QStringLiteral("AC"));
+    QCOMPARE(h.caption("LCDD0"), QString());
+    QCOMPARE(h.caption("LcdDa"), QStringLiteral("7"));
     QVERIFY(h.shown("LcdDa"));
     QVERIFY(!h.shown("LcdV"));
 }
@@ -152,7 +131,7 @@ void TestTfcommReadout::overloadDigits() {
     const QStringList expected{"(", "", "0", "@", ""};
     const char *names[] = {"LCDD0", "LcdDa", "LcdDb", "LcdDc", "LcdDd"};
     for (int i = 0; i < 5; ++i) {
-        QCOMPARE(h.label(names[i])->text(), expected[i]);
+        QCOMPARE(h.caption(names[i]), expected[i]);
         QVERIFY(h.shown(names[i]));
     }
     QCOMPARE(h.w->ValueText, QStringLiteral(".0L"));
@@ -163,7 +142,7 @@ void TestTfcommReadout::overloadDigits() {
 void TestTfcommReadout::darkLeadingDigit() {
     Harness h;
     h.frame("89 70 00 00 00 0F 01 02 03 04 0A");
-    QCOMPARE(h.label("LCDD0")->text(), QStringLiteral("0"));
+    QCOMPARE(h.caption("LCDD0"), QStringLiteral("0"));
     QVERIFY(!h.shown("LCDD0"));
     QCOMPARE(h.w->ValueText, QStringLiteral("01.234"));
 }
@@ -267,7 +246,7 @@ void TestTfcommReadout::receivedBytesReachThePanel() {
     const QByteArray chunk = bytes("89 70 00 00 08 0F 01 02 03 04 0A 8A 00 37 00 10 14 0A");
     h.w->QM34RData(h.w->COMM2, chunk.constData(), chunk.size());
     QCOMPARE(h.w->ValueText, QStringLiteral(".0L"));
-    QCOMPARE(h.label("LcdDc")->text(), QStringLiteral("@"));
+    QCOMPARE(h.caption("LcdDc"), QStringLiteral("@"));
     QCOMPARE(h.w->MltSN->text(), QStringLiteral("-"));
     QCOMPARE(h.w->PBar2->value(), 21);
     QVERIFY(h.errors.isEmpty());

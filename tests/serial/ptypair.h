@@ -37,6 +37,15 @@ public:
     QString path() const { return m_path; }
     int slaveFd() const { return m_slave; }
 
+    /// Puts this terminal behind the port that `variable` (QM_COM1 ... QM_COM4) names, as a
+    /// user points the program at an adapter; false when no terminal could be made.
+    bool exportAs(const char *variable) const {
+        if (!isValid())
+            return false;
+        qputenv(variable, m_path.toLocal8Bit());
+        return true;
+    }
+
     bool write(const QByteArray &bytes) {
         return ::write(m_master, bytes.constData(), bytes.size()) == bytes.size();
     }

@@ -12,6 +12,18 @@
 #include "portnames.h"
 #include "ptypair.h"
 
+namespace {
+
+/// Puts `pty` behind COM1 and sets `driver` to that port; false when there is no terminal.
+bool onCom1(const PtyPair &pty, CommPortDriver &driver) {
+    if (!pty.exportAs("QM_COM1"))
+        return false;
+    driver.setComPort(pnCOM1);
+    return true;
+}
+
+} // namespace
+
 class TestCommPortDriver : public QObject {
     Q_OBJECT
 
@@ -74,11 +86,8 @@ private slots:
 
     void openTwiceAndPortChangeWhileOpen() {
         PtyPair a, b;
-        QVERIFY(a.isValid() && b.isValid());
-        qputenv("QM_COM1", a.path().toLocal8Bit());
-        qputenv("QM_COM2", b.path().toLocal8Bit());
         CommPortDriver d;
-        d.setComPort(pnCOM1);
+        QVERIFY(onCom1(a, d) && b.exportAs("QM_COM2"));
         QVERIFY(d.OpenPort());
         QVERIFY(d.OpenPort());
         QVERIFY(d.isPolling());
@@ -118,10 +127,8 @@ private slots:
 
     void speedChangeWhileOpenIsApplied() {
         PtyPair a;
-        QVERIFY(a.isValid());
-        qputenv("QM_COM1", a.path().toLocal8Bit());
         CommPortDriver d;
-        d.setComPort(pnCOM1);
+        QVERIFY(onCom1(a, d));
         d.setComPortSpeed(br2400);
         QVERIFY(d.OpenPort());
         termios t{};
@@ -135,10 +142,8 @@ private slots:
 
     void bytesWrittenReachTheOtherEnd() {
         PtyPair a;
-        QVERIFY(a.isValid());
-        qputenv("QM_COM1", a.path().toLocal8Bit());
         CommPortDriver d;
-        d.setComPort(pnCOM1);
+        QVERIFY(onCom1(a, d));
         QVERIFY(d.OpenPort());
         const QByteArray sent("\x8A\x8A\x8A\x89\xA1", 5);
         QCOMPARE(d.WriteBytes(sent.constData(), sent.size()), sent.size());
@@ -147,10 +152,8 @@ private slots:
 
     void bytesArrivingAreDeliveredInOrder() {
         PtyPair a;
-        QVERIFY(a.isValid());
-        qputenv("QM_COM1", a.path().toLocal8Bit());
         CommPortDriver d;
-        d.setComPort(pnCOM1);
+        QVERIFY(onCom1(a, d));
         d.setComPortInBufSize(64); // small, so one burst needs several polls
         QByteArray received;
         int calls = 0;
@@ -183,10 +186,8 @@ private slots:
 
     void noHandlerDropsBytes() {
         PtyPair a;
-        QVERIFY(a.isValid());
-        qputenv("QM_COM1", a.path().toLocal8Bit());
         CommPortDriver d;
-        d.setComPort(pnCOM1);
+        QVERIFY(onCom1(a, d));
         QVERIFY(d.OpenPort());
         QVERIFY(a.write("\x89\x70\x0A"));
         QTest::qWait(150);
@@ -198,10 +199,8 @@ private slots:
 
     void pollingDelayChange() {
         PtyPair a;
-        QVERIFY(a.isValid());
-        qputenv("QM_COM1", a.path().toLocal8Bit());
         CommPortDriver d;
-        d.setComPort(pnCOM1);
+        QVERIFY(onCom1(a, d));
         d.setComPortPollingDelay(20); // closed: stored only
         QVERIFY(!d.isPolling());
         QVERIFY(d.OpenPort());
@@ -215,10 +214,8 @@ private slots:
     // the port must open again once the device is back.
     void vanishedDeviceClosesOnce() {
         auto a = std::make_unique<PtyPair>();
-        QVERIFY(a->isValid());
-        qputenv("QM_COM1", a->path().toLocal8Bit());
         CommPortDriver d;
-        d.setComPort(pnCOM1);
+        QVERIFY(onCom1(*a, d));
         QVERIFY(d.OpenPort());
         QSignalSpy lost(&d, &CommPortDriver::portLost);
         rusage before{};
@@ -237,8 +234,7 @@ private slots:
         QVERIFY2(cpu < 0.5, qPrintable(QStringLiteral("CPU after hang-up: %1 s").arg(cpu)));
 
         PtyPair back;
-        QVERIFY(back.isValid());
-        qputenv("QM_COM1", back.path().toLocal8Bit());
+        QVERIFY(back.exportAs("QM_COM1"));
         QVERIFY(d.OpenPort());
         QCOMPARE(d.WriteBytes("\x89", 1), 1);
         QCOMPARE(back.read(1), QByteArray("\x89"));

@@ -23,6 +23,11 @@ QString SimProcess::binaryPath() {
     return root + QStringLiteral("/tools/metersim/qm-meter-sim");
 }
 
+bool SimProcess::runToEnd(QProcess &process, const QStringList &arguments, int timeoutMs) {
+    process.start(binaryPath(), arguments);
+    return process.waitForFinished(timeoutMs);
+}
+
 bool SimProcess::start(const QStringList &arguments) {
     m_process.setProgram(binaryPath());
     m_process.setArguments(arguments);

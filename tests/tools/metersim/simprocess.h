@@ -16,6 +16,9 @@ public:
     SimProcess &operator=(const SimProcess &) = delete;
 
     static QString binaryPath();
+    /// Runs the emulator once with `arguments`, as from a command line, until it ends; false
+    /// when it has not ended within `timeoutMs`.
+    static bool runToEnd(QProcess &process, const QStringList &arguments, int timeoutMs = 3000);
 
     /// Starts the emulator with `arguments`, waits for the device path and opens it.
     bool start(const QStringList &arguments = {});

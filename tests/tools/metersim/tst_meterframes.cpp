@@ -2,11 +2,10 @@
 // byte against the frame layout and read back by a decoder written here from the layout
 // tables, independently of the emulator's encoder.
 
+#include "scratchfile.h"
 #include "simprocess.h"
 
 #include <QElapsedTimer>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -326,16 +325,14 @@ void TestMeterFrames::badStateLineKeepsTheState() {
 }
 
 void TestMeterFrames::scriptStepsAndLoops() {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("script.txt"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("# two readings\n\nvalue=1111   # first\nfunc=ohm range=1 value=2222\n");
-    file.close();
+    const ScratchFile script(
+        QStringLiteral("script.txt"),
+        "# two readings\n\nvalue=1111   # first\nfunc=ohm range=1 value=2222\n");
+    QVERIFY(script.written());
 
     SimProcess sim;
-    QVERIFY(sim.start(
-        {QStringLiteral("--script"), path, QStringLiteral("--step"), QStringLiteral("150")}));
+    QVERIFY(sim.start({QStringLiteral("--script"), script.path(), QStringLiteral("--step"),
+                       QStringLiteral("150")}));
     // Sample the display for two full loops; both lines must show up, in order.
     QStringList seen;
     QElapsedTimer timer;
@@ -353,23 +350,18 @@ void TestMeterFrames::scriptStepsAndLoops() {
 
     // --fixed keeps the first line.
     SimProcess fixed;
-    QVERIFY(fixed.start({QStringLiteral("--script"), path, QStringLiteral("--step"),
+    QVERIFY(fixed.start({QStringLiteral("--script"), script.path(), QStringLiteral("--step"),
                          QStringLiteral("50"), QStringLiteral("--fixed")}));
     QTest::qWait(120);
     QCOMPARE(shownReading(fixed.ask(0x89)), QStringLiteral("1.111 V DC AUTO"));
 }
 
 void TestMeterFrames::scriptErrorsNameTheLine() {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("bad.txt"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("value=1\nfunc=ohm range=7\n");
-    file.close();
+    const ScratchFile script(QStringLiteral("bad.txt"), "value=1\nfunc=ohm range=7\n");
+    QVERIFY(script.written());
 
     QProcess process;
-    process.start(SimProcess::binaryPath(), {QStringLiteral("--script"), path});
-    QVERIFY(process.waitForFinished(3000));
+    QVERIFY(SimProcess::runToEnd(process, {QStringLiteral("--script"), script.path()}));
     QCOMPARE(process.exitCode(), 2);
     QVERIFY(process.readAllStandardOutput().isEmpty());
     const QString error = QString::fromLocal8Bit(process.readAllStandardError());
@@ -452,15 +444,11 @@ void TestMeterFrames::relShowsTheDifference() {
     QCOMPARE(shownReading(displayAfterKey(sim, 0xA6)), QStringLiteral("1.234 V DC AUTO"));
 
     // Relative to a negative reading, zero reads positive and the sign flips around it.
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("rel.txt"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("value=1000\nvalue=250\n");
-    file.close();
+    const ScratchFile rel(QStringLiteral("rel.txt"), "value=1000\nvalue=250\n");
+    QVERIFY(rel.written());
     SimProcess script;
     QVERIFY(script.start(
-        {QStringLiteral("--script"), path, QStringLiteral("--step"), QStringLiteral("300")}));
+        {QStringLiteral("--script"), rel.path(), QStringLiteral("--step"), QStringLiteral("300")}));
     script.sendByte(0xA7);
     QCOMPARE(shownReading(script.ask(0x89)), QStringLiteral("0.000 V DC AUTO"));
     QTest::qWait(320);
@@ -471,16 +459,12 @@ void TestMeterFrames::relShowsTheDifference() {
 }
 
 void TestMeterFrames::maxMinCyclesAndTracks() {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("rec.txt"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("value=2000\nvalue=3000\nvalue=1000\n");
-    file.close();
+    const ScratchFile script(QStringLiteral("rec.txt"), "value=2000\nvalue=3000\nvalue=1000\n");
+    QVERIFY(script.written());
 
     SimProcess sim;
-    QVERIFY(sim.start(
-        {QStringLiteral("--script"), path, QStringLiteral("--step"), QStringLiteral("100")}));
+    QVERIFY(sim.start({QStringLiteral("--script"), script.path(), QStringLiteral("--step"),
+                       QStringLiteral("100")}));
     const QByteArray first = displayAfterKey(sim, 0xA9);
     QCOMPARE(byteAt(first, 4), 0x48);
     QTest::qWait(330); // all three lines have been shown

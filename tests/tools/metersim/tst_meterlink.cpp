@@ -1,6 +1,7 @@
 // The emulator as a serial link: answering and falling silent, the byte log, frames cut
 // in two, line noise, the symbolic link, reopening the port and ending the process.
 
+#include "scratchfile.h"
 #include "simprocess.h"
 
 #include <QElapsedTimer>
@@ -294,18 +295,14 @@ void TestMeterLink::linkIsMadeAndRemoved() {
 }
 
 void TestMeterLink::linkNeverReplacesAFile() {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("precious"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("keep me");
-    file.close();
+    const ScratchFile precious(QStringLiteral("precious"), "keep me");
+    QVERIFY(precious.written());
 
     QProcess process;
-    process.start(SimProcess::binaryPath(), {QStringLiteral("--link"), path});
-    QVERIFY(process.waitForFinished(3000));
+    QVERIFY(SimProcess::runToEnd(process, {QStringLiteral("--link"), precious.path()}));
     QCOMPARE(process.exitCode(), 1);
     QVERIFY(process.readAllStandardOutput().isEmpty());
+    QFile file(precious.path());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("keep me"));
 }
@@ -317,14 +314,12 @@ void TestMeterLink::badOptionsAreRefused() {
           QStringList{QStringLiteral("--seed"), QStringLiteral("x")},
           QStringList{QStringLiteral("--script"), QStringLiteral("/nonexistent/script")}}) {
         QProcess process;
-        process.start(SimProcess::binaryPath(), arguments);
-        QVERIFY(process.waitForFinished(3000));
+        QVERIFY(SimProcess::runToEnd(process, arguments));
         QCOMPARE(process.exitCode(), 2);
         QVERIFY(process.readAllStandardOutput().isEmpty());
     }
     QProcess help;
-    help.start(SimProcess::binaryPath(), {QStringLiteral("--help")});
-    QVERIFY(help.waitForFinished(3000));
+    QVERIFY(SimProcess::runToEnd(help, {QStringLiteral("--help")}));
     QCOMPARE(help.exitCode(), 0);
     QVERIFY(help.readAllStandardOutput().contains("State lines"));
 }

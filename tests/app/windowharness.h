@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QDir>
+#include <QLabel>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "tfcomm.h"
+#include "uiprompts.h"
+
+/// A main window for window-level tests: built in a working folder of its own, with every
+/// message box and file dialog answered by a recorder and the application exit replaced by a
+/// counter, so nothing blocks and nothing ends the test process. The previous working folder
+/// comes back when the harness goes, after the window.
+class WindowHarness {
+public:
+    struct Setup {
+        ModelFlags flags{ModelFlag::QM30};
+        bool show = false;
+        /// The working folder; empty: a fresh scratch folder that lives as long as the harness.
+        QString folder;
+        /// Runs in the working folder just before the window is built (to plant files, say).
+        std::function<void()> beforeWindow;
+    };
+
+    WindowHarness() : WindowHarness(Setup{}) {}
+    explicit WindowHarness(const Setup &setup) {
+        if (setup.folder.isEmpty())
+            m_scratch.emplace();
+        m_folder = m_scratch ? m_scratch->path() : setup.folder;
+        QDir::setCurrent(m_folder);
+        prompts.onError = [this](const QString &t) { errors << t; };
+        prompts.onInformation = [this](const QString &t) { infos << t; };
+        prompts.onOpenFile = [this](const UiPrompts::FileDialogRequest &r) {
+            dialogs << r;
+            return nextFile;
+        };
+        prompts.onSaveFile = prompts.onOpenFile;
+        if (setup.beforeWindow)
+            setup.beforeWindow();
+        w = std::make_unique<TFCOMM>(setup.flags, &prompts);
+        w->onTerminate = [this] { ++terminated; };
+        if (setup.show)
+            w->show();
+    }
+    ~WindowHarness() {
+        w.reset();
+        QDir::setCurrent(m_oldDir);
+    }
+    WindowHarness(const WindowHarness &) = delete;
+    WindowHarness &operator=(const WindowHarness &) = delete;
+
+    QString folder() const { return m_folder; }
+    QString path(const QString &name) const { return QDir(m_folder).filePath(name); }
+
+    /// The text of the label `name`, or a marker that fails any comparison when it is missing.
+    QString caption(const char *name) const {
+        auto *label = w->findChild<QLabel *>(QLatin1String(name));
+        return label ? label->text() : QStringLiteral("<missing %1>").arg(QLatin1String(name));
+    }
+    bool shown(const char *name) const {
+        auto *e = w->findChild<QWidget *>(QLatin1String(name));
+        return e && e->isVisible();
+    }
+    bool linkAlive() const { return w->CONok->isVisible() && !w->CONokN->isVisible(); }
+
+    UiPrompts prompts;
+    QStringList errors;
+    QStringList infos;
+    /// What every open or save dialog answers; empty: the user cancels.
+    QString nextFile;
+    QList<UiPrompts::FileDialogRequest> dialogs;
+    int terminated = 0;
+    std::unique_ptr<TFCOMM> w;
+
+private:
+    std::optional<QTemporaryDir> m_scratch;
+    QString m_folder;
+    QString m_oldDir = QDir::currentPath();
+};
