@@ -2,6 +2,7 @@
 
 #include "recordtable.h"
 #include "recordwalk.h"
+#include "replacetarget.h"
 
 #include <QFileInfo>
 #include <QTemporaryFile>
@@ -68,10 +69,7 @@ QString quoted(const QString &identifier) {
 
 void TableDbCopier::copy(const RecordTable &source, const QString &path) {
     const QFileInfo target(path);
-    const QFileInfo current(source.fileName());
-    if (target.exists() && current.exists() &&
-        target.canonicalFilePath() == current.canonicalFilePath())
-        raise(QStringLiteral("Table in use: %1").arg(path));
+    ReplaceTarget::ensureFree(source, path);
     if (target.exists() && !target.isFile())
         raise(QStringLiteral("Cannot replace %1: it is not a table file").arg(path));
 
@@ -104,6 +102,7 @@ void TableDbCopier::copy(const RecordTable &source, const QString &path) {
                 dest.insertFrom(walk);
             dest.run(QStringLiteral("COMMIT"));
         }
+        ReplaceTarget::matchPermissions(tempPath, path);
         std::error_code ec;
         std::filesystem::rename(tempPath.toStdString(), path.toStdString(), ec);
         if (ec)

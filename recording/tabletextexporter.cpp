@@ -1,5 +1,7 @@
 #include "tabletextexporter.h"
 
+#include "replacetarget.h"
+
 #include "recordtable.h"
 #include "recordwalk.h"
 
@@ -82,6 +84,7 @@ void TableTextExporter::appendLine(QByteArray &out, const RecordRow &row) {
 }
 
 bool TableTextExporter::write(const RecordTable &table, const QString &path) {
+    ReplaceTarget::ensureFree(table, path);
     RecordWalk walk(table);
 
     // A device (a printer port, /dev/null) is written in place: a save file would put a

@@ -15,7 +15,8 @@ class TableTextExporter {
 public:
     /// Writes `table` to `path`. The file is replaced only when everything was written: on
     /// a write failure the old file, if any, stays as it was and the result is false. A
-    /// table that cannot be read throws std::runtime_error, also leaving the file alone.
+    /// table that cannot be read, or a target that is a table in use (the open one or one
+    /// held by another program), throws std::runtime_error, also leaving the file alone.
     static bool write(const RecordTable &table, const QString &path);
 
     static QByteArray headingLine();

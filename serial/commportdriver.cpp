@@ -104,6 +104,10 @@ void CommPortDriver::ApplyPortSettings() {
     else
         m_port->setFlowControl(QSerialPort::NoFlowControl);
     m_port->setDataTerminalReady(m_enableDtr);
+    // Opening a device raises RTS; without RTS/CTS handshaking the line stays low, as
+    // meter cables that draw their supply from DTR expect.
+    if (m_hw != hhRTSCTS)
+        m_port->setRequestToSend(false);
     PurgeBuffers(true, true);
     m_receiveBuffer.resize(m_inBufSize);
 }

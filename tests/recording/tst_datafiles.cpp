@@ -301,6 +301,59 @@ private slots:
         expected.sort();
         QCOMPARE(filesLeft(), expected);
     }
+    // Neither format may overwrite a table that is in use: the open one, or one that
+    // another program holds.
+    void saveAsNeverOverwritesATableInUse_data() {
+        QTest::addColumn<bool>("asText");
+        QTest::addColumn<bool>("ownTable");
+        QTest::newRow("text onto the open table") << true << true;
+        QTest::newRow("copy onto the open table") << false << true;
+        QTest::newRow("text onto a table held elsewhere") << true << false;
+        QTest::newRow("copy onto a table held elsewhere") << false << false;
+    }
+    void saveAsNeverOverwritesATableInUse() {
+        QFETCH(bool, asText);
+        QFETCH(bool, ownTable);
+        fill(3);
+        m_table->applyUpdates();
+        RecordTable other;
+        QString target = path(QStringLiteral("Qm20db.db"));
+        if (!ownTable) {
+            target = path(QStringLiteral("OTHER.DB"));
+            other.open(target, RecordTable::OpenMode::CreateIfMissing);
+            other.append(record(1, "1.000", "V", "DC", "AUTO", QTime(1, 2, 3)));
+            other.applyUpdates();
+        }
+        const QByteArray before = readAll(target);
+        try {
+            if (asText)
+                TableTextExporter::write(*m_table, target);
+            else
+                TableDbCopier::copy(*m_table, target);
+            QFAIL("a table in use must not be replaced");
+        } catch (const std::exception &e) {
+            QCOMPARE(QString::fromUtf8(e.what()), QStringLiteral("Table in use: %1").arg(target));
+        }
+        QCOMPARE(readAll(target), before);
+        QCOMPARE(m_table->count(), 3);
+        if (!ownTable)
+            QCOMPARE(other.count(), 1);
+    }
+
+    void copyIsReadableLikeAnyNewFile() {
+        fill(2);
+        const mode_t mask = ::umask(022);
+        const QString file = path(QStringLiteral("copy.db"));
+        TableDbCopier::copy(*m_table, file);
+        ::umask(mask);
+        QCOMPARE(QFileInfo(file).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup),
+                 QFileDevice::ReadOther | QFileDevice::ReadGroup);
+        // Replacing a file keeps that file's permissions.
+        QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        TableDbCopier::copy(*m_table, file);
+        QCOMPARE(QFileInfo(file).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup),
+                 QFileDevice::Permissions());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDataFiles)

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+class RecordTable;
+
+/// Checks made before a save-as replaces a file: the open record table and a table file
+/// that another program (or a second copy of this one) holds exclusively must never be
+/// overwritten, whichever format the new file is written in.
+class ReplaceTarget {
+public:
+    /// Throws std::runtime_error "Table in use: <path>" when `path` is `source`'s own file
+    /// or a table file held exclusively elsewhere; returns otherwise.
+    static void ensureFree(const RecordTable &source, const QString &path);
+
+    /// True when `path` is a table file whose exclusive lock another connection holds.
+    static bool isHeldElsewhere(const QString &path);
+
+    /// Gives a file that replaces `target` the target's permissions, or for a new file the
+    /// ones a newly created file gets (a temporary file starts readable by its owner only).
+    static void matchPermissions(const QString &newFile, const QString &target);
+};
