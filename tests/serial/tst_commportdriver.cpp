@@ -140,6 +140,25 @@ private slots:
         QCOMPARE(cfgetospeed(&t), speed_t(B9600));
     }
 
+    // A far end that takes nothing fills the queue; the send gives up after OutputTimeout
+    // with the negated count of what was queued, and never queues beyond the queue size.
+    void sendGivesUpWhenTheQueueStaysFull() {
+        PtyPair a;
+        CommPortDriver d;
+        QVERIFY(onCom1(a, d));
+        d.setComPortOutBufSize(512);
+        d.setOutputTimeout(200);
+        QVERIFY(d.OpenPort());
+        const QByteArray block(1 << 20, char(0x55));
+        QElapsedTimer timer;
+        timer.start();
+        const int result = d.WriteBytes(block.constData(), block.size());
+        const qint64 took = timer.elapsed();
+        QVERIFY2(result < 0 && -result < block.size(), qPrintable(QString::number(result)));
+        QVERIFY2(took >= 200 && took < 2000, qPrintable(QString::number(took)));
+        QCOMPARE(d.OutputRoom(), quint16(0));
+    }
+
     void bytesWrittenReachTheOtherEnd() {
         PtyPair a;
         CommPortDriver d;
