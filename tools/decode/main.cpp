@@ -39,7 +39,8 @@ qint64 readSome(QFile &in, char *buffer, qint64 max) {
 #endif
 }
 
-int runStream(QFile &in, DecodeSession &session) {
+/// Hands every chunk read from `in` to `onChunk` until the end; 1 on a read error.
+template <typename OnChunk> int forEachChunk(QFile &in, OnChunk onChunk) {
     char buffer[kChunkBytes];
     for (;;) {
         const qint64 n = readSome(in, buffer, sizeof buffer);
@@ -49,33 +50,33 @@ int runStream(QFile &in, DecodeSession &session) {
         }
         if (n == 0)
             return 0;
-        session.feedBytes(buffer, static_cast<int>(n), printLine);
+        onChunk(buffer, static_cast<int>(n));
     }
 }
 
+int runStream(QFile &in, DecodeSession &session) {
+    return forEachChunk(in, [&session](const char *data, int size) {
+        session.feedBytes(data, size, printLine);
+    });
+}
+
 int runLines(QFile &in, DecodeSession &session) {
-    char buffer[kChunkBytes];
     QByteArray pending;
     auto handleLine = [&session](const QByteArray &raw) {
         const QString json = session.decodeHexLine(QString::fromLatin1(raw));
         if (!json.isEmpty())
             printLine(json);
     };
-    for (;;) {
-        const qint64 n = readSome(in, buffer, sizeof buffer);
-        if (n < 0) {
-            std::fprintf(stderr, "qm-decode: read error\n");
-            return 1;
-        }
-        if (n == 0)
-            break;
-        pending.append(buffer, n);
+    const int rc = forEachChunk(in, [&](const char *data, int size) {
+        pending.append(data, size);
         qsizetype end;
         while ((end = pending.indexOf('\n')) >= 0) {
             handleLine(pending.left(end));
             pending.remove(0, end + 1);
         }
-    }
+    });
+    if (rc != 0)
+        return rc;
     handleLine(pending); // a last line without a line end
     return 0;
 }
