@@ -3,6 +3,8 @@
 #include "tabledbcopier.h"
 #include "tabletextexporter.h"
 
+#include "recordfixture.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -18,18 +20,8 @@
 
 namespace {
 
-RecordValues record(int no, const QString &value, const QString &unit, const QString &dcAc,
-                    const QString &autoText, QTime time) {
-    RecordValues v;
-    v.no = no;
-    v.value = value;
-    v.unit = unit;
-    v.dcAc = dcAc;
-    v.autoText = autoText;
-    v.time = time;
-    v.nval = value.toFloat();
-    return v;
-}
+using RecordFixture::record;
+
 
 QByteArray readAll(const QString &path) {
     QFile f(path);

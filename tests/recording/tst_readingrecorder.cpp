@@ -3,26 +3,18 @@
 #include "recordtable.h"
 #include "recordwalk.h"
 
+#include "recordfixture.h"
+
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
 using Outcome = ReadingRecorder::Outcome;
+using RecordFixture::reading;
 
 namespace {
 
-RecordValues reading(const QString &value, const QString &unit = QStringLiteral("V"),
-                     const QString &acDc = QStringLiteral("DC"),
-                     const QString &autoText = QStringLiteral("AUTO")) {
-    RecordValues v;
-    v.value = value;
-    v.unit = unit;
-    v.dcAc = acDc;
-    v.autoText = autoText;
-    v.nval = value.toFloat();
-    return v;
-}
 
 } // namespace
 

@@ -1,4 +1,5 @@
 #include "recordtable.h"
+#include "recordfixture.h"
 #include "recordwalk.h"
 
 #include <QCoreApplication>
@@ -17,15 +18,8 @@ namespace {
 
 RecordValues reading(int no, const QString &value = QStringLiteral("1.234"),
                      const QString &unit = QStringLiteral("V")) {
-    RecordValues v;
-    v.no = no;
-    v.time = QTime(12, 34, 56);
-    v.dcAc = QStringLiteral("DC");
-    v.value = value;
-    v.unit = unit;
-    v.autoText = QStringLiteral("AUTO");
-    v.nval = 1234.0f;
-    return v;
+    return RecordFixture::record(no, value, unit, QStringLiteral("DC"), QStringLiteral("AUTO"),
+                                 QTime(12, 34, 56));
 }
 
 QString errorOf(const std::function<void()> &step) {
@@ -116,7 +110,7 @@ private slots:
                  (std::array<QString, 6>{"7", "12:34:56", "DC", "-0.012", "k*", "AUTO"}));
         RecordWalk walk(table);
         QVERIFY(walk.next());
-        QCOMPARE(walk.value(RecordWalk::Nval).toDouble(), 1234.0);
+        QCOMPARE(walk.value(RecordWalk::Nval).toDouble(), double(-0.012f));
         QCOMPARE(walk.value(RecordWalk::No).toInt(), 7);
         QVERIFY(!walk.next());
     }

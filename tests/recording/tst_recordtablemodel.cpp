@@ -6,17 +6,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "recordfixture.h"
+
 namespace {
 
 RecordValues reading(int no) {
-    RecordValues v;
-    v.no = no;
-    v.time = QTime(8, 0, 1);
-    v.dcAc = QStringLiteral("AC");
-    v.value = QString::number(no);
-    v.unit = QStringLiteral("mV");
-    v.autoText = QStringLiteral("MANU");
-    return v;
+    return RecordFixture::record(no, QString::number(no), QStringLiteral("mV"),
+                                 QStringLiteral("AC"), QStringLiteral("MANU"), QTime(8, 0, 1));
 }
 
 } // namespace
