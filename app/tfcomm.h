@@ -160,6 +160,7 @@ private:
     void buildRecording();
     void openRecordTable();
     void closeRecordTable();
+    void chooseRecordLimit(QAction *item, qint32 limit);
 
     ModelFlags m_flags;
     std::unique_ptr<UiPrompts> m_ownPrompts;

@@ -179,35 +179,24 @@ void TFCOMM::RecordSITimeKeyPress(QObject *, QChar &Key) {
         Key = QChar();
 }
 
-void TFCOMM::N10001Click() {
-    RecordLimit = 1000;
-    N10001->setChecked(true);
+// The limit items are radio items: checking one unchecks the others. The count recorded so
+// far is kept, so a lower limit stops recording at once and a higher one lets it go on.
+void TFCOMM::chooseRecordLimit(QAction *item, qint32 limit) {
+    RecordLimit = limit;
+    item->setChecked(true);
 }
 
-void TFCOMM::N50001Click() {
-    RecordLimit = 5000;
-    N50001->setChecked(true);
-}
+void TFCOMM::N10001Click() { chooseRecordLimit(N10001, 1000); }
 
-void TFCOMM::N100001Click() {
-    RecordLimit = 10000;
-    N100001->setChecked(true);
-}
+void TFCOMM::N50001Click() { chooseRecordLimit(N50001, 5000); }
 
-void TFCOMM::N500001Click() {
-    RecordLimit = 50000;
-    N500001->setChecked(true);
-}
+void TFCOMM::N100001Click() { chooseRecordLimit(N100001, 10000); }
 
-void TFCOMM::N1000001Click() {
-    RecordLimit = 100000;
-    N1000001->setChecked(true);
-}
+void TFCOMM::N500001Click() { chooseRecordLimit(N500001, 50000); }
 
-void TFCOMM::limitessClick() {
-    RecordLimit = 10000000;
-    limitess->setChecked(true);
-}
+void TFCOMM::N1000001Click() { chooseRecordLimit(N1000001, 100000); }
+
+void TFCOMM::limitessClick() { chooseRecordLimit(limitess, 10000000); }
 
 void TFCOMM::RecordNewClick() {
     m_prompts->information(QStringLiteral(" Record deleted "));
