@@ -11,20 +11,28 @@ namespace {
 
 QSerialPort::Parity toQt(TComPortParity parity) {
     switch (parity) {
-    case ptODD: return QSerialPort::OddParity;
-    case ptEVEN: return QSerialPort::EvenParity;
-    case ptMARK: return QSerialPort::MarkParity;
-    case ptSPACE: return QSerialPort::SpaceParity;
-    case ptNONE: break;
+    case ptODD:
+        return QSerialPort::OddParity;
+    case ptEVEN:
+        return QSerialPort::EvenParity;
+    case ptMARK:
+        return QSerialPort::MarkParity;
+    case ptSPACE:
+        return QSerialPort::SpaceParity;
+    case ptNONE:
+        break;
     }
     return QSerialPort::NoParity;
 }
 
 QSerialPort::StopBits toQt(TComPortStopBits bits) {
     switch (bits) {
-    case sb1HALFBITS: return QSerialPort::OneAndHalfStop;
-    case sb2BITS: return QSerialPort::TwoStop;
-    case sb1BITS: break;
+    case sb1HALFBITS:
+        return QSerialPort::OneAndHalfStop;
+    case sb2BITS:
+        return QSerialPort::TwoStop;
+    case sb1BITS:
+        break;
     }
     return QSerialPort::OneStop;
 }
@@ -55,7 +63,9 @@ CommPortDriver::CommPortDriver(QObject *parent)
         Qt::QueuedConnection);
 }
 
-CommPortDriver::~CommPortDriver() { ClosePort(); }
+CommPortDriver::~CommPortDriver() {
+    ClosePort();
+}
 
 bool CommPortDriver::OpenPort() {
     if (PortIsOpen())
@@ -71,7 +81,10 @@ bool CommPortDriver::OpenPort() {
         m_port->clearError();
         return false;
     }
-    m_port->setReadBufferSize(0);
+    // The port's own buffer is bounded by the input queue: a device that sends faster than
+    // the poll reads leaves the excess in the operating system, which holds it back or
+    // drops it by the line's rules, instead of growing this process without end.
+    m_port->setReadBufferSize(m_inBufSize);
     ApplyPortSettings();
     m_pollTimer->start(m_pollingDelay);
     return true;
@@ -85,9 +98,13 @@ void CommPortDriver::ClosePort() {
     m_port->clearError();
 }
 
-bool CommPortDriver::PortIsOpen() const { return m_port->isOpen(); }
+bool CommPortDriver::PortIsOpen() const {
+    return m_port->isOpen();
+}
 
-bool CommPortDriver::isPolling() const { return m_pollTimer->isActive(); }
+bool CommPortDriver::isPolling() const {
+    return m_pollTimer->isActive();
+}
 
 void CommPortDriver::ApplyPortSettings() {
     if (!PortIsOpen())
@@ -215,9 +232,13 @@ void CommPortDriver::setComPortPollingDelay(quint16 ms) {
     }
 }
 
-void CommPortDriver::setEnableDTROnOpen(bool enable) { m_enableDtr = enable; }
+void CommPortDriver::setEnableDTROnOpen(bool enable) {
+    m_enableDtr = enable;
+}
 
-void CommPortDriver::setOutputTimeout(quint16 ms) { m_outputTimeout = ms; }
+void CommPortDriver::setOutputTimeout(quint16 ms) {
+    m_outputTimeout = ms;
+}
 
 void CommPortDriver::poll() {
     if (m_inHandler || !PortIsOpen())

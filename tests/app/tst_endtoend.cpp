@@ -1,4 +1,5 @@
 // The real program against the meter emulator, a separate process on a pseudo-terminal.
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -9,6 +10,7 @@
 #include <QTimer>
 
 #include "bevelpanel.h"
+#include "recordtable.h"
 #include "tfcomm.h"
 #include "windowharness.h"
 
@@ -19,7 +21,8 @@ public:
     explicit Emulator(const QStringList &extra = {})
         : m_link(m_dir.filePath("meter")), m_log(m_dir.filePath("rx.log")) {
         m_process.setProgram(QStringLiteral(QM_METER_SIM));
-        m_process.setArguments(QStringList{"--link", m_link, "--log", m_log, "--seed", "7"} + extra);
+        m_process.setArguments(QStringList{"--link", m_link, "--log", m_log, "--seed", "7"} +
+                               extra);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start();
     }
@@ -86,6 +89,17 @@ struct Window : WindowHarness {
     }
 };
 
+/// Resident memory of this process in KiB, from the kernel's own count.
+qint64 residentKiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    return -1;
+}
+
 } // namespace
 
 class TestEndToEnd : public QObject {
@@ -123,6 +137,36 @@ private slots:
     void framesAreReceivedFramedAndRouted() { framesArriveWith({}); }
     void framesCutAcrossPollsStillArriveWhole() { framesArriveWith({"--split"}); }
     void garbageOnTheLineIsSurvived() { framesArriveWith({"--noise"}); }
+
+    // A meter (or anything on the line) that sends as fast as the line takes it must not
+    // grow the program: the excess waits in the operating system, and good frames are still
+    // decoded and recorded.
+    void floodKeepsMemoryBounded_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::newRow("frames") << QStringList{"--flood", "--fixed"};
+        QTest::newRow("frames and garbage") << QStringList{"--flood", "--fixed", "--noise"};
+    }
+    void floodKeepsMemoryBounded() {
+        QFETCH(QStringList, options);
+        Emulator sim(options);
+        QVERIFY(sim.readyAsCom1());
+        Window win;
+        win.w->RepeatSet->setChecked(false);
+        win.w->limitessClick();
+        win.w->BTCon1Click();
+        QVERIFY(win.w->COMM2->PortIsOpen());
+        QTest::qWait(1500); // warm-up: buffers and caches reach their size
+        const qint64 rssBefore = residentKiB();
+        const qint64 recordsBefore = win.w->TQM10DB->count();
+        QTest::qWait(4000);
+        const qint64 grown = residentKiB() - rssBefore;
+        const qint64 recorded = win.w->TQM10DB->count() - recordsBefore;
+        QVERIFY2(grown < 24 * 1024, qPrintable(QStringLiteral("grew %1 KiB").arg(grown)));
+        // The driver hands over up to 2048 bytes a poll: hundreds of display frames a second.
+        QVERIFY2(recorded > 1000, qPrintable(QString::number(recorded)));
+        QCOMPARE(win.w->ValueText, QStringLiteral("01.234")); // the fixed 1.234 V
+        QCOMPARE(win.errors, QStringList());
+    }
 
     void requestPatternAndTiming() {
         Emulator sim;
@@ -168,7 +212,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(fellAt >= 0, 3000);
         const qint64 lastFrame = win.frameTimes.last();
         QVERIFY2(fellAt - lastFrame >= 190 && fellAt - lastFrame <= 420,
-                 qPrintable(QStringLiteral("no link %1 ms after the last frame").arg(fellAt - lastFrame)));
+                 qPrintable(
+                     QStringLiteral("no link %1 ms after the last frame").arg(fellAt - lastFrame)));
         QTest::qWait(300);
         QVERIFY(!win.linkAlive());
 

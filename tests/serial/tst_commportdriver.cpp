@@ -4,9 +4,10 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
-#include <termios.h>
 #include <sys/resource.h>
+#include <termios.h>
 
 #include "commportdriver.h"
 #include "portnames.h"
@@ -38,9 +39,14 @@ private slots:
         QTest::addColumn<QString>("override");
         QTest::addColumn<QString>("display");
         QTest::addColumn<QString>("path");
-        QTest::newRow("COM1") << int(pnCOM1) << "" << "COM1" << "/dev/ttyS0";
-        QTest::newRow("COM4") << int(pnCOM4) << "" << "COM4" << "/dev/ttyS3";
-        QTest::newRow("COM2 overridden") << int(pnCOM2) << "/dev/ttyUSB0" << "COM2"
+        QTest::newRow("COM1") << int(pnCOM1) << ""
+                              << "COM1"
+                              << "/dev/ttyS0";
+        QTest::newRow("COM4") << int(pnCOM4) << ""
+                              << "COM4"
+                              << "/dev/ttyS3";
+        QTest::newRow("COM2 overridden") << int(pnCOM2) << "/dev/ttyUSB0"
+                                         << "COM2"
                                          << "/dev/ttyUSB0";
     }
     void portNames() {
@@ -109,8 +115,9 @@ private slots:
     void symlinkAndTargetAreOnePort() {
         PtyPair a;
         QVERIFY(a.isValid());
-        const QString link = QDir::tempPath() + QStringLiteral("/qm-test-link-%1")
-                                                    .arg(QCoreApplication::applicationPid());
+        const QString link =
+            QDir::tempPath() +
+            QStringLiteral("/qm-test-link-%1").arg(QCoreApplication::applicationPid());
         QFile::remove(link);
         QVERIFY(QFile::link(a.path(), link));
         qputenv("QM_COM1", link.toLocal8Bit());
@@ -211,11 +218,15 @@ private slots:
         QVERIFY(a.write("\x89\x70\x0A"));
         QTest::qWait(150);
         QByteArray late;
-        d.OnReceiveData = [&](CommPortDriver *, const char *data, int size) { late.append(data, size); };
+        d.OnReceiveData = [&](CommPortDriver *, const char *data, int size) {
+            late.append(data, size);
+        };
         QVERIFY(a.write("\x8A\x0A"));
         QTRY_COMPARE_WITH_TIMEOUT(late, QByteArray("\x8A\x0A"), 2000);
     }
 
+    // The polling delay sets how often deliveries come. Writing the value the driver already
+    // has leaves the running poll alone; a new value takes effect on the open port at once.
     void pollingDelayChange() {
         PtyPair a;
         CommPortDriver d;
@@ -224,9 +235,33 @@ private slots:
         QVERIFY(!d.isPolling());
         QVERIFY(d.OpenPort());
         QVERIFY(d.isPolling());
-        d.setComPortPollingDelay(200);
-        QCOMPARE(d.ComPortPollingDelay(), quint16(200));
+        auto *poll = d.findChild<QTimer *>();
+        QVERIFY(poll && poll->isActive());
+        const int runningTimer = poll->timerId();
+        d.setComPortPollingDelay(20);
+        QCOMPARE(poll->timerId(), runningTimer);
+
+        // Bytes arrive every 5 ms; each poll hands over what came since the last one.
+        int deliveries = 0;
+        d.OnReceiveData = [&](CommPortDriver *, const char *, int) { ++deliveries; };
+        auto deliveriesIn = [&](int ms) {
+            QTest::qWait(60); // a poll of the old period may still be due
+            deliveries = 0;
+            QElapsedTimer clock;
+            clock.start();
+            while (clock.elapsed() < ms) {
+                a.write(QByteArray(1, '\x55'));
+                QTest::qWait(5);
+            }
+            return deliveries;
+        };
+        const int fast = deliveriesIn(1000);
+        d.setComPortPollingDelay(250);
+        QCOMPARE(d.ComPortPollingDelay(), quint16(250));
         QVERIFY(d.isPolling());
+        const int slow = deliveriesIn(1000);
+        QVERIFY2(fast >= 25, qPrintable(QString::number(fast)));             // about 50 at 20 ms
+        QVERIFY2(slow >= 2 && slow <= 6, qPrintable(QString::number(slow))); // about 4
     }
 
     // A device that vanishes under an open port must cost one error, not a busy loop, and

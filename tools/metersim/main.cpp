@@ -122,7 +122,7 @@ int main(int argc, char **argv) {
         Transmitter transmitter(sending);
 
         Meter meter(std::move(script), options.fixed, options.stepMs);
-        SimulatorLoop loop(pty, meter, transmitter, log, start);
+        SimulatorLoop loop(pty, meter, transmitter, log, start, options.flood);
         return loop.run();
     } catch (const std::exception &error) {
         std::fprintf(stderr, "qm-meter-sim: %s\n", error.what());

@@ -67,6 +67,9 @@ SimOptions SimOptions::parse(int argc, const char *const *argv) {
         } else if (arg == "--noise") {
             noValue();
             options.noise = true;
+        } else if (arg == "--flood") {
+            noValue();
+            options.flood = true;
         } else if (arg == "--seed") {
             options.seed = static_cast<uint32_t>(number(arg, value(), 0, 4294967295LL));
         } else {
@@ -104,6 +107,9 @@ Options:
   --split-ms N     pause between the two writes, default 30 ms
   --noise          now and then put junk between frames: short runs ending in 0x0A,
                    and runs of more than 64 bytes without 0x0A
+  --flood          send display and secondary frames back to back, as fast as the
+                   port takes them, without waiting for requests (requests are
+                   still answered); with --noise, junk runs go between them
   --seed N         seed for the cut positions and the noise (default: random)
   --log FILE       append "<ms since start> <byte in hex>" for every byte received
   -h, --help       this text

@@ -14,6 +14,7 @@ struct SimOptions {
     bool split = false;
     int splitMs = 30;
     bool noise = false;
+    bool flood = false;
     std::optional<uint32_t> seed;
     bool help = false;
 

@@ -24,6 +24,11 @@ constexpr uint8_t kSecondaryRequest = 0x8A;
 // when nothing arrives.
 constexpr int kTickMs = 20;
 constexpr size_t kMaxCommandBytes = 4096;
+// Flood mode refills the send queue below this many bytes: enough to fill the
+// pseudo-terminal's buffer in one go, far below the transmitter's own bound.
+constexpr size_t kFloodLowWater = 8 * 1024;
+// Frames a flood writes with one system call.
+constexpr size_t kFloodBurstFrames = 2048;
 
 int g_signalPipe[2] = {-1, -1};
 
@@ -45,8 +50,9 @@ std::string trimmed(const std::string &text) {
 } // namespace
 
 SimulatorLoop::SimulatorLoop(PtyDevice &pty, Meter &meter, Transmitter &transmitter, ByteLog &log,
-                             std::chrono::steady_clock::time_point start)
-    : m_pty(pty), m_meter(meter), m_transmitter(transmitter), m_log(log), m_start(start) {}
+                             std::chrono::steady_clock::time_point start, bool flood)
+    : m_pty(pty), m_meter(meter), m_transmitter(transmitter), m_log(log), m_start(start),
+      m_flood(flood) {}
 
 void SimulatorLoop::installSignalHandlers() {
     if (::pipe(g_signalPipe) != 0)
@@ -78,6 +84,7 @@ int SimulatorLoop::run() {
     while (!m_quit) {
         int64_t now = nowMs();
         m_meter.advance(now);
+        topUpFlood();
         m_transmitter.flush(m_pty.masterFd(), now);
 
         int timeoutMs = kTickMs;
@@ -116,6 +123,22 @@ int SimulatorLoop::run() {
         m_transmitter.flush(m_pty.masterFd(), now);
     }
     return 0;
+}
+
+void SimulatorLoop::topUpFlood() {
+    if (!m_flood || !m_answering)
+        return;
+    if (m_transmitter.queuedBytes() >= kFloodLowWater)
+        return;
+    const MeterState state = m_meter.display(nowMs());
+    const std::vector<uint8_t> display = FrameEncoder::mainFrame(state);
+    const std::vector<uint8_t> secondary = FrameEncoder::secondaryFrame(state);
+    std::vector<std::vector<uint8_t>> burst;
+    while (burst.size() < kFloodBurstFrames) {
+        burst.push_back(display);
+        burst.push_back(secondary);
+    }
+    m_transmitter.queueBurst(burst);
 }
 
 void SimulatorLoop::readPort() {

@@ -14,7 +14,7 @@ class Transmitter;
 class SimulatorLoop {
 public:
     SimulatorLoop(PtyDevice &pty, Meter &meter, Transmitter &transmitter, ByteLog &log,
-                  std::chrono::steady_clock::time_point start);
+                  std::chrono::steady_clock::time_point start, bool flood = false);
 
     /// Routes SIGTERM, SIGINT and SIGHUP into the loop; call once before run().
     static void installSignalHandlers();
@@ -28,12 +28,15 @@ private:
     void handleByte(uint8_t byte);
     void readCommands();
     void handleCommand(const std::string &line);
+    /// In flood mode, keeps frames queued so the port never runs dry.
+    void topUpFlood();
 
     PtyDevice &m_pty;
     Meter &m_meter;
     Transmitter &m_transmitter;
     ByteLog &m_log;
     std::chrono::steady_clock::time_point m_start;
+    bool m_flood = false;
     bool m_answering = true;
     bool m_quit = false;
     bool m_stdinOpen = true;

@@ -78,6 +78,21 @@ void Transmitter::queueFrame(const std::vector<uint8_t> &frame) {
     }
 }
 
+void Transmitter::queueBurst(const std::vector<std::vector<uint8_t>> &frames) {
+    std::vector<uint8_t> burst;
+    for (const auto &frame : frames) {
+        if (m_settings.noise) {
+            const std::vector<uint8_t> junk = junkRun();
+            burst.insert(burst.end(), junk.begin(), junk.end());
+        }
+        burst.insert(burst.end(), frame.begin(), frame.end());
+    }
+    if (burst.empty() || m_queuedBytes + burst.size() > kMaxQueuedBytes)
+        return;
+    m_queuedBytes += burst.size();
+    m_queue.push_back({std::move(burst), 0});
+}
+
 int64_t Transmitter::nextDueMs() const {
     return m_queue.empty() ? m_lastWriteMs : m_lastWriteMs + m_queue.front().gapMs;
 }

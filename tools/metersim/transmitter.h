@@ -25,11 +25,15 @@ public:
     explicit Transmitter(const Settings &settings);
 
     void queueFrame(const std::vector<uint8_t> &frame);
+    /// Queues `frames` back to back as one write (with noise between them when noise is
+    /// on), so a flood is not held back by one system call per frame. Never split.
+    void queueBurst(const std::vector<std::vector<uint8_t>> &frames);
 
     /// Writes every chunk that is due to `fd` (non-blocking); keeps the rest.
     void flush(int fd, int64_t nowMs);
 
     bool hasPending() const { return !m_queue.empty(); }
+    size_t queuedBytes() const { return m_queuedBytes; }
     /// Time at which the head chunk may be written; only meaningful with hasPending().
     int64_t nextDueMs() const;
     /// The last write hit a full buffer: wait for the descriptor to become writable.

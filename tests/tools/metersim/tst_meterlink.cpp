@@ -101,6 +101,7 @@ private slots:
     void logRecordsEveryByte();
     void splitFramesArriveWhole();
     void noiseStaysBetweenFrames();
+    void floodNeedsNoRequests();
     void portCanBeReopened();
     void endOfInputDoesNotStop();
     void linkIsMadeAndRemoved();
@@ -241,6 +242,42 @@ void TestMeterLink::noiseStaysBetweenFrames() {
     QVERIFY(count.longJunk > 0);
     // The same seed gives the same noise.
     QCOMPARE(noisyStream(11, kRequests), stream);
+}
+
+// A flood sends frame pairs back to back without a request; with noise, junk sits only
+// between frames. Frames are cut at line feeds after the first one, as the receiver does
+// when it opens the port in the middle of the stream.
+void TestMeterLink::floodNeedsNoRequests() {
+    for (bool noise : {false, true}) {
+        SimProcess sim;
+        QStringList options{QStringLiteral("--fixed"), QStringLiteral("--flood"),
+                            QStringLiteral("--seed"), QStringLiteral("5")};
+        if (noise)
+            options << QStringLiteral("--noise");
+        QVERIFY(sim.start(options));
+        QByteArray stream = sim.readFor(300);
+        QVERIFY2(stream.size() > 100000, qPrintable(QString::number(stream.size())));
+        stream = stream.mid(stream.indexOf('\n') + 1);
+        stream.truncate(stream.lastIndexOf('\n') + 1);
+        const qsizetype display = stream.count(kFixedFrame);
+        const qsizetype secondary = stream.count(kFixedSecondary);
+        QVERIFY(display > 5000);
+        QVERIFY(std::abs(display - secondary) <= 2);
+        if (noise)
+            QVERIFY(stream.size() >
+                    display * kFixedFrame.size() + secondary * kFixedSecondary.size());
+        else
+            QCOMPARE(stream.size(),
+                     display * kFixedFrame.size() + secondary * kFixedSecondary.size());
+        // "silent" stops the flood as it stops answers: what was queued still comes, then
+        // nothing.
+        sim.command("silent");
+        QElapsedTimer draining;
+        draining.start();
+        while (!sim.readFor(100).isEmpty() && draining.elapsed() < 5000) {
+        }
+        QCOMPARE(sim.readFor(300), QByteArray());
+    }
 }
 
 void TestMeterLink::portCanBeReopened() {
