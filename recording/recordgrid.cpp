@@ -6,6 +6,7 @@
 #include <QAbstractTableModel>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTableView>
@@ -27,6 +28,43 @@ protected:
 
 private:
     QFont m_font;
+};
+
+/// The grid's left column: the record indicator, a small triangle beside the current row.
+class IndicatorHeader : public QHeaderView {
+public:
+    explicit IndicatorHeader(QWidget *parent) : QHeaderView(Qt::Vertical, parent) {}
+
+    void setMarkedSection(int section) {
+        if (section == m_marked)
+            return;
+        m_marked = section;
+        viewport()->update();
+    }
+    int markedSection() const { return m_marked; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override {
+        QHeaderView::paintEvent(event);
+        if (m_marked < 0 || m_marked >= count())
+            return;
+        const QRect rect(0, sectionViewportPosition(m_marked), viewport()->width(),
+                         sectionSize(m_marked));
+        const qreal h = std::min<qreal>(8, rect.height() - 4);
+        const qreal w = std::min<qreal>(h / 2 + 1, rect.width() - 4);
+        const QPointF centre = QRectF(rect).center();
+        const qreal tipX = centre.x() + w / 2;
+        const QPolygonF triangle{
+            {tipX - w, centre.y() - h / 2}, {tipX, centre.y()}, {tipX - w, centre.y() + h / 2}};
+        QPainter painter(viewport());
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(palette().color(QPalette::WindowText));
+        painter.drawPolygon(triangle);
+    }
+
+private:
+    int m_marked = -1;
 };
 
 QFont pixelFont(const QString &family, int pixels) {
@@ -95,6 +133,8 @@ RecordGrid::RecordGrid(QWidget *parent) : QWidget(parent) {
     m_window = new WindowModel(this);
     m_view = new QTableView(this);
     m_view->setObjectName(QStringLiteral("DBGrid1View"));
+    m_indicator = new IndicatorHeader(m_view);
+    m_view->setVerticalHeader(m_indicator);
     m_view->setModel(m_window);
     m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -264,8 +304,10 @@ void RecordGrid::syncWindow() {
         const QModelIndex index = m_window->index(m_current - m_top, column);
         m_view->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
                                                              QItemSelectionModel::Rows);
+        static_cast<IndicatorHeader *>(m_indicator)->setMarkedSection(m_current - m_top);
     } else {
         m_view->selectionModel()->clear();
+        static_cast<IndicatorHeader *>(m_indicator)->setMarkedSection(-1);
     }
     m_syncing = false;
 }
@@ -288,4 +330,10 @@ void RecordGrid::onViewCurrentChanged(const QModelIndex &current) {
     if (m_syncing || !current.isValid())
         return;
     m_current = m_top + current.row();
+    static_cast<IndicatorHeader *>(m_indicator)->setMarkedSection(current.row());
+}
+
+int RecordGrid::indicatorRow() const {
+    const int section = static_cast<IndicatorHeader *>(m_indicator)->markedSection();
+    return section < 0 ? -1 : m_top + section;
 }

@@ -2,13 +2,15 @@
 
 #include <QWidget>
 
+class QHeaderView;
 class QScrollBar;
 class QTableView;
 class RecordTableModel;
 
 /// The read-only grid over the record table: the six columns with their widths, alignments
-/// and fonts, whole-row selection that stays visible without focus, and the newest record
-/// made the current row as soon as it is appended.
+/// and fonts, whole-row selection that stays visible without focus, the record indicator
+/// beside the current row, and the newest record made the current row as soon as it is
+/// appended.
 ///
 /// The table view inside holds only the rows that fit on screen; the grid's own scroll bar
 /// moves that window over the whole table. A view given every row keeps per-row layout
@@ -33,6 +35,8 @@ public:
     void setCurrentRow(int row);
     /// Makes the last record the current row (after an export walked the table).
     void showLastRecord();
+    /// Table row that the record indicator in the left column marks, -1 when none shows.
+    int indicatorRow() const;
     /// Table row shown at the top.
     int topRow() const { return m_top; }
     /// Rows that fit on screen.
@@ -64,6 +68,7 @@ private:
     WindowModel *m_window = nullptr;
     QTableView *m_view = nullptr;
     QScrollBar *m_scrollBar = nullptr;
+    QHeaderView *m_indicator = nullptr;
     int m_top = 0;
     int m_current = -1;
     int m_visibleRows = 1;

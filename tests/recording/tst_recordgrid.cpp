@@ -1,11 +1,9 @@
-#include "keycharfilter.h"
 #include "recordgrid.h"
-#include "recordingrules.h"
 #include "recordtable.h"
 #include "recordtablemodel.h"
 
 #include <QHeaderView>
-#include <QLineEdit>
+#include <QImage>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -47,10 +45,6 @@ private slots:
             QCOMPARE(view->columnWidth(c), widths[c]);
         QCOMPARE(view->editTriggers(), QAbstractItemView::NoEditTriggers);
         QCOMPARE(view->model()->headerData(3, Qt::Horizontal).toString(), QStringLiteral("Value"));
-        for (int c : {RecordRow::No, RecordRow::Time, RecordRow::DcAc, RecordRow::Value})
-            QCOMPARE(RecordGrid::columnFont(c).family(), QStringLiteral("Arial"));
-        for (int c : {RecordRow::Unit, RecordRow::Auto})
-            QCOMPARE(RecordGrid::columnFont(c).family(), QStringLiteral("LCDSEG-7"));
         QCOMPARE(RecordGrid::columnFont(0).pixelSize(), 12);
         QCOMPARE(view->horizontalHeader()->font().pixelSize(), 11);
         QVERIFY(grid.visibleRows() >= 4);
@@ -66,6 +60,27 @@ private slots:
             table.append(v);
             QCOMPARE(grid.currentRow(), i - 1);
             QCOMPARE(shownNumber(grid), QString::number(i));
+            QCOMPARE(grid.indicatorRow(), i - 1);
+        }
+        // The indicator is drawn in the left column beside the current row, and only there.
+        {
+            QHeaderView *left = view->verticalHeader();
+            const QImage column = left->grab().toImage();
+            const int marked = grid.currentRow() - grid.topRow();
+            auto darkPixels = [&](int section) {
+                const int top = std::max(0, left->sectionViewportPosition(section));
+                const int bottom =
+                    std::min(column.height(),
+                             left->sectionViewportPosition(section) + left->sectionSize(section));
+                int dark = 0;
+                for (int y = top; y < bottom; ++y)
+                    for (int x = 0; x < column.width(); ++x)
+                        dark += qGray(column.pixel(x, y)) < 80;
+                return dark;
+            };
+            QVERIFY2(darkPixels(marked) >= 6, qPrintable(QString::number(darkPixels(marked))));
+            for (int other = 0; other < marked; ++other)
+                QCOMPARE(darkPixels(other), 0);
         }
         QCOMPARE(view->columnWidth(RecordRow::Value), 70);
         QVERIFY(view->model()->rowCount() <= grid.visibleRows());
@@ -93,6 +108,7 @@ private slots:
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
                           view->visualRect(view->model()->index(1, 0)).center());
         QCOMPARE(grid.currentRow(), 21);
+        QCOMPARE(grid.indicatorRow(), 21);
 
         grid.showLastRecord();
         QCOMPARE(grid.currentRow(), 39);
@@ -102,25 +118,8 @@ private slots:
         table.empty();
         QCOMPARE(view->model()->rowCount(), 0);
         QCOMPARE(grid.currentRow(), -1);
+        QCOMPARE(grid.indicatorRow(), -1);
         QCOMPARE(grid.scrollBar()->maximum(), 0);
-    }
-
-    void keyFilterKeepsDigitsAndBackspace() {
-        QLineEdit edit;
-        edit.installEventFilter(new KeyCharFilter(
-            [](QObject *, QChar &key) {
-                if (!RecordingRules::isIntervalKey(key))
-                    key = QChar();
-            },
-            &edit));
-        edit.show();
-        QTest::keyClicks(&edit, QStringLiteral("1a-2 +.3"));
-        QCOMPARE(edit.text(), QStringLiteral("123"));
-        QTest::keyClick(&edit, Qt::Key_Backspace);
-        QCOMPARE(edit.text(), QStringLiteral("12"));
-        QTest::keyClick(&edit, Qt::Key_Left);
-        QTest::keyClick(&edit, Qt::Key_Delete);
-        QCOMPARE(edit.text(), QStringLiteral("1"));
     }
 };
 
