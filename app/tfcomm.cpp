@@ -1,13 +1,15 @@
 #include "tfcomm.h"
 
+#include "keycharfilter.h"
 #include "lcdglyphlabel.h"
+#include "readingdecoder.h"
+#include "recordingrules.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFrame>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -17,7 +19,6 @@
 #include <QScreen>
 #include <QTimer>
 
-#include <cmath>
 #include <stdexcept>
 
 namespace {
@@ -192,8 +193,9 @@ void TFCOMM::buildLimitBox() {
     connect(SetMaxB, &QCheckBox::clicked, this, &TFCOMM::SetmaxExit);
     connect(SetMin, &QLineEdit::textChanged, this, &TFCOMM::SetMinExit);
     connect(SetMinB, &QCheckBox::clicked, this, &TFCOMM::SetMinExit);
-    Setmax->installEventFilter(this);
-    SetMin->installEventFilter(this);
+    for (QLineEdit *edit : {Setmax, SetMin})
+        edit->installEventFilter(new KeyCharFilter(
+            [this](QObject *sender, QChar &key) { SetmaxKeyPress(sender, key); }, edit));
 }
 
 void TFCOMM::FormCreate() {
@@ -283,7 +285,7 @@ void TFCOMM::setLimitFromText(float &limit, const QString &text) {
         throw std::runtime_error(
             QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString());
     // Halves go to the even neighbour: 7 gives 4, 5 gives 2, -7 gives -4.
-    limit = static_cast<float>(std::nearbyint(n * 0.5));
+    limit = static_cast<float>(ReadingDecoder::roundHalfEven(n * 0.5));
 }
 
 void TFCOMM::SetmaxExit() {
@@ -294,17 +296,7 @@ void TFCOMM::SetMinExit() {
     m_prompts->guard([this] { setLimitFromText(MinLimit, SetMin->text()); });
 }
 
-bool TFCOMM::eventFilter(QObject *watched, QEvent *event) {
-    if (event->type() == QEvent::KeyPress && (watched == Setmax || watched == SetMin)) {
-        // The limit edits take digits, signs and backspace; anything else typed is dropped.
-        const auto *key = static_cast<QKeyEvent *>(event);
-        const QString text = key->text();
-        if (key->key() == Qt::Key_Backspace || text.isEmpty())
-            return false;
-        const QChar c = text.at(0);
-        const bool allowed = (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
-                             c == QLatin1Char('+') || c == QLatin1Char('-');
-        return !allowed;
-    }
-    return QMainWindow::eventFilter(watched, event);
+void TFCOMM::SetmaxKeyPress(QObject *, QChar &Key) {
+    if (!RecordingRules::isLimitKey(Key))
+        Key = QChar();
 }

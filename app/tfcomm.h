@@ -88,6 +88,8 @@ public:
     qint32 RecordedCount = 0;
     qint32 SampleCountdown = 0;
     QString LastRecordKey;
+    /// The sampling interval in seconds, as last typed validly into RecordSITime.
+    qint32 RecordSIInterval = 10;
 
     // ---- start-up and exit ----
     void FormCreate();
@@ -101,6 +103,9 @@ public:
     // ---- alarm limit texts (what the model profile writes into) ----
     void SetmaxExit();
     void SetMinExit();
+    /// Key filter of both limit edits: typed characters other than digits, signs and
+    /// backspace are dropped (cleared); control keys and shortcuts are not typed characters.
+    void SetmaxKeyPress(QObject *Sender, QChar &Key);
 
     // ---- link: port choice, connect, request cycle, watchdog ----
     void COM11Click();
@@ -141,7 +146,6 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildWindow();
@@ -260,4 +264,6 @@ public: // controls, by their design names (tests find them with findChild as we
     void SaveTableToDb(RecordTable &Table, const QString &FileName);
     /// Set once recording has reported that no table is open; cleared by every open.
     bool m_recordTableClosedReported = false;
+    /// The interval box's last valid text, shown again when a text is refused.
+    QString m_lastIntervalText = QStringLiteral("10");
 };

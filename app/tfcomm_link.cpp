@@ -46,8 +46,9 @@ void paintPortCaption(QPainter &p, const QRect &r, const QString &caption) {
     const qreal width = std::min<qreal>(LcdGlyphs::textWidth(caption, height), r.width() - 4);
     p.setPen(QColor(255, 255, 0));
     p.setRenderHint(QPainter::Antialiasing);
-    LcdGlyphs::drawText(p, QPointF(r.left() + (r.width() - width) / 2, r.top() + (r.height() - height) / 2),
-                        height, caption, r.width() - 4, true);
+    LcdGlyphs::drawText(
+        p, QPointF(r.left() + (r.width() - width) / 2, r.top() + (r.height() - height) / 2), height,
+        caption, r.width() - 4, true);
 }
 
 } // namespace
@@ -118,15 +119,15 @@ void TFCOMM::buildLinkControls() {
     const struct {
         BevelPanel *TFCOMM::*member;
         int left, width;
-    } keyPlaces[] = {{&TFCOMM::BtRange, 229, 44}, {&TFCOMM::BtHz, 409, 40},
-                     {&TFCOMM::BtHold, 275, 33},  {&TFCOMM::BtRel, 379, 28},
+    } keyPlaces[] = {{&TFCOMM::BtRange, 229, 44},  {&TFCOMM::BtHz, 409, 40},
+                     {&TFCOMM::BtHold, 275, 33},   {&TFCOMM::BtRel, 379, 28},
                      {&TFCOMM::BtRecord, 171, 56}, {&TFCOMM::BtPeak, 94, 75},
-                     {&TFCOMM::BtBuzzer, 94, 75}, {&TFCOMM::BtSel, 310, 67}};
+                     {&TFCOMM::BtBuzzer, 94, 75},  {&TFCOMM::BtSel, 310, 67}};
     for (std::size_t i = 0; i < RemoteKeys::kKeys.size(); ++i) {
         const RemoteKeys::Key &key = RemoteKeys::kKeys[i];
-        auto *panel = new BevelPanel(QString::fromLatin1(key.panel.data(), key.panel.size()),
-                                     QString::fromLatin1(key.caption.data(), key.caption.size()),
-                                     m_client);
+        auto *panel =
+            new BevelPanel(QString::fromLatin1(key.panel.data(), key.panel.size()),
+                           QString::fromLatin1(key.caption.data(), key.caption.size()), m_client);
         panel->setGeometry(keyPlaces[i].left, 3, keyPlaces[i].width, 26);
         if (key.visible) {
             panel->setBevelOuter(BevelPanel::bvLowered);
@@ -169,12 +170,22 @@ void TFCOMM::choosePort(int index) {
     COMM2->setComPort(static_cast<TComPortNumber>(index));
 }
 
-void TFCOMM::COM11Click() { choosePort(0); }
-void TFCOMM::COM21Click() { choosePort(1); }
-void TFCOMM::COM31Click() { choosePort(2); }
-void TFCOMM::COM41Click() { choosePort(3); }
+void TFCOMM::COM11Click() {
+    choosePort(0);
+}
+void TFCOMM::COM21Click() {
+    choosePort(1);
+}
+void TFCOMM::COM31Click() {
+    choosePort(2);
+}
+void TFCOMM::COM41Click() {
+    choosePort(3);
+}
 
-bool TFCOMM::isConnected() const { return !BTCon->isVisibleTo(m_client); }
+bool TFCOMM::isConnected() const {
+    return !BTCon->isVisibleTo(m_client);
+}
 
 void TFCOMM::BTCon1Click() {
     if (isConnected())
@@ -223,6 +234,11 @@ void TFCOMM::onPortLost(const QString &) {
 }
 
 void TFCOMM::WriteTo232(quint8 byte) {
+    // An adapter that stopped draining would make the send wait for the output time-out on
+    // the window's thread, tick after tick. A request or key byte is worthless once late:
+    // with no room it is skipped, and the link watchdog shows that the meter went quiet.
+    if (COMM2->PortIsOpen() && COMM2->OutputRoom() == 0)
+        return;
     const char c = static_cast<char>(byte);
     COMM2->WriteBytes(&c, 1);
 }
@@ -265,7 +281,9 @@ void TFCOMM::BtSetMouseDown(QWidget *Sender) {
         TdownB->start();
 }
 
-void TFCOMM::TdownBTimer() { TdownB->stop(); }
+void TFCOMM::TdownBTimer() {
+    TdownB->stop();
+}
 
 void TFCOMM::BtSetMouseUp(QWidget *) {
     for (BevelPanel *panel : {BtPeak, BtRecord, BtRange, BtHold, BtSel, BtRel, BtHz}) {

@@ -18,8 +18,10 @@
 #include <QActionGroup>
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QTime>
 #include <QTimer>
@@ -141,7 +143,7 @@ void TFCOMM::INDataToTable() {
     ReadingRecorder::Options options;
     options.repeatFilter = RepeatSet->isChecked();
     options.intervalOn = RecordSI->isChecked();
-    options.intervalText = RecordSITime->text();
+    options.intervalSeconds = RecordSIInterval;
     RecordValues reading;
     reading.value = ValueText;
     reading.nval = ReadingNval;
@@ -167,10 +169,19 @@ void TFCOMM::TrecordTimer() {
 }
 
 void TFCOMM::RecordSITimeChange() {
+    // The text is checked once, here: a pasted text that is no interval is refused with one
+    // message and the box shows the last valid interval again, which recording goes on with.
     m_prompts->guard([this] {
-        ReadingRecorder::intervalChanged(
-            {RecordNo, RecordLimit, RecordedCount, SampleCountdown, LastRecordKey},
-            RecordSITime->text());
+        try {
+            RecordSIInterval = ReadingRecorder::intervalChanged(
+                {RecordNo, RecordLimit, RecordedCount, SampleCountdown, LastRecordKey},
+                RecordSITime->text());
+            m_lastIntervalText = RecordSITime->text();
+        } catch (...) {
+            const QSignalBlocker quiet(RecordSITime);
+            RecordSITime->setText(m_lastIntervalText);
+            throw;
+        }
     });
 }
 
@@ -186,32 +197,47 @@ void TFCOMM::chooseRecordLimit(QAction *item, qint32 limit) {
     item->setChecked(true);
 }
 
-void TFCOMM::N10001Click() { chooseRecordLimit(N10001, 1000); }
+void TFCOMM::N10001Click() {
+    chooseRecordLimit(N10001, 1000);
+}
 
-void TFCOMM::N50001Click() { chooseRecordLimit(N50001, 5000); }
+void TFCOMM::N50001Click() {
+    chooseRecordLimit(N50001, 5000);
+}
 
-void TFCOMM::N100001Click() { chooseRecordLimit(N100001, 10000); }
+void TFCOMM::N100001Click() {
+    chooseRecordLimit(N100001, 10000);
+}
 
-void TFCOMM::N500001Click() { chooseRecordLimit(N500001, 50000); }
+void TFCOMM::N500001Click() {
+    chooseRecordLimit(N500001, 50000);
+}
 
-void TFCOMM::N1000001Click() { chooseRecordLimit(N1000001, 100000); }
+void TFCOMM::N1000001Click() {
+    chooseRecordLimit(N1000001, 100000);
+}
 
-void TFCOMM::limitessClick() { chooseRecordLimit(limitess, 10000000); }
+void TFCOMM::limitessClick() {
+    chooseRecordLimit(limitess, 10000000);
+}
 
+// Both commands say what they did only once it is done: a clear or a save that failed shows
+// its error alone, never a success message before it.
 void TFCOMM::RecordNewClick() {
-    m_prompts->information(QStringLiteral(" Record deleted "));
-    m_prompts->guard([this] {
+    const bool cleared = m_prompts->guard([this] {
         if (TQM10DB->count() >= 1)
             TQM10DB->empty();
         ReadingRecorder::restartNumbering(
             {RecordNo, RecordLimit, RecordedCount, SampleCountdown, LastRecordKey});
     });
+    if (cleared)
+        m_prompts->information(QStringLiteral(" Record deleted "));
 }
 
 void TFCOMM::RecordSaveClick() {
-    m_prompts->information(QStringLiteral(
-        "Record has saved, it will be there when you enter the application next time."));
-    m_prompts->guard([this] { TQM10DB->applyUpdates(); });
+    if (m_prompts->guard([this] { TQM10DB->applyUpdates(); }))
+        m_prompts->information(QStringLiteral(
+            "Record has saved, it will be there when you enter the application next time."));
 }
 
 void TFCOMM::OpenDataFilesClick() {
@@ -234,11 +260,19 @@ void TFCOMM::saveasClick() {
     request.caption = QStringLiteral("Save data files");
     request.filter = DataFileNames::saveFilter();
     request.defaultSuffix = DataFileNames::defaultExtension();
-    request.confirmOverwrite = true;
+    // The program asks about replacing a file itself: only it knows the final name, after
+    // the default extension was added, and a dialog that asked about the name as typed
+    // would let an existing "name.xls" go without a word.
+    request.confirmOverwrite = false;
     QString name = m_prompts->saveFile(request);
     if (name.isEmpty())
         return;
     name = DataFileNames::withDefaultExtension(name);
+    if (const QFileInfo target(name);
+        target.exists() && !target.isDir() &&
+        !m_prompts->question(
+            QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(name)))
+        return;
     if (DataFileNames::isTableCopy(name))
         SaveTableToDb(*TQM10DB, name);
     else

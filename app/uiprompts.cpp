@@ -11,6 +11,11 @@ UiPrompts::UiPrompts(QWidget *parent) : m_parent(parent) {
     onInformation = [this](const QString &text) {
         QMessageBox::information(m_parent, QApplication::applicationName(), text);
     };
+    onQuestion = [this](const QString &text) {
+        return QMessageBox::question(m_parent, QApplication::applicationName(), text,
+                                     QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
+    };
     onOpenFile = [this](const FileDialogRequest &r) {
         return QFileDialog::getOpenFileName(m_parent, r.caption, QString(), r.filter);
     };
@@ -34,6 +39,10 @@ void UiPrompts::error(const QString &text) const {
 void UiPrompts::information(const QString &text) const {
     if (onInformation)
         onInformation(text);
+}
+
+bool UiPrompts::question(const QString &text) const {
+    return onQuestion && onQuestion(text);
 }
 
 QString UiPrompts::openFile(const FileDialogRequest &request) const {

@@ -16,13 +16,15 @@ class UiPrompts {
 public:
     struct FileDialogRequest {
         QString caption;
-        QString filter;           ///< Qt filter string ("Excel File(*.xls);;All File(*.*)")
-        QString defaultSuffix;    ///< appended to a name typed without an extension
+        QString filter;        ///< Qt filter string ("Excel File(*.xls);;All File(*.*)")
+        QString defaultSuffix; ///< appended to a name typed without an extension
         bool confirmOverwrite = true;
     };
 
     std::function<void(const QString &text)> onError;
     std::function<void(const QString &text)> onInformation;
+    /// A yes/no question; true for yes.
+    std::function<bool(const QString &text)> onQuestion;
     /// Return the chosen path, or an empty string when the user cancels.
     std::function<QString(const FileDialogRequest &)> onOpenFile;
     std::function<QString(const FileDialogRequest &)> onSaveFile;
@@ -32,11 +34,12 @@ public:
 
     void error(const QString &text) const;
     void information(const QString &text) const;
+    bool question(const QString &text) const;
     QString openFile(const FileDialogRequest &request) const;
     QString saveFile(const FileDialogRequest &request) const;
 
-    /// Runs `step`; an exception (std::exception carrying UTF-8 text) escaping it is shown in the error box instead of crossing
-    /// into Qt's event dispatch. Returns false when `step` failed.
+    /// Runs `step`; an exception (std::exception carrying UTF-8 text) escaping it is shown in the
+    /// error box instead of crossing into Qt's event dispatch. Returns false when `step` failed.
     bool guard(const std::function<void()> &step) const;
 
 private:

@@ -127,7 +127,7 @@ int main(int argc, char **argv) {
         QString lastKey;
         const RecordingState state{recordNo, recordLimit, recordedCount, countdown, lastKey};
         ReadingRecorder::Options options;
-        options.intervalText = QStringLiteral("10");
+        options.intervalSeconds = 10;
 
         const double rssBefore = residentMiB();
         QElapsedTimer clock;

@@ -3,6 +3,8 @@
 #include "recordingrules.h"
 #include "recordtable.h"
 
+#include <algorithm>
+
 ReadingRecorder::Outcome ReadingRecorder::offer(const RecordingState &state, const Options &options,
                                                 const RecordValues &reading, RecordTable &table,
                                                 const QTime &now) {
@@ -17,7 +19,7 @@ ReadingRecorder::Outcome ReadingRecorder::offer(const RecordingState &state, con
     if (options.repeatFilter && key == state.LastRecordKey)
         return Outcome::Repeated;
     state.LastRecordKey = key;
-    state.SampleCountdown = RecordingRules::intervalFromText(options.intervalText);
+    state.SampleCountdown = std::max<qint32>(0, options.intervalSeconds);
     ++state.RecordedCount;
     RecordValues record = reading;
     record.no = state.RecordNo;
@@ -32,8 +34,9 @@ void ReadingRecorder::tick(const RecordingState &state, bool intervalOn) {
         --state.SampleCountdown;
 }
 
-void ReadingRecorder::intervalChanged(const RecordingState &state, const QString &text) {
+qint32 ReadingRecorder::intervalChanged(const RecordingState &state, const QString &text) {
     state.SampleCountdown = RecordingRules::intervalFromText(text);
+    return state.SampleCountdown;
 }
 
 void ReadingRecorder::restartNumbering(const RecordingState &state) {

@@ -14,25 +14,25 @@ class RecordTable;
 class ReadingRecorder {
 public:
     struct Options {
-        bool repeatFilter = true; ///< skip a reading equal to the last recorded one
-        bool intervalOn = false;  ///< wait for the countdown between records
-        QString intervalText;     ///< the interval box's text
+        bool repeatFilter = true;   ///< skip a reading equal to the last recorded one
+        bool intervalOn = false;    ///< wait for the countdown between records
+        qint32 intervalSeconds = 0; ///< the sampling interval, checked when it was typed
     };
 
     enum class Outcome { Stored, NoTable, OverLimit, Waiting, Repeated };
 
     /// Offers one reading (its `no` and `time` are ignored). Throws std::runtime_error when
-    /// the interval text is not a number (the key is already taken then) or when the table
-    /// fails to append (the count is already raised then, the number not).
+    /// the table fails to append (the count is already raised then, the number not).
     static Outcome offer(const RecordingState &state, const Options &options,
                          const RecordValues &reading, RecordTable &table, const QTime &now);
 
     /// One second passed.
     static void tick(const RecordingState &state, bool intervalOn);
 
-    /// The interval text changed: the wait starts again from the new value. Throws, leaving
-    /// the countdown as it was, when the text is not a number.
-    static void intervalChanged(const RecordingState &state, const QString &text);
+    /// The interval text changed: the wait starts again from the new value, which is
+    /// returned. Throws, leaving the countdown as it was, when the text is not a number of
+    /// 0 or more.
+    static qint32 intervalChanged(const RecordingState &state, const QString &text);
 
     /// After the table was cleared: numbering starts at 1 and the limit counts anew.
     static void restartNumbering(const RecordingState &state);

@@ -10,6 +10,11 @@ qint32 RecordingRules::intervalFromText(const QString &text) {
     if (!ok || text.trimmed() != text)
         throw std::runtime_error(
             QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString());
+    if (value < 0)
+        throw std::runtime_error(
+            QStringLiteral("'%1' is not a valid sampling interval: it must be 0 or more seconds")
+                .arg(text)
+                .toStdString());
     return value;
 }
 
@@ -20,6 +25,10 @@ QString RecordingRules::recordKey(const QString &valueText, const QString &acDcT
 
 bool RecordingRules::isIntervalKey(QChar typed) {
     return (typed >= u'0' && typed <= u'9') || typed == u'\b';
+}
+
+bool RecordingRules::isLimitKey(QChar typed) {
+    return isIntervalKey(typed) || typed == u'+' || typed == u'-';
 }
 
 const std::array<RecordingRules::LimitItem, 6> &RecordingRules::limitItems() {

@@ -19,7 +19,8 @@ public:
     static constexpr qint32 kStartLimit = 10000;
 
     /// The interval box's text as whole seconds. Empty, "+" and "-" count as 0; anything else
-    /// must be a decimal integer, or std::runtime_error says it is not.
+    /// must be a decimal integer of 0 or more, or std::runtime_error says what is wrong. A
+    /// negative interval would hold the countdown below 0 and stop recording for good.
     static qint32 intervalFromText(const QString &text);
 
     /// What makes two readings the same for the repeat filter.
@@ -28,6 +29,8 @@ public:
 
     /// Whether a typed character is kept by the interval box: digits and backspace.
     static bool isIntervalKey(QChar typed);
+    /// Whether a typed character is kept by the alarm-limit boxes: digits, signs, backspace.
+    static bool isLimitKey(QChar typed);
 
     /// The six limit items of the Record menu, in menu order.
     static const std::array<LimitItem, 6> &limitItems();

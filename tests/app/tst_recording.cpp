@@ -1,5 +1,6 @@
 #include <QAction>
 #include <QCheckBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QSqlDatabase>
@@ -180,15 +181,64 @@ private slots:
         h.readings(3);
         QCOMPARE(h.records(), 5);
 
-        // Typed keys other than digits are dropped.
-        h.w->RecordSITime->setFocus();
-        QTest::keyClicks(h.w->RecordSITime, QStringLiteral("1a-+ 2"));
-        QCOMPARE(h.w->RecordSITime->text(), QStringLiteral("12"));
+        h.w->RecordSITime->setText(QStringLiteral("12"));
         QCOMPARE(h.w->SampleCountdown, 12);
-        // A pasted text that is no number is reported and leaves the countdown.
-        h.w->RecordSITime->setText(QStringLiteral("1x"));
-        QCOMPARE(h.errors, QStringList{"'1x' is not a valid integer value"});
-        QCOMPARE(h.w->SampleCountdown, 12);
+    }
+
+    // A pasted text that is no interval is refused once, when it arrives: the box shows the
+    // last valid interval again and recording goes on with it, quietly.
+    void refusedIntervalTexts_data() {
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("not a number") << "1x"
+                                      << "'1x' is not a valid integer value";
+        QTest::newRow("negative")
+            << "-3"
+            << "'-3' is not a valid sampling interval: it must be 0 or more seconds";
+    }
+    void refusedIntervalTexts() {
+        QFETCH(QString, pasted);
+        QFETCH(QString, message);
+        Harness h(m_dir->path());
+        h.w->RecordSITime->setText(QStringLiteral("2"));
+        for (bool intervalOn : {false, true}) {
+            h.w->RecordSI->setChecked(intervalOn);
+            h.errors.clear();
+            h.w->SampleCountdown = 0;
+            h.w->RecordSITime->setText(pasted);
+            QCOMPARE(h.errors, QStringList{message});
+            QCOMPARE(h.w->RecordSITime->text(), QStringLiteral("2"));
+            QCOMPARE(h.w->SampleCountdown, 0);
+            const qint64 before = h.records();
+            h.readings(3);
+            QCOMPARE(h.errors.size(), 1);
+            QCOMPARE(h.w->SampleCountdown, 2);
+            QCOMPARE(h.records() - before, intervalOn ? 1 : 3);
+            for (int tick = 0; tick < 4; ++tick)
+                h.w->TrecordTimer();
+            QCOMPARE(h.w->SampleCountdown, intervalOn ? 0 : 2);
+        }
+    }
+
+    // Clear and Save say they succeeded only once they have; a failure shows its error alone.
+    void commandMessagesFollowTheOutcome() {
+        Harness h(m_dir->path());
+        h.readings(2);
+        h.w->RecordSaveClick();
+        QCOMPARE(h.infos, QStringList{"Record has saved, it will be there when you enter the "
+                                      "application next time."});
+        h.w->RecordNewClick();
+        QCOMPARE(h.infos.last(), QStringLiteral(" Record deleted "));
+        QVERIFY(h.errors.isEmpty());
+
+        h.infos.clear();
+        h.w->TQM10DB->close();
+        h.w->RecordSaveClick();
+        h.w->RecordNewClick();
+        QCOMPARE(h.infos, QStringList());
+        QCOMPARE(h.errors.size(), 2);
+        for (const QString &e : h.errors)
+            QVERIFY2(e.contains(QStringLiteral("not open")), qPrintable(e));
     }
 
     void savedRecordsSurviveARestartPendingOnesDoNot() {
@@ -320,7 +370,7 @@ private slots:
             request.filter,
             QStringLiteral("Excel File(*.xls);;DB File(*.db);;Txt File(*.txt);;All File(*.*)"));
         QCOMPARE(request.defaultSuffix, QStringLiteral("xls"));
-        QVERIFY(request.confirmOverwrite);
+        QVERIFY(h.questions.isEmpty()); // nothing there to replace
         const QString file = h.path(written);
         if (text) {
             QCOMPARE(h.infos, QStringList{"save table to specified file: " + file + " Scuss!"});
@@ -336,6 +386,44 @@ private slots:
             copy.open(file, RecordTable::OpenMode::MustExist);
             QCOMPARE(copy.count(), 2);
         }
+    }
+
+    // The program asks before it replaces any file, also one whose extension it added to the
+    // name chosen in the dialog; a "no" leaves the file as it was.
+    void saveAsAsksBeforeReplacing_data() {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("existing");
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("completed, no") << "data"
+                                       << "data.xls" << false;
+        QTest::newRow("completed, yes") << "data"
+                                        << "data.xls" << true;
+        QTest::newRow("as chosen, no") << "data.txt"
+                                       << "data.txt" << false;
+        QTest::newRow("table copy, yes") << "data.db"
+                                         << "data.db" << true;
+    }
+    void saveAsAsksBeforeReplacing() {
+        QFETCH(QString, chosen);
+        QFETCH(QString, existing);
+        QFETCH(bool, answer);
+        Harness h(m_dir->path());
+        h.readings(2);
+        const QString target = h.path(existing);
+        {
+            QFile old(target);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("old content");
+        }
+        h.nextFile = h.path(chosen);
+        h.answer = answer;
+        h.w->saveasClick();
+        QCOMPARE(
+            h.questions,
+            QStringList{target + QStringLiteral(" already exists.\nDo you want to replace it?")});
+        QVERIFY(h.errors.isEmpty());
+        QCOMPARE(readAll(target) == "old content", !answer);
+        QCOMPARE(h.infos.isEmpty(), !answer || existing.endsWith(QLatin1String(".db")));
     }
 
     void failedTextSaveSaysSo() {

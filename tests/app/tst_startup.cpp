@@ -1,4 +1,5 @@
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -7,6 +8,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+
+#include <cfenv>
 
 #include "tfcomm.h"
 #include "windowharness.h"
@@ -41,24 +44,42 @@ private slots:
 
         const QString qm30 = QStringLiteral("QM30 Interface Program _Ver: 1.00");
         const QString qm40 = QStringLiteral("QM40 Interface Program _Ver: 1.00");
-        QTest::newRow("shipped build") << int(builtModelFlags()) << qm30 << int(br9600) << true
-                                       << "AC" << "" << "7" << "8000" << "-8000" << 8002.0f
-                                       << -8002.0f;
+        QTest::newRow("shipped build")
+            << int(builtModelFlags()) << qm30 << int(br9600) << true << "AC"
+            << ""
+            << "7"
+            << "8000"
+            << "-8000" << 8002.0f << -8002.0f;
         QTest::newRow("QM40") << int(ModelFlags(ModelFlag::QM40)) << qm40 << int(br9600) << true
-                              << "AC trms" << "7" << "9" << "80000" << "-80000" << 40000.0f
-                              << -40000.0f;
-        QTest::newRow("QM30+QM40") << int(ModelFlag::QM30 | ModelFlag::QM40) << qm40
-                                   << int(br9600) << true << "AC trms" << "" << "7" << "80000"
-                                   << "-80000" << 40000.0f << -40000.0f;
+                              << "AC trms"
+                              << "7"
+                              << "9"
+                              << "80000"
+                              << "-80000" << 40000.0f << -40000.0f;
+        QTest::newRow("QM30+QM40")
+            << int(ModelFlag::QM30 | ModelFlag::QM40) << qm40 << int(br9600) << true << "AC trms"
+            << ""
+            << "7"
+            << "80000"
+            << "-80000" << 40000.0f << -40000.0f;
         QTest::newRow("QM45") << int(ModelFlags(ModelFlag::QM45))
-                              << "QM45 Interface Program _Ver: 1.00" << int(br9600) << true
-                              << "AC" << "" << "7" << "8000" << "-8000" << 8002.0f << -8002.0f;
+                              << "QM45 Interface Program _Ver: 1.00" << int(br9600) << true << "AC"
+                              << ""
+                              << "7"
+                              << "8000"
+                              << "-8000" << 8002.0f << -8002.0f;
         QTest::newRow("QM20") << int(ModelFlags(ModelFlag::QM20)) << "" << int(br2400) << false
-                              << "AC trms" << "7" << "9" << "8000" << "-8000" << 8002.0f
-                              << -8002.0f;
+                              << "AC trms"
+                              << "7"
+                              << "9"
+                              << "8000"
+                              << "-8000" << 8002.0f << -8002.0f;
         QTest::newRow("QM10") << int(ModelFlags(ModelFlag::QM10)) << "" << int(br2400) << false
-                              << "AC trms" << "7" << "9" << "8000" << "-8000" << 8002.0f
-                              << -8002.0f;
+                              << "AC trms"
+                              << "7"
+                              << "9"
+                              << "8000"
+                              << "-8000" << 8002.0f << -8002.0f;
     }
     void profile() {
         QFETCH(int, flags);
@@ -158,10 +179,67 @@ private slots:
         QFETCH(QString, text);
         QFETCH(float, limit);
         WindowHarness h;
-        h.w->Setmax->setText(text == "8000" ? "1" : "8000");
-        h.w->Setmax->setText(text);
-        QCOMPARE(h.w->MaxLimit, limit);
+        // Halves go to the even neighbour whatever rounding mode the process runs in.
+        for (int mode : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD}) {
+            std::fesetround(mode);
+            h.w->Setmax->setText(text == "8000" ? "1" : "8000");
+            h.w->Setmax->setText(text);
+            std::fesetround(FE_TONEAREST);
+            QCOMPARE(h.w->MaxLimit, limit);
+        }
         QCOMPARE(h.errors, QStringList());
+    }
+
+    // The numeric edits drop typed characters they do not take, and only those: Tab leaves
+    // the edit, and the editing keys and shortcuts work as in any edit.
+    void editKeyFilters_data() {
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("kept");
+        QTest::newRow("upper limit") << "Setmax"
+                                     << "1a-+ 2.x"
+                                     << "1-+2";
+        QTest::newRow("lower limit") << "SetMin"
+                                     << "-8,0e0"
+                                     << "-800";
+        QTest::newRow("interval") << "RecordSITime"
+                                  << "1a-+ 2"
+                                  << "12";
+    }
+    void editKeyFilters() {
+        QFETCH(QString, edit);
+        QFETCH(QString, typed);
+        QFETCH(QString, kept);
+        WindowHarness h({.show = true});
+        QVERIFY(QTest::qWaitForWindowActive(h.w.get()));
+        auto *box = h.w->findChild<QLineEdit *>(edit);
+        QVERIFY(box);
+        box->setFocus();
+        QTRY_VERIFY(box->hasFocus());
+
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier); // select all
+        QTest::keyClicks(box, typed);                         // replaces the selection
+        QCOMPARE(box->text(), kept);
+        QTest::keyClick(box, Qt::Key_Backspace);
+        QCOMPARE(box->text(), kept.chopped(1));
+        QTest::keyClick(box, Qt::Key_Home);
+        QTest::keyClick(box, Qt::Key_Delete);
+        QCOMPARE(box->text(), kept.mid(1).chopped(1));
+        QTest::keyClick(box, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(box->text(), kept.chopped(1));
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(box, Qt::Key_X, Qt::ControlModifier);
+        QCOMPARE(box->text(), QString());
+        QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+        QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(box->text(), kept.chopped(1).repeated(2));
+
+        // Tab moves on: what is typed next does not land in this edit.
+        const QString before = box->text();
+        QTest::keyClick(box, Qt::Key_Tab);
+        QTRY_VERIFY(!box->hasFocus());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_7);
+        QCOMPARE(box->text(), before);
     }
     void limitTyping() {
         WindowHarness h;
@@ -188,9 +266,9 @@ private slots:
     void framesAreLoggedAndRouted() {
         WindowHarness h;
         TFCOMM &w = *h.w;
-        const QByteArray chunk = bytes({0x8A, 0x00, 0x37, 0x00, 0x12, 0x34, 0x0A, 0x0A, 0x89,
-                                        0x70, 0x00, 0x00, 0x00, 0x0F, 0x01, 0x02, 0x03, 0x04,
-                                        0x0A, 0x55});
+        const QByteArray chunk =
+            bytes({0x8A, 0x00, 0x37, 0x00, 0x12, 0x34, 0x0A, 0x0A, 0x89, 0x70,
+                   0x00, 0x00, 0x00, 0x0F, 0x01, 0x02, 0x03, 0x04, 0x0A, 0x55});
         w.QM34RData(w.COMM2, chunk.constData(), chunk.size());
         QCOMPARE(w.MltText, QStringLiteral("34127"));
         QCOMPARE(w.FrameHex, QStringLiteral("89700000000F010203040A"));
@@ -208,7 +286,8 @@ private slots:
         }
         QCOMPARE(w.Memo1->blockCount(), TFCOMM::kMemoMaxLines);
         const int last = TFCOMM::kMemoMaxLines + 499;
-        QVERIFY(w.Memo1->toPlainText().endsWith(hexOf(bytes({0x55, last & 0xFF, last >> 8, 0x0A}).constData(), 4)));
+        QVERIFY(w.Memo1->toPlainText().endsWith(
+            hexOf(bytes({0x55, last & 0xFF, last >> 8, 0x0A}).constData(), 4)));
     }
 
     // A record table that cannot be opened stops start-up at that step: one error box, and

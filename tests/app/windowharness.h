@@ -37,6 +37,10 @@ public:
         QDir::setCurrent(m_folder);
         prompts.onError = [this](const QString &t) { errors << t; };
         prompts.onInformation = [this](const QString &t) { infos << t; };
+        prompts.onQuestion = [this](const QString &t) {
+            questions << t;
+            return answer;
+        };
         prompts.onOpenFile = [this](const UiPrompts::FileDialogRequest &r) {
             dialogs << r;
             return nextFile;
@@ -73,6 +77,9 @@ public:
     UiPrompts prompts;
     QStringList errors;
     QStringList infos;
+    QStringList questions;
+    /// What every yes/no question answers.
+    bool answer = false;
     /// What every open or save dialog answers; empty: the user cancels.
     QString nextFile;
     QList<UiPrompts::FileDialogRequest> dialogs;
