@@ -3,6 +3,7 @@
 #   ./qm.sh run    install what is missing, build (Release) and start the program
 #   ./qm.sh demo   the same, with the meter emulator standing in for a meter on COM1
 #   ./qm.sh test   install what is missing, build and run the whole test suite headless
+#   ./qm.sh fuzz [SECONDS]   fuzz the readout with libFuzzer (clang), default 600 s
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 
@@ -57,8 +58,24 @@ case "$cmd" in
     cd build-test
     QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300
     ;;
+  fuzz)
+    PACKAGES+=(clang libclang-rt-14-dev)
+    ensure_packages
+    seconds=${2:-600}
+    build_dir=build-fuzz
+    flags="-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer"
+    cmake -S . -B "$build_dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DQM_FUZZ=ON -DQM_BUILD_BENCH=OFF "-DCMAKE_CXX_FLAGS=$flags" >/dev/null
+    cmake --build "$build_dir" -j"$(nproc)" --target fuzz_readout
+    # New inputs go to a working corpus beside the build; the committed seeds stay small.
+    work="$build_dir/corpus/readout"
+    mkdir -p "$work" "$build_dir/crashes"
+    UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+      "$build_dir/tests/fuzz/fuzz_readout" -max_total_time="$seconds" -print_final_stats=1 \
+      -artifact_prefix="$build_dir/crashes/" "$work" tests/fuzz/corpus/readout
+    ;;
   *)
-    sed -n '2,5p' "$0"
+    sed -n '2,6p' "$0"
     exit 2
     ;;
 esac
