@@ -3,6 +3,7 @@
 #   ./qm.sh run    install what is missing, build (Release) and start the program
 #   ./qm.sh demo   the same, with the meter emulator standing in for a meter on COM1
 #   ./qm.sh test   install what is missing, build and run the whole test suite headless
+#   ./qm.sh test --sanitize   the same, built with AddressSanitizer and UBSan
 #   ./qm.sh fuzz [SECONDS]   fuzz the readout with libFuzzer (clang), default 600 s
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
@@ -54,9 +55,19 @@ case "$cmd" in
     ;;
   test)
     ensure_packages
-    build build-test RelWithDebInfo
-    cd build-test
-    QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300
+    if [ "${2:-}" = "--sanitize" ]; then
+      # Every library, tool and test built with AddressSanitizer and UBSan; any report fails.
+      build build-asan RelWithDebInfo -DQM_SANITIZE=ON -DQM_BUILD_BENCH=OFF
+      cd build-asan
+      export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:quarantine_size_mb=64
+      export LSAN_OPTIONS="suppressions=$PWD/../tests/lsan.supp:print_suppressions=0"
+      export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+      QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600
+    else
+      build build-test RelWithDebInfo
+      cd build-test
+      QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300
+    fi
     ;;
   fuzz)
     PACKAGES+=(clang libclang-rt-14-dev)
@@ -75,7 +86,7 @@ case "$cmd" in
       -artifact_prefix="$build_dir/crashes/" "$work" tests/fuzz/corpus/readout
     ;;
   *)
-    sed -n '2,6p' "$0"
+    sed -n '2,7p' "$0"
     exit 2
     ;;
 esac
