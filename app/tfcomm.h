@@ -11,6 +11,7 @@
 #include "modelprofile.h"
 #include "uiprompts.h"
 
+class DataReport;
 class QCheckBox;
 class QFrame;
 class QLabel;
@@ -260,4 +261,17 @@ public: // controls, by their design names (tests find them with findChild as we
     void SaveTableToDb(RecordTable &Table, const QString &FileName);
     /// Set once recording has reported that no table is open; cleared by every open.
     bool m_recordTableClosedReported = false;
+
+    // ---- report: the printed list of records ----
+    /// Builds the report of the table as it is now and shows its preview (SpeedButton2,
+    /// SpeedButton1 and the graph's BtPrint).
+    void BtPrintClick();
+    /// Shows a built report and returns when the user is done with it. By default the
+    /// preview window; replaceable so tests can look at the report without blocking.
+    std::function<void(DataReport &)> onPreviewReport;
+    /// The print button of the hidden panel; never shown.
+    QToolButton *SpeedButton1 = nullptr;
+
+private:
+    void buildReport();
 };
