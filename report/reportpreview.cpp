@@ -58,6 +58,18 @@ std::unique_ptr<QPrintPreviewDialog> ReportPreview::makeDialog(const DataReport 
             break;
         }
     }
+    // The bands are laid out for portrait paper; on a landscape sheet the lower half of
+    // every page would be cut off.
+    if (auto *widget = dialog->findChild<QPrintPreviewWidget *>()) {
+        for (QAction *action : dialog->findChildren<QAction *>()) {
+            const bool landscape = QObject::disconnect(action, SIGNAL(triggered(bool)), widget,
+                                                       SLOT(setLandscapeOrientation()));
+            const bool portrait = QObject::disconnect(action, SIGNAL(triggered(bool)), widget,
+                                                      SLOT(setPortraitOrientation()));
+            if (landscape || portrait)
+                action->setVisible(false);
+        }
+    }
     return dialog;
 }
 

@@ -166,6 +166,13 @@ private slots:
         preview->updatePreview();
         QCOMPARE(qint64(preview->pageCount()), BandLayout::pageCount(records));
         QVERIFY(errors.isEmpty());
+        // The bands are portrait: the preview does not offer turning the paper.
+        int turns = 0;
+        for (QAction *action : dialog->findChildren<QAction *>())
+            if (action->text() == u"Landscape" || action->text() == u"Portrait")
+                turns += action->isVisible() ? 100 : 1;
+        QCOMPARE(turns, 2);
+        QCOMPARE(preview->orientation(), QPageLayout::Portrait);
     }
 
     void previewReportsAFailedPage() {
