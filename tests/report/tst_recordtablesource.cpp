@@ -59,20 +59,6 @@ private slots:
         m_dir.reset();
     }
 
-    /// The records are the table's, in table order, as the grid shows them, pending and
-    /// saved alike.
-    void readsTheTableAsTheGridShowsIt() {
-        fill(0, 300);
-        m_table->applyUpdates();
-        fill(300, 620);
-        RecordTableSource source(*m_table);
-        QCOMPARE(source.count(), 620);
-        QVERIFY(sameRows(allRows(source), m_table->rows(0, 620)));
-        QCOMPARE(source.rows(299, 2).at(1).texts[RecordRow::Time], QStringLiteral("09:05:00"));
-        QCOMPARE(source.rows(619, 10).size(), 1);
-        QVERIFY(source.rows(620, 1).isEmpty());
-    }
-
     /// What happens to the table after the report was built, and the report's pages after it.
     void reportKeepsItsRecords_data() {
         QTest::addColumn<std::function<void(RecordTable &, const QString &)>>("change");
@@ -121,14 +107,6 @@ private slots:
     void closedTableCannotBeReported() {
         m_table->close();
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, RecordTableSource source(*m_table));
-    }
-
-    void destroyedTableFailsTheRead() {
-        fill(0, 10);
-        RecordTableSource source(*m_table);
-        // Without a close first the table cannot hand its records over.
-        m_table.reset();
-        QVERIFY_THROWS_EXCEPTION(std::runtime_error, source.rows(0, 5));
     }
 
     /// The copy kept on disk gives back any window, across its index's strides.

@@ -109,44 +109,6 @@ private slots:
         QCOMPARE(printer.toPage(), 3);
     }
 
-    /// Printing to a PDF file paints the chosen pages, and the copies the PDF cannot make.
-    void printsTheChosenPages_data() {
-        QTest::addColumn<int>("from");
-        QTest::addColumn<int>("to");
-        QTest::addColumn<int>("copies");
-        QTest::addColumn<bool>("collate");
-        QTest::addColumn<QList<int>>("firstRecords");
-        QTest::newRow("all") << 0 << 0 << 1 << true << QList<int>{1, 38, 75};
-        QTest::newRow("page 2") << 2 << 2 << 1 << true << QList<int>{38};
-        QTest::newRow("2 to 3, twice collated")
-            << 2 << 3 << 2 << true << QList<int>{38, 75, 38, 75};
-        QTest::newRow("1 to 2, twice uncollated")
-            << 1 << 2 << 2 << false << QList<int>{1, 1, 38, 38};
-    }
-    void printsTheChosenPages() {
-        QFETCH(int, from);
-        QFETCH(int, to);
-        QFETCH(int, copies);
-        QFETCH(bool, collate);
-        QFETCH(QList<int>, firstRecords);
-        if (pdftotextMissing())
-            QSKIP("pdftotext (poppler-utils) is not installed; ./qm.sh test installs it");
-        Fixture f(100);
-        QPrinter printer(QPrinter::HighResolution);
-        ReportPrinting::preparePrinter(printer, f.report);
-        const QString path = m_dir.filePath(QStringLiteral("%1.pdf").arg(QTest::currentDataTag()));
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(path);
-        if (from > 0) {
-            printer.setPrintRange(QPrinter::PageRange);
-            printer.setFromTo(from, to);
-        }
-        printer.setCopyCount(copies);
-        printer.setCollateCopies(collate);
-        ReportPrinting::print(f.report, printer);
-        QCOMPARE(firstRecordPerPage(path), firstRecords);
-    }
-
     void previewShowsEveryPage_data() {
         QTest::addColumn<qint64>("records");
         QTest::newRow("one") << qint64(1);
