@@ -13,6 +13,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libqt6sql6-sqlite libgl-dev fonts-liberation
   libqcustomplot-dev libqcustomplot2.1-qt6
   libsqlite3-dev libbenchmark-dev sqlite3
+  poppler-utils
 )
 
 ensure_packages() {

@@ -66,6 +66,7 @@ TFCOMM::TFCOMM(ModelFlags flags, UiPrompts *prompts, QWidget *parent)
     buildLinkControls();
     buildReadout();
     buildRecording();
+    buildReport();
 
     FormCreate();
 }

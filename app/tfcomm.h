@@ -11,6 +11,7 @@
 #include "modelprofile.h"
 #include "uiprompts.h"
 
+class DataReport;
 class QCheckBox;
 class QFrame;
 class QLabel;
@@ -266,4 +267,17 @@ public: // controls, by their design names (tests find them with findChild as we
     bool m_recordTableClosedReported = false;
     /// The interval box's last valid text, shown again when a text is refused.
     QString m_lastIntervalText = QStringLiteral("10");
+
+    // ---- report: the printed list of records ----
+    /// Builds the report of the table as it is now and shows its preview (SpeedButton2,
+    /// SpeedButton1 and the graph's BtPrint).
+    void BtPrintClick();
+    /// Shows a built report and returns when the user is done with it. By default the
+    /// preview window; replaceable so tests can look at the report without blocking.
+    std::function<void(DataReport &)> onPreviewReport;
+    /// The print button of the hidden panel; never shown.
+    QToolButton *SpeedButton1 = nullptr;
+
+private:
+    void buildReport();
 };

@@ -114,7 +114,7 @@ void TFCOMM::buildRecording() {
     saveas = makeFileButton(m_client, "saveas", 257, QStringLiteral("Save data files"),
                             QStyle::SP_DialogSaveButton);
     connect(saveas, &QToolButton::clicked, this, [this] { saveasClick(); });
-    // The print command arrives with the data report.
+    // Its print glyph and its command come with the report.
     SpeedButton2 =
         makeFileButton(m_client, "SpeedButton2", 279, QStringLiteral("Print"), QStyle::SP_FileIcon);
 

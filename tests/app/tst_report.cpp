@@ -1,0 +1,214 @@
+#include <QApplication>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include "datareport.h"
+#include "recordtable.h"
+#include "recordtablemodel.h"
+#include "reportfixture.h"
+#include "tfcomm.h"
+#include "windowharness.h"
+
+namespace {
+
+/// A window whose preview hook keeps what it was shown, offered readings as the decoder
+/// leaves them.
+struct Harness : WindowHarness {
+    Harness() : WindowHarness({.show = true}) {
+        w->onPreviewReport = [this](DataReport &report) {
+            ++previews;
+            pages = report.pageCount();
+            records = report.recordCount();
+            if (whilePreviewing)
+                whilePreviewing(report);
+        };
+    }
+
+    void readings(int n) {
+        for (int i = 0; i < n; ++i) {
+            w->ValueText = QString::number(++m_serial);
+            w->ReadingNval = float(m_serial);
+            w->AcDcText = QStringLiteral("DC");
+            w->UnitText = QStringLiteral("mV");
+            w->AutoText = QStringLiteral("AUTO");
+            w->INDataToTable();
+        }
+    }
+    /// The report's text, page by page, written through a PDF file.
+    QStringList pdfText(const DataReport &report) {
+        const QString file = path(QStringLiteral("report-%1.pdf").arg(++m_pdfs));
+        report.writePdf(file);
+        return ReportFixture::pdfPages(file, &pdftotextMissing);
+    }
+
+    int previews = 0;
+    qint64 pages = -1;
+    qint64 records = -1;
+    bool pdftotextMissing = false;
+    std::function<void(DataReport &)> whilePreviewing;
+
+private:
+    int m_serial = 0;
+    int m_pdfs = 0;
+};
+
+const QString kNothingToPrint = QStringLiteral("There are no records to print.");
+
+} // namespace
+
+class TestReport : public QObject {
+    Q_OBJECT
+
+private slots:
+    void printButtons() {
+        Harness h;
+        QCOMPARE(h.w->SpeedButton2->toolTip(), QStringLiteral("Print"));
+        QVERIFY(!h.w->SpeedButton2->icon().isNull());
+        QVERIFY(h.shown("SpeedButton2"));
+        QCOMPARE(h.w->findChild<QToolButton *>(QStringLiteral("SpeedButton1")), h.w->SpeedButton1);
+        QVERIFY(!h.shown("SpeedButton1"));
+        h.readings(3);
+        QTest::mouseClick(h.w->SpeedButton2, Qt::LeftButton);
+        QCOMPARE(h.previews, 1);
+        h.w->SpeedButton1->click();
+        QCOMPARE(h.previews, 2);
+        QCOMPARE(h.records, 3);
+        QVERIFY(h.errors.isEmpty());
+    }
+
+    /// The report holds the records recorded so far, saved or not, 37 to a page.
+    void reportOfTheTable_data() {
+        QTest::addColumn<int>("recorded");
+        QTest::addColumn<int>("pages");
+        QTest::newRow("one") << 1 << 1;
+        QTest::newRow("a full page") << 37 << 1;
+        QTest::newRow("one over") << 38 << 2;
+        QTest::newRow("75") << 75 << 3;
+    }
+    void reportOfTheTable() {
+        QFETCH(int, recorded);
+        QFETCH(int, pages);
+        Harness h;
+        h.readings(recorded / 2);
+        h.w->RecordSaveClick();
+        h.readings(recorded - recorded / 2);
+        QStringList text;
+        h.whilePreviewing = [&](DataReport &report) { text = h.pdfText(report); };
+        h.w->BtPrintClick();
+        QCOMPARE(h.previews, 1);
+        QCOMPARE(h.records, recorded);
+        QCOMPARE(h.pages, pages);
+        if (h.pdftotextMissing)
+            QSKIP("pdftotext (poppler-utils) is not installed; ./qm.sh test installs it");
+        QCOMPARE(text.size(), pages);
+        // Each line as the grid shows its record.
+        int row = 0;
+        for (const QString &page : text)
+            for (const QStringList &line : ReportFixture::detailLines(page)) {
+                QStringList grid;
+                for (int c = 0; c < RecordRow::ColumnCount; ++c)
+                    grid << h.w->Data1->index(row, c).data().toString();
+                QCOMPARE(line, grid);
+                ++row;
+            }
+        QCOMPARE(row, recorded);
+    }
+
+    void emptyTablePrintsNothing() {
+        Harness h;
+        h.w->BtPrintClick();
+        QCOMPARE(h.previews, 0);
+        QCOMPARE(h.infos, QStringList{kNothingToPrint});
+        // Cleared after recording: empty again.
+        h.readings(5);
+        h.w->RecordNewClick();
+        h.infos.clear();
+        h.w->BtPrintClick();
+        QCOMPARE(h.previews, 0);
+        QCOMPARE(h.infos, QStringList{kNothingToPrint});
+        QVERIFY(h.errors.isEmpty());
+    }
+
+    void closedTableIsAnError() {
+        Harness h;
+        h.readings(5);
+        h.w->TQM10DB->close();
+        h.w->BtPrintClick();
+        QCOMPARE(h.previews, 0);
+        QCOMPARE(h.errors.size(), 1);
+        QVERIFY2(h.errors.first().contains(QLatin1String("not open")),
+                 qPrintable(h.errors.first()));
+    }
+
+    /// While the preview is open readings keep arriving (and, were the table cleared, the
+    /// report would still print what it showed).
+    void reportDoesNotChangeWhileOpen_data() {
+        QTest::addColumn<bool>("clearToo");
+        QTest::newRow("readings arrive") << false;
+        QTest::newRow("readings arrive, table cleared") << true;
+    }
+    void reportDoesNotChangeWhileOpen() {
+        QFETCH(bool, clearToo);
+        Harness h;
+        h.readings(40);
+        QStringList before;
+        QStringList after;
+        qint64 pagesAfter = -1;
+        h.whilePreviewing = [&](DataReport &report) {
+            before = h.pdfText(report);
+            h.readings(40);
+            if (clearToo)
+                h.w->RecordNewClick();
+            pagesAfter = report.pageCount();
+            after = h.pdfText(report);
+        };
+        h.w->BtPrintClick();
+        QCOMPARE(h.pages, 2);
+        QCOMPARE(pagesAfter, 2);
+        QVERIFY(h.errors.isEmpty());
+        if (!clearToo) {
+            // The readings were recorded all the same, and the next report has them.
+            QCOMPARE(h.w->TQM10DB->count(), 80);
+            h.whilePreviewing = nullptr;
+            h.w->BtPrintClick();
+            QCOMPARE(h.records, 80);
+        }
+        if (h.pdftotextMissing)
+            QSKIP("pdftotext (poppler-utils) is not installed; ./qm.sh test installs it");
+        QCOMPARE(before.size(), 2);
+        QCOMPARE(after, before);
+    }
+
+    /// The window's own hook opens the real preview, modal, on the report.
+    void previewWindow() {
+        WindowHarness h;
+        for (int i = 0; i < 50; ++i) {
+            h.w->ValueText = QString::number(i);
+            h.w->INDataToTable();
+        }
+        int previewPages = -1;
+        QString shown;
+        QTimer::singleShot(0, [&] {
+            auto *dialog = qobject_cast<QPrintPreviewDialog *>(QApplication::activeModalWidget());
+            if (!dialog) {
+                shown = QStringLiteral("no preview");
+                return;
+            }
+            shown = QStringLiteral("preview");
+            if (auto *pages = dialog->findChild<QPrintPreviewWidget *>())
+                previewPages = pages->pageCount();
+            dialog->reject();
+        });
+        h.w->BtPrintClick();
+        QCOMPARE(shown, QStringLiteral("preview"));
+        QCOMPARE(previewPages, 2);
+        QVERIFY(h.errors.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestReport)
+#include "tst_report.moc"

@@ -1,0 +1,212 @@
+#include "bandlayout.h"
+#include "datareport.h"
+
+#include <QFontMetricsF>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "reportfixture.h"
+
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+constexpr int kDpi = 300;
+
+double px(double mm) {
+    return mm * kDpi / 25.4;
+}
+
+/// One page of `report` on a white A4 sheet at kDpi.
+QImage sheet(const DataReport &report, qint64 page) {
+    QImage image(qRound(px(210.0)), qRound(px(297.0)), QImage::Format_RGB32);
+    image.setDotsPerMeterX(qRound(kDpi / 0.0254));
+    image.setDotsPerMeterY(qRound(kDpi / 0.0254));
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    report.paintPage(painter, page);
+    return image;
+}
+
+/// The bounding box of the ink inside `region`; null when the region is blank.
+QRect inkIn(const QImage &image, const QRect &region) {
+    QRect box;
+    const QRect r = region.intersected(image.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = r.left(); x <= r.right(); ++x)
+            if (qGray(line[x]) < 128)
+                box |= QRect(x, y, 1, 1);
+    }
+    return box;
+}
+
+/// A report over rows held in memory.
+struct Fixture {
+    explicit Fixture(qint64 records)
+        : source(std::make_shared<ReportFixture::MemorySource>(records)), report(source) {}
+    std::shared_ptr<ReportFixture::MemorySource> source;
+    DataReport report;
+};
+
+} // namespace
+
+class TestDataReport : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+private slots:
+    /// The report written to PDF and read back as text: every page has its bands, and the
+    /// records come in table order, 37 to a page.
+    void pdfCarriesBandsAndRecordsInOrder_data() {
+        QTest::addColumn<qint64>("records");
+        QTest::newRow("one record") << qint64(1);
+        QTest::newRow("a full page") << qint64(37);
+        QTest::newRow("three pages") << qint64(80);
+    }
+    void pdfCarriesBandsAndRecordsInOrder() {
+        QFETCH(qint64, records);
+        Fixture f(records);
+        const QString path = m_dir.filePath(QStringLiteral("report-%1.pdf").arg(records));
+        f.report.writePdf(path);
+        bool missing = false;
+        const QStringList pages = ReportFixture::pdfPages(path, &missing);
+        if (missing)
+            QSKIP("pdftotext (poppler-utils) is not installed; ./qm.sh test installs it");
+        QCOMPARE(pages.size(), f.report.pageCount());
+        qint64 next = 0;
+        for (int p = 0; p < pages.size(); ++p) {
+            const QString &page = pages[p];
+            QVERIFY2(page.contains(QLatin1String("The Data Print Title")), qPrintable(page));
+            QVERIFY2(page.contains(QRegularExpression(
+                         QStringLiteral("No\\s+Time\\s+DC/AC\\s+Value\\s+Unit\\s+AUTO"))),
+                     qPrintable(page));
+            QVERIFY2(page.contains(QLatin1String("The Data Print Foot")), qPrintable(page));
+            // Title above headings above records above the foot.
+            QVERIFY(page.indexOf(QLatin1String("Title")) < page.indexOf(QLatin1String("DC/AC")));
+            QVERIFY(page.indexOf(QLatin1String("AUTO")) < page.indexOf(QLatin1String("Foot")));
+            const QList<QStringList> lines = ReportFixture::detailLines(page);
+            QCOMPARE(lines.size(), BandLayout::linesOnPage(p, records));
+            for (const QStringList &line : lines)
+                QCOMPARE(line, ReportFixture::texts(ReportFixture::row(next++)));
+        }
+        QCOMPARE(next, records);
+    }
+
+    /// Where the texts land on a page drawn at a known resolution: each text's ink starts
+    /// where its box (left, top, in mm from the sheet's corner) puts the font's glyphs.
+    void bandPositions_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("leftMm"); // negative: centred across the band
+        QTest::addColumn<double>("topMm");
+        const auto r0 = ReportFixture::row(0);
+        const auto r1 = ReportFixture::row(1);
+        const auto r36 = ReportFixture::row(36);
+        // Bands: header 10, column header 20.58, details from 31.16 every 6.61, footer 276.42.
+        QTest::newRow("title") << QStringLiteral("The Data Print Title") << -1.0 << 12.12;
+        QTest::newRow("heading No") << QStringLiteral("No") << 18.47 << 24.81;
+        QTest::newRow("heading Time") << QStringLiteral("Time") << 43.87 << 24.81;
+        QTest::newRow("heading DC/AC") << QStringLiteral("DC/AC") << 74.29 << 24.81;
+        QTest::newRow("heading Value") << QStringLiteral("Value") << 109.48 << 24.81;
+        QTest::newRow("heading Unit") << QStringLiteral("Unit") << 142.29 << 24.81;
+        QTest::newRow("heading AUTO") << QStringLiteral("AUTO") << 172.98 << 24.81;
+        QTest::newRow("first No") << r0.texts[RecordRow::No] << 18.47 << 33.28;
+        QTest::newRow("first Time") << r0.texts[RecordRow::Time] << 43.87 << 33.28;
+        // These two do not sit under their headings.
+        QTest::newRow("first DC/AC") << r0.texts[RecordRow::DcAc] << 75.62 << 33.28;
+        QTest::newRow("first Unit") << r0.texts[RecordRow::Unit] << 141.23 << 33.28;
+        QTest::newRow("second Value") << r1.texts[RecordRow::Value] << 109.48 << 39.89;
+        QTest::newRow("last AUTO") << r36.texts[RecordRow::Auto] << 172.98 << 271.24;
+        QTest::newRow("foot") << QStringLiteral("The Data Print Foot") << 18.47 << 280.65;
+    }
+    void bandPositions() {
+        QFETCH(QString, text);
+        QFETCH(double, leftMm);
+        QFETCH(double, topMm);
+        Fixture f(40);
+        const QImage image = sheet(f.report, 0);
+        const QFontMetricsF metrics(DataReport::font(), &image);
+        const QRectF glyphs = metrics.tightBoundingRect(text);
+        const double left = leftMm >= 0 ? px(leftMm) : px(10.0 + 189.97 / 2) - glyphs.width() / 2;
+        // The ink of the glyphs relative to the pen, which stands on the baseline.
+        const QRectF expected = glyphs.translated(left, px(topMm) + metrics.ascent());
+        const QRect region = expected.toAlignedRect().adjusted(-12, -12, 12, 12);
+        const QRect ink = inkIn(image, region);
+        QVERIFY2(!ink.isNull(), qPrintable(text));
+        const double tolerance = 3.0; // pixels at 300 dpi: a quarter of a millimetre
+        QVERIFY2(qAbs(ink.left() - expected.left()) <= tolerance,
+                 qPrintable(
+                     QStringLiteral("left %1, expected %2").arg(ink.left()).arg(expected.left())));
+        QVERIFY2(
+            qAbs(ink.top() - expected.top()) <= tolerance,
+            qPrintable(QStringLiteral("top %1, expected %2").arg(ink.top()).arg(expected.top())));
+        QVERIFY2(
+            qAbs(ink.right() - expected.right()) <= tolerance,
+            qPrintable(
+                QStringLiteral("right %1, expected %2").arg(ink.right()).arg(expected.right())));
+    }
+
+    void nothingInTheMargins() {
+        Fixture f(37);
+        const QImage image = sheet(f.report, 0);
+        const QRect inside(qRound(px(10)), qRound(px(10)), qRound(px(190)), qRound(px(277)));
+        QCOMPARE(inkIn(image, image.rect()).united(inside), inside);
+        // The last page carries its footer at the foot, under its few lines.
+        Fixture g(38);
+        const QImage last = sheet(g.report, 1);
+        QVERIFY(
+            !inkIn(last, QRect(0, qRound(px(276.42)), last.width(), qRound(px(10.58)))).isNull());
+        QVERIFY(inkIn(last, QRect(0, qRound(px(37.77)), last.width(), qRound(px(238)))).isNull());
+    }
+
+    /// A text too long for the room to the band's edge wraps there and stays in its line.
+    void longTextStaysInItsBand() {
+        Fixture f(2);
+        f.source->rowsHeld[0].texts[RecordRow::Auto] = QStringLiteral("W").repeated(60);
+        Fixture g(0);
+        const DataReport report(f.source);
+        const QImage image = sheet(report, 0);
+        const QRect auto0 = inkIn(
+            image, QRect(qRound(px(172)), qRound(px(31.16)), qRound(px(38)), qRound(px(6.61)) - 1));
+        QVERIFY(!auto0.isNull());
+        QVERIFY(auto0.right() <= qRound(px(199.97)));
+        // The second record's line shows only its own texts.
+        const QRect auto1 = inkIn(
+            image, QRect(qRound(px(172)), qRound(px(37.77)), qRound(px(38)), qRound(px(6.61))));
+        const QFontMetricsF metrics(DataReport::font(), &image);
+        QVERIFY(auto1.width() <= metrics.horizontalAdvance(QStringLiteral("MANU")) + 2);
+    }
+
+    /// Pages read their records in windows, never the whole table.
+    void readsInWindows() {
+        Fixture f(5000);
+        QImage image(10, 10, QImage::Format_RGB32);
+        QPainter painter(&image);
+        for (qint64 page = 0; page < f.report.pageCount(); ++page)
+            f.report.paintPage(painter, page);
+        QVERIFY(f.source->largestRead <= DataReport::kWindowRows);
+        QVERIFY(f.source->reads <= 5000 / (DataReport::kWindowRows - 37) + 1);
+    }
+
+    void unreadableRecordsFailThePage() {
+        Fixture f(100);
+        f.source->rowsHeld.resize(50); // records gone from under the report
+        QImage image(10, 10, QImage::Format_RGB32);
+        QPainter painter(&image);
+        f.report.paintPage(painter, 0);
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, f.report.paintPage(painter, 2));
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error,
+                                 f.report.writePdf(m_dir.filePath(QStringLiteral("short.pdf"))));
+        // Nor does a file that cannot be written pass for printed.
+        Fixture g(3);
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error,
+                                 g.report.writePdf(m_dir.filePath(QStringLiteral("no/such.pdf"))));
+    }
+};
+
+QTEST_MAIN(TestDataReport)
+#include "tst_datareport.moc"
