@@ -79,7 +79,7 @@ ScaleGeometry::ScaleGeometry(QSize panelSize, bool hundredMode, int span, int of
     m_startDegrees = static_cast<float>((180.0 - m_spanDegrees) / 2.0);
 }
 
-double ScaleGeometry::angleRadians(int step, int steps) const {
+double ScaleGeometry::angleRadians(double step, int steps) const {
     const double degrees =
         static_cast<double>(m_spanDegrees) / steps * step + static_cast<double>(m_startDegrees);
     return degrees * (std::numbers::pi / 180.0);
@@ -127,7 +127,9 @@ ScaleGeometry::Needle ScaleGeometry::needle(int position) const {
     Needle n;
     if (!m_sound)
         return n;
-    const double theta = angleRadians(position + m_offset, m_span * kNeedleStepsPerDivision);
+    // In double: no position, however wild, overflows with the offset added.
+    const double theta =
+        angleRadians(static_cast<double>(position) + m_offset, m_span * kNeedleStepsPerDivision);
     const double s = std::sin(theta);
     const double c = std::cos(theta);
     if (s == 0.0)

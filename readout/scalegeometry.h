@@ -68,7 +68,7 @@ public:
     bool isSound() const { return m_sound; }
 
     /// Angle in radians of step `step` out of `steps` along the arc.
-    double angleRadians(int step, int steps) const;
+    double angleRadians(double step, int steps) const;
     /// The point at that angle on the circle of radius R + `radiusOffset`.
     QPoint pointAt(int step, int steps, int radiusOffset) const;
 

@@ -17,8 +17,9 @@
 /// setup() starts a picture without a needle and run() moves the needle, as the window calls
 /// them for every display frame. Neither paints: the dots, labels and band are drawn once
 /// into a cached background, redrawn only when the size, the mode or the band settings
-/// change, and a frame only marks the needle's old and new places dirty, so a burst of
-/// frames costs one paint. A geometry that cannot be drawn shows black, never throws.
+/// change; after a burst of frames the strip between the needle on screen and the new one
+/// is repainted once, and not at all when the needle stayed. A geometry that cannot be
+/// drawn shows black, never throws.
 class ScaleView : public QWidget {
     Q_OBJECT
 
@@ -90,6 +91,7 @@ private:
 
     void fitToPanel();
     void showNeedle(std::optional<QLine> needle);
+    void syncNeedle();
     QRect needleRect(const std::optional<QLine> &needle) const;
     const QImage &background() const;
     void paintBackground(QPainter &painter) const;
@@ -100,6 +102,11 @@ private:
     std::optional<Settings> m_drawn;
     /// The needle in the current picture.
     std::optional<QLine> m_needle;
+    /// The needle the screen shows once the updates asked for are painted.
+    std::optional<QLine> m_scheduled;
+    /// Where a needle was painted that the screen is not meant to keep.
+    QRect m_stray;
+    bool m_syncQueued = false;
     int m_position = 0;
 
     mutable ScaleGeometry m_geometry;

@@ -4,6 +4,7 @@
 #include "scalegeometry.h"
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -43,6 +44,7 @@ private slots:
     void arcIsSymmetric();
     void needleRunsThroughCentre_data();
     void needleRunsThroughCentre();
+    void wildPositions();
     void soundness_data();
     void soundness();
     void bandColour_data();
@@ -249,6 +251,22 @@ void TestScaleGeometry::needleRunsThroughCentre() {
         QCOMPARE(n.foot.y(), qRound(g.h()) + 310);
     }
     QVERIFY(shown > 800);
+}
+
+void TestScaleGeometry::wildPositions() {
+    // Nothing clamps a position; far beyond the arc the needle still lies on its radius, or
+    // is not shown where its foot would leave the coordinate range.
+    const ScaleGeometry g = hundred();
+    const QPointF centre(g.w() / 2.0 + 20.0, g.radius() + 30.0);
+    for (int position :
+         {std::numeric_limits<int>::min(), -1000000, 1000000, std::numeric_limits<int>::max()}) {
+        const ScaleGeometry::Needle n = g.needle(position);
+        if (!n.shown)
+            continue;
+        const double theta = g.angleRadians(double(position) + g.offset(), 1000);
+        const QPointF along = centre - QPointF(std::cos(theta), std::sin(theta));
+        QVERIFY(distanceFromLine(n.foot, centre, along) < 1.0);
+    }
 }
 
 void TestScaleGeometry::soundness_data() {

@@ -55,9 +55,11 @@ int count(const QImage &img, const QRect &box, QRgb colour) {
     return n;
 }
 
-/// The 3 x 3 pixels around the middle of a dot whose box starts at `p`.
-QRect dotCentre(QPoint p) {
-    return QRect(p, QSize(3, 3));
+/// Lets the event loop run until what the frames asked for is on the screen: the needle's
+/// sync runs on one pass, the paint it asks for on the next.
+void settle() {
+    for (int pass = 0; pass < 3; ++pass)
+        QCoreApplication::processEvents();
 }
 
 /// Counts the rows of the needle's line, from the tip down to the picture's edge, that have
@@ -133,8 +135,8 @@ void TestScaleView::designDots_data() {
 }
 
 void TestScaleView::designDots() {
-    // Every division's dot shows white just outside the band (all red here, so the white is
-    // the dot's), and nothing lies between two neighbouring dots just beyond them.
+    // The division dots show white beyond the band (all red here, so any white is a dot's),
+    // and nothing lies between two neighbouring dots just beyond them.
     QFETCH(bool, hundredMode);
     QFETCH(int, divisions);
     Scale s;
@@ -152,20 +154,25 @@ void TestScaleView::designDots() {
             labelCells += QRect(label->topLeft,
                                 QSize(metrics.horizontalAdvance(label->text), metrics.height()));
     int gapsSeen = 0;
+    int dotsSeen = 0;
     for (int i = 0; i <= divisions; ++i) {
-        const QPoint dot = g.divisionDot(i);
-        QVERIFY2(count(img, dotCentre(dot), kWhite) >= 1, qPrintable(QString::number(i)));
-        QVERIFY2(count(img, dotCentre(dot), kRed) >= 1, qPrintable(QString::number(i)));
+        // The band lies over the dots, and the black cell of a label written later over a
+        // dot next to it; a dot may show only a pixel of itself, or none.
+        const QRect dot(g.divisionDot(i), QSize(2, 2));
+        dotsSeen += count(img, dot, kWhite) > 0 ? 1 : 0;
+        if (!labelCells.intersects(dot))
+            QVERIFY2(count(img, dot, kWhite) + count(img, dot, kRed) == 4,
+                     qPrintable(QString::number(i)));
         if (i == divisions)
             break;
-        const QPoint gap =
-            g.pointAt(2 * i + 1, 2 * divisions, ScaleGeometry::kDotRadiusOffset + 3) + QPoint(1, 1);
+        const QPoint gap = g.pointAt(2 * i + 1, 2 * divisions, ScaleGeometry::kDotRadiusOffset + 3);
         if (labelCells.contains(gap))
             continue;
         ++gapsSeen;
         QVERIFY2(img.pixel(gap) == kBlack, qPrintable(QString::number(i)));
     }
     QVERIFY(gapsSeen > divisions * 3 / 4);
+    QVERIFY(dotsSeen > divisions * 9 / 10);
 }
 
 void TestScaleView::labels_data() {
@@ -347,7 +354,7 @@ void TestScaleView::redrawsAtNewPanelSize() {
     const QImage img = s.view->picture();
     QCOMPARE(img.size(), larger - QSize(4, 4));
     for (int i : {0, 20, 40, 60, 80})
-        QVERIFY(count(img, dotCentre(expected.divisionDot(i)), kWhite) >= 2);
+        QVERIFY(count(img, QRect(expected.divisionDot(i), QSize(2, 2)), kWhite) >= 1);
     const auto n = expected.needle(600);
     QCOMPARE(s.view->NeedleLine,
              (std::array<int, 4>{n.tip.x(), n.tip.y(), n.foot.x(), n.foot.y()}));
@@ -400,6 +407,14 @@ void TestScaleView::framesOnlyScheduleOnePaint() {
     QTRY_COMPARE(counter.paints, 1);
     QCoreApplication::processEvents();
     QCOMPARE(counter.paints, 1);
+    // The same reading again changes nothing on the screen, and nothing is painted.
+    frame(*s.view, 800);
+    frame(*s.view, 800);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    QCOMPARE(counter.paints, 1);
+    frame(*s.view, 400);
+    QTRY_COMPARE(counter.paints, 2);
 }
 
 void TestScaleView::shownPictureMatchesPicture() {
@@ -408,17 +423,25 @@ void TestScaleView::shownPictureMatchesPicture() {
     Scale s;
     s.panel->show();
     QVERIFY(QTest::qWaitForWindowExposed(s.panel.get()));
+    const auto screen = [&s] {
+        return s.panel->screen()
+            ->grabWindow(s.panel->winId(), ScaleView::kBevel, ScaleView::kBevel, s.view->width(),
+                         s.view->height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    };
     for (int position : {400, 120, 777, 20, 20, 630}) {
         s.view->setBand(3000.f, -1000.f, position != 120, true); // one band change only
         frame(*s.view, position);
-        QCoreApplication::processEvents();
+        settle();
     }
-    const QImage screen = s.panel->screen()
-                              ->grabWindow(s.panel->winId(), ScaleView::kBevel, ScaleView::kBevel,
-                                           s.view->width(), s.view->height())
-                              .toImage()
-                              .convertToFormat(QImage::Format_RGB32);
-    QCOMPARE(screen, s.view->picture());
+    QCOMPARE(screen(), s.view->picture());
+    // An exposure between two frames paints a needle that is gone again at the next sync.
+    frame(*s.view, 100);
+    s.view->repaint();
+    frame(*s.view, 630);
+    settle();
+    QCOMPARE(screen(), s.view->picture());
 }
 
 void TestScaleView::screenshot_data() {
