@@ -36,8 +36,6 @@ private slots:
     void designPoints();
     void designNeedles_data();
     void designNeedles();
-    void hundredModeNeedleEnds_data();
-    void hundredModeNeedleEnds();
     void labels_data();
     void labels();
     void arcIsSymmetric_data();
@@ -103,6 +101,9 @@ void TestScaleGeometry::designNeedles_data() {
     QTest::newRow("left end") << false << 0 << QPoint(20, 111) << QPoint(468, 387);
     QTest::newRow("100: centre") << true << 400 << QPoint(159, 34) << QPoint(159, 387);
     QTest::newRow("100: left end") << true << -100 << QPoint(20, 111) << QPoint(468, 387);
+    // The offset maps -100 .. 900 onto the arc that 0 .. 800 covers in the other mode.
+    QTest::newRow("right end") << false << 800 << QPoint(298, 111) << QPoint(-150, 387);
+    QTest::newRow("100: right end") << true << 900 << QPoint(298, 111) << QPoint(-150, 387);
 }
 
 void TestScaleGeometry::designNeedles() {
@@ -115,30 +116,10 @@ void TestScaleGeometry::designNeedles() {
     QTEST(n.foot, "foot");
 }
 
-void TestScaleGeometry::hundredModeNeedleEnds_data() {
-    QTest::addColumn<int>("hundredPosition");
-    QTest::addColumn<int>("eightyPosition");
-
-    QTest::newRow("left end") << -100 << 0;
-    QTest::newRow("centre") << 400 << 400;
-    QTest::newRow("right end") << 900 << 800;
-}
-
-void TestScaleGeometry::hundredModeNeedleEnds() {
-    // The offset maps -100 .. 900 onto the arc that 0 .. 800 covers in the other mode.
-    QFETCH(int, hundredPosition);
-    QFETCH(int, eightyPosition);
-    const auto h = hundred().needle(hundredPosition);
-    const auto e = eighty().needle(eightyPosition);
-    QVERIFY(h.shown && e.shown);
-    QCOMPARE(h.tip, e.tip);
-    QCOMPARE(h.foot, e.foot);
-}
-
 void TestScaleGeometry::labels_data() {
     QTest::addColumn<bool>("hundredMode");
     QTest::addColumn<int>("span");
-    QTest::addColumn<QStringList>("texts"); // one per tenth division, empty: none
+    QTest::addColumn<QStringList>("texts"); // one per tenth division
     QTest::addColumn<QList<QPoint>>("offsets");
 
     QTest::newRow("80 divisions") << false << 80 << QStringList{"-80", "-60", "-40", "-20", "0",
@@ -150,15 +131,6 @@ void TestScaleGeometry::labels_data() {
         << QStringList{"-99", "-80", "-60", "-40", "-20", "0", "20", "40", "60", "80", "99"}
         << QList<QPoint>{{5, 7}, {8, 6}, {10, 5}, {10, 4}, {5, 4},  {3, 3},
                          {8, 5}, {8, 5}, {9, 4},  {12, 9}, {14, 11}};
-    // Labels only where a division exists, and only from the mode's own set.
-    QTest::newRow("100-division labels on 80 divisions")
-        << true << 80 << QStringList{"-99", "-80", "-60", "-40", "-20", "0", "20", "40", "60"}
-        << QList<QPoint>{{5, 7}, {8, 6}, {10, 5}, {10, 4}, {5, 4}, {3, 3}, {8, 5}, {8, 5}, {9, 4}};
-    QTest::newRow("80-division labels on 100 divisions")
-        << false << 100
-        << QStringList{"-80", "-60", "-40", "-20", "0", "20", "40", "60", "80", "", ""}
-        << QList<QPoint>{{5, 7}, {8, 5},  {10, 5}, {10, 4}, {3, 3}, {5, 5},
-                         {8, 5}, {10, 5}, {11, 7}, {},      {}};
 }
 
 void TestScaleGeometry::labels() {

@@ -92,7 +92,6 @@ private slots:
     void needle_data();
     void needle();
     void setupRemovesNeedle();
-    void needleMovesAndOldOneGoes();
     void redrawsAtNewPanelSize();
     void unsoundPanelDrawsBlack_data();
     void unsoundPanelDrawsBlack();
@@ -324,21 +323,6 @@ void TestScaleView::setupRemovesNeedle() {
     const QImage img = s.view->picture();
     QCOMPARE(count(img, QRect(157, 40, 5, 90), kWhite), 0);
     QCOMPARE(count(img, QRect(s.view->scaleGeometry().bandPoint(750), QSize(2, 2)), kRed), 4);
-}
-
-void TestScaleView::needleMovesAndOldOneGoes() {
-    Scale s;
-    frame(*s.view, 400);
-    frame(*s.view, 0);
-    const QImage img = s.view->picture();
-    QCOMPARE(count(img, QRect(157, 40, 5, 90), kWhite), 0);
-    QCOMPARE(s.view->NeedleLine, (std::array<int, 4>{20, 111, 468, 387}));
-    QCOMPARE(needleRowsLit(img, {20, 111}, {468, 387}), img.height() - 111);
-    // Without a setup between, run() alone moves it as well.
-    s.view->run(400);
-    const QImage moved = s.view->picture();
-    QCOMPARE(count(moved, QRect(22, 114, 6, 10), kWhite), 0);
-    QCOMPARE(needleRowsLit(moved, {159, 34}, {159, 387}), moved.height() - 34);
 }
 
 void TestScaleView::redrawsAtNewPanelSize() {
