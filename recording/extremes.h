@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+/// The largest and the smallest reading since the last change of unit or range, with the
+/// value texts the MIN/MAX box shows for them.
+///
+/// A reading in a new unit or range (and the first reading of a run, since the start unit
+/// "113" matches no real one) resets both extremes instead of entering the comparisons: both
+/// texts show that reading and the sentinels let the next reading replace both. The caller
+/// clears the graph when update() reports a reset. The state keeps the names the window's
+/// users know.
+class Extremes {
+public:
+    static constexpr float kMaxSentinel = -8001.0f;
+    static constexpr float kMinSentinel = 8001.0f;
+    static constexpr const char *kStartUnitText = "113";
+
+    /// Takes one reading; true when it reset the extremes. Of equal readings the latest
+    /// one's text is kept.
+    bool update(float readingNval, const QString &valueText, const QString &unitText,
+                qint32 rangeCode);
+
+    float MaxExtreme = kMaxSentinel;
+    float MinExtreme = kMinSentinel;
+    QString MaxValueText;
+    QString MinValueText;
+    QString LastUnitText = QString::fromLatin1(kStartUnitText);
+    qint32 LastRangeCode = 0;
+};
