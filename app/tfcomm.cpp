@@ -1,11 +1,13 @@
 #include "tfcomm.h"
 
+#include "graphchart.h"
 #include "lcdglyphlabel.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -65,6 +67,7 @@ TFCOMM::TFCOMM(ModelFlags flags, UiPrompts *prompts, QWidget *parent)
     buildLinkControls();
     buildReadout();
     buildRecording();
+    buildGraph();
 
     FormCreate();
 }
@@ -212,6 +215,10 @@ void TFCOMM::FormCreate() {
         RecordNo = 1;
         FollowLastPage = true;
         RecordLimit = 10000;
+        // The two series share their points, so one sample point serves both.
+        Chtshow->fillSampleValues(1);
+        ComboBox1->setCurrentIndex(0);
+        ShowSeries(0);
         applyModelProfile();
     });
     m_formCreateDone = true;
