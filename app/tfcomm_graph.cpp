@@ -68,6 +68,7 @@ void TFCOMM::buildGraph() {
     Bevel1->setGeometry(2, 2, 40, 20);
     Bevel1->setFrameShape(QFrame::Box);
     Bevel1->setFrameShadow(QFrame::Sunken);
+    Bevel1->setCursor(Qt::ArrowCursor);
     BtFill = new QCheckBox(QStringLiteral("Fill"), Chtshow);
     BtFill->setObjectName(QStringLiteral("BtFill"));
     BtFill->setGeometry(5, 5, 36, 15);
