@@ -1,6 +1,7 @@
 #include "tfcomm.h"
 
 #include "keycharfilter.h"
+#include "graphchart.h"
 #include "lcdglyphlabel.h"
 #include "readingdecoder.h"
 #include "recordingrules.h"
@@ -9,6 +10,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -66,6 +68,7 @@ TFCOMM::TFCOMM(ModelFlags flags, UiPrompts *prompts, QWidget *parent)
     buildLinkControls();
     buildReadout();
     buildRecording();
+    buildGraph();
     buildReport();
 
     FormCreate();
@@ -215,6 +218,10 @@ void TFCOMM::FormCreate() {
         RecordNo = 1;
         FollowLastPage = true;
         RecordLimit = 10000;
+        // The two series share their points, so one sample point serves both.
+        Chtshow->fillSampleValues(1);
+        ComboBox1->setCurrentIndex(0);
+        ShowSeries(0);
         applyModelProfile();
     });
     m_formCreateDone = true;

@@ -9,10 +9,12 @@
 #include "commportdriver.h"
 #include "frameassembler.h"
 #include "modelprofile.h"
+#include "pagingmodel.h"
 #include "uiprompts.h"
 
 class DataReport;
 class QCheckBox;
+class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -20,6 +22,7 @@ class QMenu;
 class QMenuBar;
 class QAction;
 class BevelPanel;
+class GraphChart;
 class LcdPanel;
 class QProgressBar;
 class QToolButton;
@@ -278,6 +281,54 @@ public: // controls, by their design names (tests find them with findChild as we
     /// The print button of the hidden panel; never shown.
     QToolButton *SpeedButton1 = nullptr;
 
+
+    // ---- graph: the chart, its tool strip and menu, paging, the picture ----
+    void ShowSeries(int Index);
+    void BtNewClick();
+    void BtFillClick();
+    void FillClick();
+    void ComboBox1Change();
+    void BtFirstClick();
+    void BTPreviousClick();
+    void BtNextClick();
+    void BTlastClick();
+    void MaxrecordExit();
+    void BtSaveClick();
+    /// A reading's point: one value, appended to both series.
+    void graphAddReading(double value);
+    /// While FollowLastPage is set, turns the graph to its last page and shows its number.
+    void graphFollowLastPage();
+    /// The range of the value axis, set for each display frame.
+    void setGraphValueAxis(double minimum, double maximum);
+    /// Where the picture of the graph is saved: c:\databmp.bmp on Windows, databmp.bmp in
+    /// the home folder elsewhere.
+    static QString defaultGraphPicturePath();
+    QString GraphPicturePath = defaultGraphPicturePath();
+    GraphChart *Chtshow = nullptr;
+    QFrame *Bevel1 = nullptr;
+    QCheckBox *BtFill = nullptr;
+    QLineEdit *Maxrecord = nullptr;
+    QToolButton *BtNew = nullptr;
+    QToolButton *BtSave = nullptr;
+    QToolButton *BtFirst = nullptr;
+    QToolButton *BTPrevious = nullptr;
+    QToolButton *Bt10 = nullptr;
+    QToolButton *BtNext = nullptr;
+    QToolButton *BTlast = nullptr;
+    QToolButton *BtPrint = nullptr;
+    QLabel *TbFd = nullptr;
+    QLabel *TbSx = nullptr;
+    QComboBox *ComboBox1 = nullptr;
+    QAction *First = nullptr;
+    QAction *Previous = nullptr;
+    QAction *Next = nullptr;
+    QAction *Last = nullptr;
+    QAction *New = nullptr;
+    QAction *Save = nullptr;
+    QAction *Fill = nullptr;
+
 private:
     void buildReport();
+    void buildGraph();
+    void runPagingCommand(PagingModel::Command command);
 };

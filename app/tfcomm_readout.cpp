@@ -2,6 +2,7 @@
 
 #include "bargraphdecoder.h"
 #include "decodedframe.h"
+#include "graphpoint.h"
 #include "lcdpanel.h"
 #include "lcdpicture.h"
 #include "readingdecoder.h"
@@ -12,6 +13,7 @@
 #include <QProgressBar>
 
 #include <algorithm>
+#include <exception>
 
 namespace {
 constexpr QPoint kPanelPos{3, 33};
@@ -73,8 +75,18 @@ void TFCOMM::LcdDisplayQM34() {
     NeedlePosition = frame->needlePosition;
     // The needle is moved, then the alarm check and the extremes run, here.
 
-    INDataToTable();
-    // The graph gets its point and turns to its last page here.
+    // The graph gets every reading, whether or not recording stored it, and even when
+    // recording failed; that failure is still reported, once, by the caller's guard.
+    std::exception_ptr recordingFault;
+    try {
+        INDataToTable();
+    } catch (...) {
+        recordingFault = std::current_exception();
+    }
+    graphAddReading(GraphPoint::valueOf(*frame));
+    graphFollowLastPage();
+    if (recordingFault)
+        std::rethrow_exception(recordingFault);
 }
 
 void TFCOMM::LcdDisplayQM34Mlt() {

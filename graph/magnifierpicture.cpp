@@ -1,0 +1,23 @@
+#include "magnifierpicture.h"
+
+#include <QPainter>
+
+QPixmap MagnifierPicture::draw(int pixels, bool enlarge) {
+    QPixmap picture(pixels, pixels);
+    picture.fill(Qt::transparent);
+    QPainter p(&picture);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal unit = pixels / 25.0;
+    const QRectF lens(3 * unit, 3 * unit, 13 * unit, 13 * unit);
+    p.setPen(QPen(QColor(40, 40, 40), 2 * unit, Qt::SolidLine, Qt::RoundCap));
+    p.setBrush(QColor(220, 238, 255));
+    p.drawEllipse(lens);
+    p.setPen(QPen(QColor(90, 60, 30), 3 * unit, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(15 * unit, 15 * unit), QPointF(22 * unit, 22 * unit));
+    p.setPen(QPen(QColor(0, 0, 160), 1.6 * unit, Qt::SolidLine, Qt::RoundCap));
+    const QPointF c = lens.center();
+    p.drawLine(QPointF(c.x() - 3.5 * unit, c.y()), QPointF(c.x() + 3.5 * unit, c.y()));
+    if (enlarge)
+        p.drawLine(QPointF(c.x(), c.y() - 3.5 * unit), QPointF(c.x(), c.y() + 3.5 * unit));
+    return picture;
+}
