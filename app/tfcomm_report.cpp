@@ -43,6 +43,7 @@ void TFCOMM::buildReport() {
     SpeedButton1->setToolTip(QStringLiteral("Print"));
     SpeedButton1->setVisible(false);
     connect(SpeedButton1, &QToolButton::clicked, this, [this] { BtPrintClick(); });
+    connect(BtPrint, &QToolButton::clicked, this, [this] { BtPrintClick(); });
 
     onPreviewReport = [this](DataReport &report) {
         ReportPreview::exec(report, this, [this](const QString &text) { m_prompts->error(text); });
