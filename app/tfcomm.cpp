@@ -1,7 +1,7 @@
 #include "tfcomm.h"
 
-#include "keycharfilter.h"
 #include "graphchart.h"
+#include "keycharfilter.h"
 #include "lcdglyphlabel.h"
 #include "readingdecoder.h"
 #include "recordingrules.h"
@@ -24,25 +24,8 @@
 #include <stdexcept>
 
 namespace {
-
 constexpr QSize kClientSize{627, 413};
 const QColor kWindowColour{170, 255, 213};
-
-QLabel *makeLabel(QWidget *parent, const char *name, const QString &caption, const QRect &bounds) {
-    auto *label = new QLabel(caption, parent);
-    label->setObjectName(QLatin1String(name));
-    label->setGeometry(bounds);
-    return label;
-}
-
-QLabel *makeLcdLabel(QWidget *parent, const char *name, const QString &caption,
-                     const QRect &bounds) {
-    auto *label = new LcdGlyphLabel(caption, bounds.height(), false, parent);
-    label->setObjectName(QLatin1String(name));
-    label->setGeometry(bounds);
-    return label;
-}
-
 } // namespace
 
 TFCOMM::TFCOMM(ModelFlags flags, UiPrompts *prompts, QWidget *parent)
@@ -65,6 +48,7 @@ TFCOMM::TFCOMM(ModelFlags flags, UiPrompts *prompts, QWidget *parent)
     buildWindow();
     buildMenus();
     buildLimitBox();
+    buildScale();
     buildLinkControls();
     buildReadout();
     buildRecording();
@@ -161,47 +145,6 @@ void TFCOMM::buildMenus() {
     connect(EXIT1, &QAction::triggered, this, &TFCOMM::BtExit1Click);
 }
 
-void TFCOMM::buildLimitBox() {
-    Panel3 = new QFrame(m_client);
-    Panel3->setObjectName(QStringLiteral("Panel3"));
-    Panel3->setGeometry(3, 188, 298, 50);
-    Panel3->setFrameShape(QFrame::Panel);
-    Panel3->setFrameShadow(QFrame::Sunken);
-
-    SetMaxB = new QCheckBox(QStringLiteral("SetMax:"), Panel3);
-    SetMaxB->setObjectName(QStringLiteral("SetMaxB"));
-    SetMaxB->setGeometry(4, 3, 70, 20);
-    Setmax = new QLineEdit(QStringLiteral("8000"), Panel3);
-    Setmax->setObjectName(QStringLiteral("Setmax"));
-    Setmax->setGeometry(76, 3, 60, 20);
-    SetMinB = new QCheckBox(QStringLiteral("SetMin: "), Panel3);
-    SetMinB->setObjectName(QStringLiteral("SetMinB"));
-    SetMinB->setGeometry(4, 26, 70, 20);
-    SetMin = new QLineEdit(QStringLiteral("-8000"), Panel3);
-    SetMin->setObjectName(QStringLiteral("SetMin"));
-    SetMin->setGeometry(76, 26, 60, 20);
-
-    // Titles and units in the LCD glyphs (the unit is an LCD letter code), values in Arial.
-    makeLcdLabel(Panel3, "Label12", QStringLiteral("MAX: "), QRect(142, 4, 40, 18));
-    makeLabel(Panel3, "MaxText", QStringLiteral("-8001"), QRect(184, 4, 70, 18));
-    makeLcdLabel(Panel3, "MaxTextU", QStringLiteral("*"), QRect(256, 4, 38, 18));
-    makeLcdLabel(Panel3, "Label11", QStringLiteral("MIN: "), QRect(142, 27, 40, 18));
-    makeLabel(Panel3, "MinText", QStringLiteral("8001"), QRect(184, 27, 70, 18));
-    makeLcdLabel(Panel3, "MinTextU", QStringLiteral("*"), QRect(256, 27, 38, 18));
-    QFont valueFont(QStringLiteral("Arial"));
-    valueFont.setPixelSize(14);
-    for (const char *name : {"MaxText", "MinText"})
-        Panel3->findChild<QLabel *>(QLatin1String(name))->setFont(valueFont);
-
-    connect(Setmax, &QLineEdit::textChanged, this, &TFCOMM::SetmaxExit);
-    connect(SetMaxB, &QCheckBox::clicked, this, &TFCOMM::SetmaxExit);
-    connect(SetMin, &QLineEdit::textChanged, this, &TFCOMM::SetMinExit);
-    connect(SetMinB, &QCheckBox::clicked, this, &TFCOMM::SetMinExit);
-    for (QLineEdit *edit : {Setmax, SetMin})
-        edit->installEventFilter(new KeyCharFilter(
-            [this](QObject *sender, QChar &key) { SetmaxKeyPress(sender, key); }, edit));
-}
-
 void TFCOMM::FormCreate() {
     // An error anywhere here is shown once; the steps after it are skipped and the window
     // still opens, as an unprofiled window.
@@ -209,12 +152,14 @@ void TFCOMM::FormCreate() {
         KDHundredMode = false;
         KDSpan = 80;
         KDOffset = 0;
-        MaxLimit = 8002.0f;
-        MinLimit = -8002.0f;
-        MaxExtreme = -8001.0f;
-        MinExtreme = 8001.0f;
-        LastUnitText = QStringLiteral("113");
+        AlarmLimit = AlarmLimits();
+        MaxLimit = AlarmLimit.maxLimit();
+        MinLimit = AlarmLimit.minLimit();
+        Extreme = Extremes();
         openRecordTable();
+        // The needle rests at the right end until the first reading.
+        KDsetup(1);
+        KDrun(KDSpan * 10);
         RecordNo = 1;
         FollowLastPage = true;
         RecordLimit = 10000;
@@ -280,31 +225,4 @@ void TFCOMM::QM34RData(CommPortDriver *, const char *DataPtr, int DataSize) {
             }
         });
     });
-}
-
-void TFCOMM::setLimitFromText(float &limit, const QString &text) {
-    if (text.isEmpty() || text == QLatin1String("-") || text == QLatin1String("+")) {
-        limit = 0.0f;
-        return;
-    }
-    bool ok = false;
-    const int n = text.toInt(&ok, 10);
-    if (!ok)
-        throw std::runtime_error(
-            QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString());
-    // Halves go to the even neighbour: 7 gives 4, 5 gives 2, -7 gives -4.
-    limit = static_cast<float>(ReadingDecoder::roundHalfEven(n * 0.5));
-}
-
-void TFCOMM::SetmaxExit() {
-    m_prompts->guard([this] { setLimitFromText(MaxLimit, Setmax->text()); });
-}
-
-void TFCOMM::SetMinExit() {
-    m_prompts->guard([this] { setLimitFromText(MinLimit, SetMin->text()); });
-}
-
-void TFCOMM::SetmaxKeyPress(QObject *, QChar &Key) {
-    if (!RecordingRules::isLimitKey(Key))
-        Key = QChar();
 }

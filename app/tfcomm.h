@@ -6,10 +6,13 @@
 #include <functional>
 #include <memory>
 
+#include "alarmlimits.h"
 #include "commportdriver.h"
+#include "extremes.h"
 #include "frameassembler.h"
 #include "modelprofile.h"
 #include "pagingmodel.h"
+#include "readingdispatch.h"
 #include "uiprompts.h"
 
 class DataReport;
@@ -29,6 +32,7 @@ class QToolButton;
 class RecordGrid;
 class RecordTable;
 class RecordTableModel;
+class ScaleView;
 struct DecodedFrame;
 class QPlainTextEdit;
 class QPushButton;
@@ -38,7 +42,10 @@ class QTimer;
 /// the meter's users know from the design; each handler is a few lines that call the class
 /// that owns the work (driver, framing, decoder, recording...). The window-wide state that
 /// several handlers share lives here as public members so tests can read it.
-class TFCOMM : public QMainWindow {
+///
+/// Each display frame runs through ReadingDispatch, which calls the window's steps in their
+/// fixed order; the window implements those steps with the parts it owns.
+class TFCOMM : public QMainWindow, private ReadingDispatch::Steps {
     Q_OBJECT
 
 public:
@@ -59,11 +66,13 @@ public:
     bool KDHundredMode = false;
     qint32 KDSpan = 0;
     qint32 KDOffset = 0;
+    /// The alarm limits as the band of the scale marks them: half the numbers typed. The
+    /// typed numbers themselves, which the alarm compares readings with, are in AlarmLimit.
     float MaxLimit = 0.0f;
     float MinLimit = 0.0f;
-    float MaxExtreme = 0.0f;
-    float MinExtreme = 0.0f;
-    QString LastUnitText;
+    AlarmLimits AlarmLimit;
+    /// MaxExtreme, MinExtreme, their texts, LastUnitText and LastRangeCode.
+    Extremes Extreme;
     qint32 RecordNo = 0;
     bool FollowLastPage = false;
     qint32 RecordLimit = 0;
@@ -104,7 +113,13 @@ public:
     /// Lines kept in the hidden frame log; older lines are dropped.
     static constexpr int kMemoMaxLines = 1000;
 
-    // ---- alarm limit texts (what the model profile writes into) ----
+    // ---- analog scale, alarm limits and extremes ----
+    /// Starts the scale's picture for the current mode and limits, without a needle. The
+    /// argument is 1 from start-up and the frames, 0 from the limit edits; it changes nothing.
+    void KDsetup(int Kind);
+    /// Shows the needle at `Position` (400 is the centre).
+    void KDrun(int Position);
+    /// The limit edits' and check boxes' handlers: the limit from its edit, then the scale.
     void SetmaxExit();
     void SetMinExit();
     /// Key filter of both limit edits: typed characters other than digits, signs and
@@ -160,7 +175,22 @@ private:
     void onPortLost(const QString &reason);
     void showLinkAlive(bool alive);
     bool isConnected() const;
-    void setLimitFromText(float &limit, const QString &text);
+    void buildScale();
+    void showExtremes();
+
+    // The steps of a display frame, in the order ReadingDispatch calls them.
+    void linkAlive() override;
+    void valueAxis(double minimum, double maximum) override;
+    void scaleMode(bool hundredMode, int span, int offset) override;
+    void scaleSetup() override;
+    void showOnLcd(const DecodedFrame &frame) override;
+    void takeReading(const DecodedFrame &frame) override;
+    void needle(int position) override;
+    void alarmCheck(const DecodedFrame &frame) override;
+    void extremesUpdate(const DecodedFrame &frame) override;
+    void record() override;
+    void graphPoint(double value) override;
+    void lastPage() override;
 
     // Parts of the window built in their own files.
     void buildLinkControls();
@@ -197,7 +227,15 @@ public: // controls, by their design names (tests find them with findChild as we
     QLineEdit *SetMin = nullptr;
     QCheckBox *SetMaxB = nullptr;
     QCheckBox *SetMinB = nullptr;
+    /// The scale panel, its drawing surface and the alarm sign over it.
     QFrame *KD = nullptr;
+    ScaleView *KD1 = nullptr;
+    QLabel *oltext = nullptr;
+    /// The MIN/MAX box's value and unit labels.
+    QLabel *MaxText = nullptr;
+    QLabel *MinText = nullptr;
+    QLabel *MaxTextU = nullptr;
+    QLabel *MinTextU = nullptr;
 
     // link controls
     QAction *COM11 = nullptr;
@@ -280,7 +318,6 @@ public: // controls, by their design names (tests find them with findChild as we
     std::function<void(DataReport &)> onPreviewReport;
     /// The print button of the hidden panel; never shown.
     QToolButton *SpeedButton1 = nullptr;
-
 
     // ---- graph: the chart, its tool strip and menu, paging, the picture ----
     void ShowSeries(int Index);

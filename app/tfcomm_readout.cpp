@@ -2,10 +2,8 @@
 
 #include "bargraphdecoder.h"
 #include "decodedframe.h"
-#include "graphpoint.h"
 #include "lcdpanel.h"
 #include "lcdpicture.h"
-#include "readingdecoder.h"
 
 #include <QFont>
 #include <QFontMetrics>
@@ -13,7 +11,6 @@
 #include <QProgressBar>
 
 #include <algorithm>
-#include <exception>
 
 namespace {
 constexpr QPoint kPanelPos{3, 33};
@@ -48,45 +45,58 @@ void TFCOMM::buildReadout() {
 }
 
 void TFCOMM::LcdDisplayQM34() {
+    ReadingDispatch::run(FrameHex, RelState, *this);
+}
+
+void TFCOMM::linkAlive() {
     reportLinkAlive();
+}
 
-    // Digits, flags, Reading, scale settings and needle in one pass; nothing of it
-    // depends on the frames before.
-    const auto frame =
-        std::make_shared<const DecodedFrame>(ReadingDecoder::decode(FrameHex, RelState));
-    LastDisplayFrame = frame;
+void TFCOMM::valueAxis(double minimum, double maximum) {
+    setGraphValueAxis(minimum, maximum);
+}
 
-    // The graph's value axis is set here (it reads the span of the previous frame).
-    KDHundredMode = frame->hundredMode;
-    KDSpan = frame->span;
-    KDOffset = frame->offset;
-    // The analog scale is set up here for the new settings.
+void TFCOMM::scaleMode(bool hundredMode, int span, int offset) {
+    KDHundredMode = hundredMode;
+    KDSpan = span;
+    KDOffset = offset;
+}
 
-    const LcdPicture picture = LcdPicture::of(*frame);
+void TFCOMM::scaleSetup() {
+    KDsetup(1);
+}
+
+void TFCOMM::showOnLcd(const DecodedFrame &frame) {
+    const LcdPicture picture = LcdPicture::of(frame);
     Panel1->apply(picture);
     PBar2->setVisible(picture.isShown(QString::fromLatin1(LcdPicture::kBarGraphName)));
-    AcDcText = frame->acDcText;
-    AutoText = frame->autoText;
-    UnitText = frame->unitText;
-    RangeCode = frame->rangeCode;
+    AcDcText = frame.acDcText;
+    AutoText = frame.autoText;
+    UnitText = frame.unitText;
+    RangeCode = frame.rangeCode;
+}
 
-    ValueText = frame->valueText;
-    ReadingNval = frame->readingNval;
-    NeedlePosition = frame->needlePosition;
-    // The needle is moved, then the alarm check and the extremes run, here.
+void TFCOMM::takeReading(const DecodedFrame &frame) {
+    LastDisplayFrame = std::make_shared<const DecodedFrame>(frame);
+    ValueText = frame.valueText;
+    ReadingNval = frame.readingNval;
+    NeedlePosition = frame.needlePosition;
+}
 
-    // The graph gets every reading, whether or not recording stored it, and even when
-    // recording failed; that failure is still reported, once, by the caller's guard.
-    std::exception_ptr recordingFault;
-    try {
-        INDataToTable();
-    } catch (...) {
-        recordingFault = std::current_exception();
-    }
-    graphAddReading(GraphPoint::valueOf(*frame));
+void TFCOMM::needle(int position) {
+    KDrun(position);
+}
+
+void TFCOMM::record() {
+    INDataToTable();
+}
+
+void TFCOMM::graphPoint(double value) {
+    graphAddReading(value);
+}
+
+void TFCOMM::lastPage() {
     graphFollowLastPage();
-    if (recordingFault)
-        std::rethrow_exception(recordingFault);
 }
 
 void TFCOMM::LcdDisplayQM34Mlt() {

@@ -16,6 +16,7 @@ UiPrompts::UiPrompts(QWidget *parent) : m_parent(parent) {
                                      QMessageBox::Yes | QMessageBox::No,
                                      QMessageBox::No) == QMessageBox::Yes;
     };
+    onBeep = [] { QApplication::beep(); };
     onOpenFile = [this](const FileDialogRequest &r) {
         return QFileDialog::getOpenFileName(m_parent, r.caption, QString(), r.filter);
     };
@@ -43,6 +44,11 @@ void UiPrompts::information(const QString &text) const {
 
 bool UiPrompts::question(const QString &text) const {
     return onQuestion && onQuestion(text);
+}
+
+void UiPrompts::beep() const {
+    if (onBeep)
+        onBeep();
 }
 
 QString UiPrompts::openFile(const FileDialogRequest &request) const {

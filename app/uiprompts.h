@@ -7,8 +7,9 @@
 
 class QWidget;
 
-/// The one place where the program talks to the user through modal boxes and file dialogs:
-/// the standard error box, information messages and the open/save dialogs.
+/// The one place where the program talks to the user through modal boxes, file dialogs and
+/// sound: the standard error box, information messages, questions, the open/save dialogs and
+/// the alert sound.
 ///
 /// Every handler that may fail reports through error() and returns to the event loop. Tests
 /// replace the handlers with recorders, so nothing ever blocks on a modal box.
@@ -25,6 +26,8 @@ public:
     std::function<void(const QString &text)> onInformation;
     /// A yes/no question; true for yes.
     std::function<bool(const QString &text)> onQuestion;
+    /// The platform's alert sound.
+    std::function<void()> onBeep;
     /// Return the chosen path, or an empty string when the user cancels.
     std::function<QString(const FileDialogRequest &)> onOpenFile;
     std::function<QString(const FileDialogRequest &)> onSaveFile;
@@ -35,6 +38,7 @@ public:
     void error(const QString &text) const;
     void information(const QString &text) const;
     bool question(const QString &text) const;
+    void beep() const;
     QString openFile(const FileDialogRequest &request) const;
     QString saveFile(const FileDialogRequest &request) const;
 

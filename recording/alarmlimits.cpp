@@ -1,17 +1,9 @@
 #include "alarmlimits.h"
 
-#include <stdexcept>
+#include "recordingrules.h"
 
 qint32 AlarmLimits::typedFromText(const QString &text) {
-    if (text.isEmpty() || text == u"+" || text == u"-")
-        return 0;
-    bool ok = false;
-    const qint32 value = text.toInt(&ok, 10);
-    // toInt() lets surrounding blanks pass; a limit edit's text is the number alone.
-    if (!ok || text.trimmed() != text)
-        throw std::runtime_error(
-            QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString());
-    return value;
+    return RecordingRules::numberFromEditText(text);
 }
 
 qint32 AlarmLimits::halfToEven(qint32 n) {

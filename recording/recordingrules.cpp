@@ -2,14 +2,20 @@
 
 #include <stdexcept>
 
-qint32 RecordingRules::intervalFromText(const QString &text) {
+qint32 RecordingRules::numberFromEditText(const QString &text) {
     if (text.isEmpty() || text == u"+" || text == u"-")
         return 0;
     bool ok = false;
     const qint32 value = text.toInt(&ok, 10);
+    // toInt() lets surrounding blanks pass; an edit's text is the number alone.
     if (!ok || text.trimmed() != text)
         throw std::runtime_error(
             QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString());
+    return value;
+}
+
+qint32 RecordingRules::intervalFromText(const QString &text) {
+    const qint32 value = numberFromEditText(text);
     if (value < 0)
         throw std::runtime_error(
             QStringLiteral("'%1' is not a valid sampling interval: it must be 0 or more seconds")

@@ -18,6 +18,11 @@ public:
 
     static constexpr qint32 kStartLimit = 10000;
 
+    /// The number in a numeric edit's text: empty, "+" and "-" (the first key of a signed
+    /// number) count as 0; anything else must be a decimal integer alone, or
+    /// std::runtime_error says it is not.
+    static qint32 numberFromEditText(const QString &text);
+
     /// The interval box's text as whole seconds. Empty, "+" and "-" count as 0; anything else
     /// must be a decimal integer of 0 or more, or std::runtime_error says what is wrong. A
     /// negative interval would hold the countdown below 0 and stop recording for good.

@@ -129,9 +129,9 @@ private slots:
         QVERIFY(!w.KDHundredMode);
         QCOMPARE(w.KDSpan, 80);
         QCOMPARE(w.KDOffset, 0);
-        QCOMPARE(w.MaxExtreme, -8001.0f);
-        QCOMPARE(w.MinExtreme, 8001.0f);
-        QCOMPARE(w.LastUnitText, QStringLiteral("113"));
+        QCOMPARE(w.Extreme.MaxExtreme, -8001.0f);
+        QCOMPARE(w.Extreme.MinExtreme, 8001.0f);
+        QCOMPARE(w.Extreme.LastUnitText, QStringLiteral("113"));
         QCOMPARE(w.RecordNo, 1);
         QVERIFY(w.FollowLastPage);
         QCOMPARE(w.RecordLimit, 10000);

@@ -37,6 +37,7 @@ public:
         QDir::setCurrent(m_folder);
         prompts.onError = [this](const QString &t) { errors << t; };
         prompts.onInformation = [this](const QString &t) { infos << t; };
+        prompts.onBeep = [this] { ++beeps; };
         prompts.onQuestion = [this](const QString &t) {
             questions << t;
             return answer;
@@ -84,6 +85,7 @@ public:
     QString nextFile;
     QList<UiPrompts::FileDialogRequest> dialogs;
     int terminated = 0;
+    int beeps = 0;
     std::unique_ptr<TFCOMM> w;
 
 private:

@@ -1,0 +1,133 @@
+// The order of a display frame's steps and the values handed to them, observed through a
+// recorder standing in for the window.
+#include "readingdispatch.h"
+
+#include <QStringList>
+#include <QTest>
+
+#include <stdexcept>
+
+namespace {
+
+/// Notes every step as a word, with the values that matter.
+class Recorder : public ReadingDispatch::Steps {
+public:
+    QStringList steps;
+    QString failAt; ///< the step that throws, if any
+
+    void linkAlive() override { note(QStringLiteral("link")); }
+    void valueAxis(double minimum, double maximum) override {
+        note(QStringLiteral("axis %1..%2").arg(minimum).arg(maximum));
+    }
+    void scaleMode(bool hundredMode, int span, int offset) override {
+        note(QStringLiteral("mode %1/%2/%3").arg(hundredMode).arg(span).arg(offset));
+    }
+    void scaleSetup() override { note(QStringLiteral("setup")); }
+    void showOnLcd(const DecodedFrame &f) override { note(QStringLiteral("lcd ") + f.unitText); }
+    void takeReading(const DecodedFrame &f) override {
+        note(QStringLiteral("reading ") + f.valueText);
+    }
+    void needle(int position) override { note(QStringLiteral("needle %1").arg(position)); }
+    void alarmCheck(const DecodedFrame &) override { note(QStringLiteral("alarm")); }
+    void extremesUpdate(const DecodedFrame &) override { note(QStringLiteral("extremes")); }
+    void record() override { note(QStringLiteral("record")); }
+    void graphPoint(double value) override { note(QStringLiteral("point %1").arg(value)); }
+    void lastPage() override { note(QStringLiteral("last page")); }
+
+private:
+    void note(const QString &step) {
+        steps << step;
+        if (step.startsWith(failAt) && !failAt.isEmpty())
+            throw std::runtime_error("fails at " + failAt.toStdString());
+    }
+};
+
+QString hex(const char *spaced) {
+    return QString::fromLatin1(spaced).remove(u' ');
+}
+
+} // namespace
+
+class TestReadingDispatch : public QObject {
+    Q_OBJECT
+
+private slots:
+    void stepsInOrder() {
+        Recorder r;
+        ReadingDispatch::run(hex("89 70 00 00 00 0F 01 02 03 04 0A"), 0, r);
+        QCOMPARE(r.steps, (QStringList{"link", "axis -8000..8000", "mode 0/80/0", "setup", "lcd V",
+                                       "reading 01.234", "needle 462", "alarm", "extremes",
+                                       "record", "point 1234", "last page"}));
+    }
+
+    // The value axis and the scale mode follow each frame; the first function frame after a
+    // frequency or duty frame is a function frame like any other.
+    void axisAndModeAcrossFrames_data() {
+        QTest::addColumn<QString>("frame");
+        QTest::addColumn<QString>("axis");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("point");
+        QTest::newRow("volts") << hex("89 70 00 00 00 0F 01 02 03 04 0A") << "axis -8000..8000"
+                               << "mode 0/80/0"
+                               << "point 1234";
+        QTest::newRow("kilohertz")
+            << hex("89 70 14 00 04 0F 01 02 03 04 0A") << "axis -100000..100000"
+            << "mode 1/100/100"
+            << "point 1234";
+        QTest::newRow("volts after hertz")
+            << hex("89 70 00 00 00 0F 01 02 03 04 0A") << "axis -8000..8000"
+            << "mode 0/80/0"
+            << "point 1234";
+        QTest::newRow("duty") << hex("89 70 05 00 00 03 01 02 03 04 0A") << "axis -10000..10000"
+                              << "mode 1/100/100"
+                              << "point 1234";
+        QTest::newRow("five digits")
+            << hex("89 70 18 00 04 05 01 02 03 04 0A") << "axis -80000..80000"
+            << "mode 0/80/0"
+            << "point 51234";
+        QTest::newRow("overload") << hex("89 70 00 00 08 0F 01 02 03 04 0A") << "axis -8000..8000"
+                                  << "mode 0/80/0"
+                                  << "point 8000";
+        QTest::newRow("negative overload, five digits")
+            << hex("89 70 00 00 1C 05 01 02 03 04 0A") << "axis -80000..80000"
+            << "mode 0/80/0"
+            << "point -80000";
+    }
+    void axisAndModeAcrossFrames() {
+        QFETCH(QString, frame);
+        QFETCH(QString, axis);
+        QFETCH(QString, mode);
+        QFETCH(QString, point);
+        Recorder r;
+        ReadingDispatch::run(frame, 0, r);
+        QCOMPARE(r.steps.at(1), axis);
+        QCOMPARE(r.steps.at(2), mode);
+        QCOMPARE(r.steps.at(10), point);
+    }
+
+    // A reading that recording fails on still reaches the graph, and the failure goes on to
+    // the caller afterwards; a fault in any other step ends the frame there.
+    void faults_data() {
+        QTest::addColumn<QString>("failAt");
+        QTest::addColumn<QString>("lastStep");
+        QTest::newRow("recording") << "record"
+                                   << "last page";
+        QTest::newRow("scale") << "setup"
+                               << "setup";
+        QTest::newRow("extremes") << "extremes"
+                                  << "extremes";
+    }
+    void faults() {
+        QFETCH(QString, failAt);
+        QFETCH(QString, lastStep);
+        Recorder r;
+        r.failAt = failAt;
+        QVERIFY_THROWS_EXCEPTION(
+            std::runtime_error,
+            ReadingDispatch::run(hex("89 70 00 00 00 0F 01 02 03 04 0A"), 0, r));
+        QCOMPARE(r.steps.last(), lastStep);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReadingDispatch)
+#include "tst_readingdispatch.moc"
