@@ -24,7 +24,6 @@
 #include <stdexcept>
 
 namespace {
-constexpr QSize kClientSize{627, 413};
 const QColor kWindowColour{170, 255, 213};
 } // namespace
 
@@ -54,6 +53,8 @@ TFCOMM::TFCOMM(ModelFlags flags, UiPrompts *prompts, QWidget *parent)
     buildRecording();
     buildGraph();
     buildReport();
+    buildLayout();
+    resizeClient(WindowLayout::kDesignClient);
 
     FormCreate();
 }
@@ -74,14 +75,14 @@ void TFCOMM::buildWindow() {
     m_client->setPalette(pal);
     m_client->setAutoFillBackground(true);
     QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("Arial"), QStringLiteral("Sans Serif")});
+    // The design's captions are sized for a narrow 8-point face; a narrow face keeps them
+    // inside their boxes where the design's own face is missing.
+    font.setFamilies({QStringLiteral("Liberation Sans Narrow"), QStringLiteral("MS Sans Serif"),
+                      QStringLiteral("Arial Narrow"), QStringLiteral("Arial")});
     font.setPixelSize(11);
     font.setBold(true);
     m_client->setFont(font);
     setCentralWidget(m_client);
-    m_client->setMinimumSize(kClientSize);
-    resize(kClientSize);
 
     BtExit = new QPushButton(QStringLiteral("Exit"), m_client);
     BtExit->setObjectName(QStringLiteral("BtExit"));

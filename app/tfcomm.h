@@ -14,6 +14,7 @@
 #include "pagingmodel.h"
 #include "readingdispatch.h"
 #include "uiprompts.h"
+#include "windowlayout.h"
 
 class DataReport;
 class QCheckBox;
@@ -163,8 +164,28 @@ public:
     void OpenDataFilesClick();
     void saveasClick();
 
+    // ---- layout: resizing, enlarging and restoring ----
+    void FormResize();
+    void KDResize();
+    void TbFdClick();
+    void KdFdClick();
+    /// The graph's and the scale panel's bounds saved when they were enlarged.
+    WindowLayout::Bounds GraphNormalBounds;
+    WindowLayout::Bounds ScaleNormalBounds;
+    /// The window's outer size as the layout counts it: the client area and the design's
+    /// frame.
+    QSize outerSize() const;
+    /// Sizes the window so that its client area below the menu is `client`.
+    void resizeClient(const QSize &client);
+    QLabel *Image1 = nullptr;
+    QLabel *KD2 = nullptr;
+    QLabel *KdFd = nullptr;
+    QLabel *KdSx = nullptr;
+    QPushButton *Button4 = nullptr;
+
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildWindow();
@@ -176,6 +197,7 @@ private:
     void showLinkAlive(bool alive);
     bool isConnected() const;
     void buildScale();
+    void buildLayout();
     void showExtremes();
 
     // The steps of a display frame, in the order ReadingDispatch calls them.

@@ -4,6 +4,7 @@
 #include "keycharfilter.h"
 #include "magnifierpicture.h"
 #include "recordingrules.h"
+#include "windowpictures.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -13,7 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QStyle>
 #include <QToolButton>
 
 #include <optional>
@@ -26,7 +26,7 @@ const QColor kStripColour{253, 233, 225};
 constexpr int kEnlargePixels = 25;
 
 QToolButton *makeStripButton(QWidget *chart, const char *name, const QRect &bounds,
-                             const QString &hint, std::optional<QStyle::StandardPixmap> glyph) {
+                             const QString &hint, std::optional<WindowPictures::Glyph> glyph) {
     auto *button = new QToolButton(chart);
     button->setObjectName(QLatin1String(name));
     button->setGeometry(bounds);
@@ -34,7 +34,7 @@ QToolButton *makeStripButton(QWidget *chart, const char *name, const QRect &boun
     button->setAutoRaise(true);
     button->setCursor(Qt::ArrowCursor);
     if (glyph)
-        button->setIcon(chart->style()->standardIcon(*glyph));
+        button->setIcon(WindowPictures::glyph(*glyph));
     return button;
 }
 
@@ -92,13 +92,13 @@ void TFCOMM::buildGraph() {
     connect(Maxrecord, &QLineEdit::textChanged, this, [this] { MaxrecordExit(); });
 
     BtNew = makeStripButton(Chtshow, "BtNew", {91, 3, 35, 21}, QStringLiteral("New"),
-                            QStyle::SP_FileIcon);
+                            WindowPictures::Glyph::GraphNew);
     BtSave = makeStripButton(Chtshow, "BtSave", {125, 3, 35, 21}, QStringLiteral("Save"),
-                             QStyle::SP_DialogSaveButton);
+                             WindowPictures::Glyph::GraphSave);
     BtFirst = makeStripButton(Chtshow, "BtFirst", {163, 3, 25, 21}, QStringLiteral("First"),
-                              QStyle::SP_MediaSkipBackward);
+                              WindowPictures::Glyph::First);
     BTPrevious = makeStripButton(Chtshow, "BTPrevious", {187, 3, 25, 21},
-                                 QStringLiteral("Previous"), QStyle::SP_MediaSeekBackward);
+                                 QStringLiteral("Previous"), WindowPictures::Glyph::Previous);
     Bt10 = makeStripButton(Chtshow, "Bt10", {211, 3, 25, 21}, QStringLiteral("Page No."),
                            std::nullopt);
     Bt10->setText(QStringLiteral("1"));
@@ -109,12 +109,12 @@ void TFCOMM::buildGraph() {
     pagePalette.setColor(QPalette::ButtonText, Qt::blue);
     Bt10->setPalette(pagePalette);
     BtNext = makeStripButton(Chtshow, "BtNext", {235, 3, 25, 21}, QStringLiteral("Next"),
-                             QStyle::SP_MediaSeekForward);
+                             WindowPictures::Glyph::Next);
     BTlast = makeStripButton(Chtshow, "BTlast", {259, 3, 25, 21}, QStringLiteral("last"),
-                             QStyle::SP_MediaSkipForward);
+                             WindowPictures::Glyph::Last);
     // Printing the graph is not offered.
     BtPrint = makeStripButton(Chtshow, "BtPrint", {163, 35, 25, 21}, QStringLiteral("Print"),
-                              QStyle::SP_FileIcon);
+                              WindowPictures::Glyph::Print);
     BtPrint->setVisible(false);
     BtPrint->setEnabled(false);
     TbFd = makeEnlargeImage(Chtshow, "TbFd", QStringLiteral("Graphic Enlarge"), true);

@@ -119,7 +119,7 @@ void TFCOMM::buildLinkControls() {
     const struct {
         BevelPanel *TFCOMM::*member;
         int left, width;
-    } keyPlaces[] = {{&TFCOMM::BtRange, 229, 44},  {&TFCOMM::BtHz, 409, 40},
+    } keyPlaces[] = {{&TFCOMM::BtRange, 229, 44},  {&TFCOMM::BtHz, 409, 36},
                      {&TFCOMM::BtHold, 275, 33},   {&TFCOMM::BtRel, 379, 28},
                      {&TFCOMM::BtRecord, 171, 56}, {&TFCOMM::BtPeak, 94, 75},
                      {&TFCOMM::BtBuzzer, 94, 75},  {&TFCOMM::BtSel, 310, 67}};

@@ -13,6 +13,7 @@
 #include "recordtablemodel.h"
 #include "tabledbcopier.h"
 #include "tabletextexporter.h"
+#include "windowpictures.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -22,7 +23,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QSignalBlocker>
-#include <QStyle>
 #include <QTime>
 #include <QTimer>
 #include <QToolButton>
@@ -35,12 +35,12 @@ constexpr int kFileButtonsTop = 243;
 constexpr int kFileButtonSize = 22;
 
 QToolButton *makeFileButton(QWidget *parent, const char *name, int left, const QString &hint,
-                            QStyle::StandardPixmap glyph) {
+                            WindowPictures::Glyph glyph) {
     auto *button = new QToolButton(parent);
     button->setObjectName(QLatin1String(name));
     button->setGeometry(left, kFileButtonsTop, kFileButtonSize, kFileButtonSize);
     button->setToolTip(hint);
-    button->setIcon(parent->style()->standardIcon(glyph));
+    button->setIcon(WindowPictures::glyph(glyph));
     button->setAutoRaise(true);
     return button;
 }
@@ -105,18 +105,18 @@ void TFCOMM::buildRecording() {
     Trecord->start();
 
     RecordNew = makeFileButton(m_client, "RecordNew", 213, QStringLiteral("Close Data"),
-                               QStyle::SP_FileDialogNewFolder);
+                               WindowPictures::Glyph::ClearRecords);
     connect(RecordNew, &QToolButton::clicked, this, [this] { RecordNewClick(); });
     OpenDataFiles =
         makeFileButton(m_client, "OpenDataFiles", 235, QStringLiteral("Open old data files"),
-                       QStyle::SP_DialogOpenButton);
+                       WindowPictures::Glyph::OpenFile);
     connect(OpenDataFiles, &QToolButton::clicked, this, [this] { OpenDataFilesClick(); });
     saveas = makeFileButton(m_client, "saveas", 257, QStringLiteral("Save data files"),
-                            QStyle::SP_DialogSaveButton);
+                            WindowPictures::Glyph::SaveFile);
     connect(saveas, &QToolButton::clicked, this, [this] { saveasClick(); });
     // Its print glyph and its command come with the report.
-    SpeedButton2 =
-        makeFileButton(m_client, "SpeedButton2", 279, QStringLiteral("Print"), QStyle::SP_FileIcon);
+    SpeedButton2 = makeFileButton(m_client, "SpeedButton2", 279, QStringLiteral("Print"),
+                                  WindowPictures::Glyph::Print);
 
     DBGrid1 = new RecordGrid(m_client);
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));

@@ -5,37 +5,11 @@
 #include "recordtablesource.h"
 #include "reportpreview.h"
 
-#include <QIcon>
-#include <QPainter>
-#include <QPixmap>
 #include <QToolButton>
 
 #include <memory>
 
-namespace {
-
-/// A small printer: paper going in at the top, the body, the printed sheet coming out.
-QIcon printerGlyph() {
-    QPixmap pixmap(16, 16);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setPen(QColor(64, 64, 64));
-    p.setBrush(Qt::white);
-    p.drawRect(4, 1, 7, 5);
-    p.setBrush(QColor(176, 176, 176));
-    p.drawRect(1, 6, 13, 5);
-    p.setBrush(Qt::white);
-    p.drawRect(4, 9, 7, 5);
-    p.drawLine(6, 11, 9, 11);
-    p.setPen(QColor(0, 160, 0));
-    p.drawPoint(12, 8);
-    return QIcon(pixmap);
-}
-
-} // namespace
-
 void TFCOMM::buildReport() {
-    SpeedButton2->setIcon(QIcon::fromTheme(QStringLiteral("document-print"), printerGlyph()));
     connect(SpeedButton2, &QToolButton::clicked, this, [this] { BtPrintClick(); });
 
     SpeedButton1 = new QToolButton(m_client);

@@ -67,11 +67,19 @@ private:
     int m_marked = -1;
 };
 
-QFont pixelFont(const QString &family, int pixels) {
-    QFont font(family);
+QFont pixelFont(const QStringList &families, int pixels) {
+    QFont font;
+    font.setFamilies(families);
     font.setPixelSize(pixels);
     return font;
 }
+
+// The columns are sized for the design's faces; where those are missing a narrow face
+// keeps a time of day or a unit inside its cell.
+const QStringList kCellFaces{QStringLiteral("Liberation Sans Narrow"), QStringLiteral("Arial"),
+                             QStringLiteral("Arial Narrow")};
+const QStringList kTitleFaces{QStringLiteral("Liberation Sans Narrow"),
+                              QStringLiteral("MS Sans Serif"), QStringLiteral("Arial")};
 
 } // namespace
 
@@ -210,12 +218,12 @@ void RecordGrid::showLastRecord() {
 
 QFont RecordGrid::columnFont(int column) {
     if (column == RecordRow::Unit || column == RecordRow::Auto)
-        return pixelFont(QStringLiteral("LCDSEG-7"), 12);
-    return pixelFont(QStringLiteral("Arial"), 12);
+        return pixelFont({QStringLiteral("LCDSEG-7")}, 12);
+    return pixelFont(kCellFaces, 12);
 }
 
 QFont RecordGrid::titleFont() {
-    return pixelFont(QStringLiteral("MS Sans Serif"), 11);
+    return pixelFont(kTitleFaces, 11);
 }
 
 void RecordGrid::resizeEvent(QResizeEvent *event) {

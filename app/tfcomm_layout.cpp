@@ -1,0 +1,153 @@
+// The window's layout: the regions that follow the window's size, and the enlarging and
+// restoring of the graph and of the scale panel.
+#include "tfcomm.h"
+
+#include "bevelpanel.h"
+#include "graphchart.h"
+#include "magnifierpicture.h"
+#include "recordgrid.h"
+#include "windowpictures.h"
+
+#include <QEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+
+namespace {
+
+constexpr QRect kLcdBackdropBounds{5, 39, 297, 132};
+constexpr QRect kScaleBackdropBounds{307, 39, 316, 132};
+constexpr int kEnlargePixels = 25;
+constexpr int kScaleButtonsTop = 5;
+constexpr int kScaleButtonsFromRight = 30;
+
+QLabel *makeBackdrop(QWidget *parent, const char *name, const QRect &bounds,
+                     const QPixmap &texture) {
+    auto *image = new QLabel(parent);
+    image->setObjectName(QLatin1String(name));
+    image->setGeometry(bounds);
+    image->setPixmap(texture);
+    image->setScaledContents(true);
+    image->lower();
+    return image;
+}
+
+QLabel *makeScaleButton(QWidget *panel, const char *name, int left, const QString &hint,
+                        bool enlarge) {
+    auto *image = new QLabel(panel);
+    image->setObjectName(QLatin1String(name));
+    image->setGeometry(left, kScaleButtonsTop, kEnlargePixels, kEnlargePixels);
+    image->setToolTip(hint);
+    image->setPixmap(MagnifierPicture::draw(kEnlargePixels, enlarge));
+    image->setCursor(Qt::ArrowCursor);
+    image->setVisible(false);
+    return image;
+}
+
+} // namespace
+
+void TFCOMM::buildLayout() {
+    const QPixmap texture = WindowPictures::texture();
+    Image1 = makeBackdrop(m_client, "Image1", kLcdBackdropBounds, texture);
+    KD2 = makeBackdrop(m_client, "KD2", kScaleBackdropBounds, texture);
+
+    Button4 = new QPushButton(QStringLiteral("Button4"), m_client);
+    Button4->setObjectName(QStringLiteral("Button4"));
+    Button4->setVisible(false);
+
+    KdFd = makeScaleButton(KD, "KdFd", 264, QStringLiteral("Enlarge"), true);
+    KdSx = makeScaleButton(KD, "KdSx", 288, QStringLiteral("Restore"), false);
+
+    for (QObject *watched : {static_cast<QObject *>(m_client), static_cast<QObject *>(KD),
+                             static_cast<QObject *>(TbFd), static_cast<QObject *>(TbSx),
+                             static_cast<QObject *>(KdFd), static_cast<QObject *>(KdSx)})
+        watched->installEventFilter(this);
+    m_client->setMinimumSize(WindowLayout::kMinimumClient);
+}
+
+bool TFCOMM::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::Resize) {
+        if (watched == m_client)
+            FormResize();
+        else if (watched == KD)
+            KDResize();
+    } else if (event->type() == QEvent::MouseButtonRelease &&
+               static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        if (watched == TbFd || watched == TbSx) {
+            TbFdClick();
+            return true;
+        }
+        if (watched == KdFd || watched == KdSx) {
+            KdFdClick();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TFCOMM::resizeClient(const QSize &client) {
+    resize(client.width(), client.height() + MainMenu1->sizeHint().height());
+}
+
+QSize TFCOMM::outerSize() const {
+    return WindowLayout::outerSize(m_client->size());
+}
+
+void TFCOMM::FormResize() {
+    const QSize outer = outerSize();
+    if (WindowLayout::graphCountsAsEnlarged(Chtshow->y())) {
+        TbSx->setVisible(false);
+        TbFd->setVisible(true);
+        Chtshow->setGeometry(GraphNormalBounds.rect());
+    }
+    const WindowLayout::Normal n = WindowLayout::normal(outer);
+    BtExit->move(n.exitLeft, BtExit->y());
+    BTCon->move(n.connectLeft, BTCon->y());
+    BtDiscon->move(n.connectLeft, BtDiscon->y());
+    DBGrid1->resize(DBGrid1->width(), n.gridHeight);
+    Chtshow->resize(n.graphWidth, Chtshow->height());
+    KD->resize(n.scaleWidth, KD->height());
+    KD2->resize(n.backdropWidth, KD2->height());
+    KD->resize(KD->width(), n.scaleHeight);
+    KD2->resize(KD2->width(), n.backdropHeight);
+    Chtshow->resize(Chtshow->width(), n.graphHeight);
+    Chtshow->move(Chtshow->x(), n.graphTop);
+    Button4->setText(n.windowWidthText);
+}
+
+void TFCOMM::KDResize() {
+    const int left = KD->width() - kScaleButtonsFromRight;
+    KdFd->move(left, kScaleButtonsTop);
+    KdSx->move(left, kScaleButtonsTop);
+}
+
+void TFCOMM::TbFdClick() {
+    if (WindowLayout::graphIsNormal(Chtshow->y())) {
+        TbFd->setVisible(false);
+        TbSx->setVisible(true);
+        GraphNormalBounds = WindowLayout::Bounds::of(Chtshow->geometry());
+        Chtshow->setGeometry(WindowLayout::enlarged(outerSize()));
+        Chtshow->raise();
+    } else {
+        TbSx->setVisible(false);
+        TbFd->setVisible(true);
+        Chtshow->setGeometry(GraphNormalBounds.rect());
+    }
+}
+
+void TFCOMM::KdFdClick() {
+    if (WindowLayout::scaleIsNormal(KD->width())) {
+        KdFd->setVisible(false);
+        KdSx->setVisible(true);
+        ScaleNormalBounds = WindowLayout::Bounds::of(KD->geometry());
+        KD->setGeometry(WindowLayout::enlarged(outerSize()));
+        KD->raise();
+        Chtshow->setVisible(false);
+    } else {
+        KdSx->setVisible(false);
+        KdFd->setVisible(true);
+        KD->setGeometry(ScaleNormalBounds.rect());
+        Chtshow->setVisible(true);
+    }
+}
