@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -46,8 +47,7 @@ LogSession::LogSession(const LogOptions &options, ReadingSink &sink, FILE *messa
     connect(&m_reconnectTimer, &QTimer::timeout, this, &LogSession::tryReopen);
     m_durationTimer.setSingleShot(true);
     m_durationTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_durationTimer, &QTimer::timeout, this,
-            [this] { finish(0, QStringLiteral("duration reached")); });
+    connect(&m_durationTimer, &QTimer::timeout, this, &LogSession::armDuration);
 }
 
 LogSession::~LogSession() {
@@ -57,8 +57,7 @@ LogSession::~LogSession() {
 
 void LogSession::start() {
     m_clock.start();
-    if (m_options.durationSeconds)
-        m_durationTimer.start(static_cast<int>(*m_options.durationSeconds * 1000.0));
+    armDuration();
     m_recordTick.start();
     m_commitTimer.start();
     m_link.start();
@@ -74,6 +73,20 @@ void LogSession::start() {
     say(QStringLiteral("trying again every %1 s").arg(kReconnectInterval.count() / 1000));
     m_reopenFailureSaid = true;
     m_reconnectTimer.start();
+}
+
+void LogSession::armDuration() {
+    if (!m_options.durationSeconds)
+        return;
+    const auto total = static_cast<qint64>(*m_options.durationSeconds * 1000.0);
+    const qint64 left = total - m_clock.elapsed();
+    if (left <= 0) {
+        finish(0, QStringLiteral("duration reached"));
+        return;
+    }
+    // A timer counts at most about 24 days; a longer run is timed in legs.
+    m_durationTimer.start(
+        static_cast<int>(std::min<qint64>(left, std::numeric_limits<int>::max())));
 }
 
 void LogSession::stopBySignal(int signal) {

@@ -53,6 +53,7 @@ private:
     void onAliveChanged(bool alive);
     void onPortLost(const QString &reason);
     void tryReopen();
+    void armDuration();
     void commit();
     void finish(int exitCode, const QString &reason);
     QString portText() const;
