@@ -1,5 +1,10 @@
-// The Debian package as built from this build folder: unpacked into a scratch folder and
-// looked at as an installation would lay it out.
+// The Debian package of this build folder: unpacked into a scratch folder and looked at as
+// an installation would lay it out.
+//
+// cpack on the build folder would first build everything that is out of date (its
+// "preinstall" step), which is no job for a test. So the install rules run here through
+// cmake --install, which never builds, into a staging folder laid out as cpack lays its own
+// (under /usr, stripped), and cpack packs that folder with the project's package settings.
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -45,10 +50,23 @@ private slots:
                                                 "dpkg-dev): no package is built here")
                                      .arg(QLatin1String(tool))));
         QVERIFY(m_scratch.isValid());
+        const QString stage = m_scratch.filePath(QStringLiteral("stage"));
+        const Result staged =
+            run(QStringLiteral(QM_CMAKE),
+                {"--install", QStringLiteral(QM_BUILD_DIR), "--prefix", stage + "/usr", "--strip"});
+        QVERIFY2(staged.code == 0, qPrintable(staged.out));
+        const QString config = m_scratch.filePath(QStringLiteral("package.cmake"));
+        QFile settings(config);
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write(QStringLiteral("include(\"%1\")\n"
+                                      "set(CPACK_INSTALL_CMAKE_PROJECTS \"\")\n"
+                                      "set(CPACK_INSTALLED_DIRECTORIES \"%2;.\")\n")
+                           .arg(QStringLiteral(QM_CPACK_CONFIG), stage)
+                           .toUtf8());
+        settings.close();
         const QString out = m_scratch.filePath(QStringLiteral("out"));
         const Result built =
-            run(QStringLiteral(QM_CPACK),
-                {"-G", "DEB", "--config", QStringLiteral(QM_CPACK_CONFIG), "-B", out});
+            run(QStringLiteral(QM_CPACK), {"-G", "DEB", "--config", config, "-B", out});
         QVERIFY2(built.code == 0, qPrintable(built.out));
         const QStringList debs = QDir(out).entryList({QStringLiteral("*.deb")}, QDir::Files);
         QCOMPARE(debs.size(), 1);
