@@ -5,6 +5,7 @@
 #   ./qm.sh test   install what is missing, build and run the whole test suite headless
 #   ./qm.sh test --sanitize   the same, built with AddressSanitizer and UBSan
 #   ./qm.sh fuzz [SECONDS]   fuzz the readout with libFuzzer (clang), default 600 s
+#   ./qm.sh package   build (Release) the Debian package of the programs and print its path
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 
@@ -14,6 +15,7 @@ PACKAGES=(
   libqcustomplot-dev libqcustomplot2.1-qt6
   libsqlite3-dev libbenchmark-dev sqlite3
   poppler-utils
+  dpkg-dev desktop-file-utils
 )
 
 ensure_packages() {
@@ -86,8 +88,16 @@ case "$cmd" in
       "$build_dir/tests/fuzz/fuzz_readout" -max_total_time="$seconds" -print_final_stats=1 \
       -artifact_prefix="$build_dir/crashes/" "$work" tests/fuzz/corpus/readout
     ;;
+  package)
+    ensure_packages
+    build build-release Release -DQM_BUILD_TESTS=OFF -DQM_BUILD_BENCH=OFF
+    rm -f build-release/*.deb
+    (cd build-release && cpack -G DEB >/dev/null)
+    deb=$(ls build-release/*.deb)
+    echo "$PWD/$deb"
+    ;;
   *)
-    sed -n '2,7p' "$0"
+    sed -n '2,8p' "$0"
     exit 2
     ;;
 esac

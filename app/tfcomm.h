@@ -26,6 +26,7 @@ class QMenu;
 class QMenuBar;
 class QAction;
 class BevelPanel;
+class MeterLink;
 class GraphChart;
 class LcdPanel;
 class QProgressBar;
@@ -90,7 +91,7 @@ public:
     QString AutoText;
     qint32 RangeCode = 0;
 
-    // Link.
+    // Link: copies of the shared link's counts, brought up to date by the link handlers.
     qint32 LinkIdleTicks = 0;
     qint32 RequestStep = 0;
 
@@ -128,6 +129,8 @@ public:
     void SetmaxKeyPress(QObject *Sender, QChar &Key);
 
     // ---- link: port choice, connect, request cycle, watchdog ----
+    /// Request cycle, watchdog and the one-byte send, shared with the headless logger.
+    MeterLink *Link = nullptr;
     void COM11Click();
     void COM21Click();
     void COM31Click();

@@ -11,14 +11,11 @@
 
 #include "bevelpanel.h"
 #include "lcdglyphs.h"
-#include "linkwatchdog.h"
+#include "meterlink.h"
 #include "portnames.h"
 #include "remotekeys.h"
-#include "requestcycle.h"
 
 namespace {
-
-constexpr int kTimerIntervalMs = 100;
 
 QPixmap linkImage(bool alive) {
     QPixmap pm(25, 24);
@@ -113,6 +110,9 @@ void TFCOMM::buildLinkControls() {
     CONokN->setPixmap(linkImage(false));
     CONokN->setToolTip(QStringLiteral("No link"));
 
+    // Made before the window hears of a lost port, so the link has fallen when it does.
+    Link = new MeterLink(*COMM2, this);
+    Link->setObjectName(QStringLiteral("Link"));
     connect(COMM2, &CommPortDriver::portLost, this, &TFCOMM::onPortLost);
 
     // Remote keys. Lefts of the visible row as designed; widths fill to the next key.
@@ -145,13 +145,13 @@ void TFCOMM::buildLinkControls() {
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setTimerType(Qt::PreciseTimer);
     connect(Timer1, &QTimer::timeout, this, &TFCOMM::Timer1Timer);
-    Timer1->start(kTimerIntervalMs);
+    Timer1->start(MeterLink::kTickInterval);
 
     ConTimer = new QTimer(this);
     ConTimer->setObjectName(QStringLiteral("ConTimer"));
     ConTimer->setTimerType(Qt::PreciseTimer);
     connect(ConTimer, &QTimer::timeout, this, &TFCOMM::ConTimerTimer);
-    ConTimer->start(kTimerIntervalMs);
+    ConTimer->start(MeterLink::kTickInterval);
 
     TdownB = new QTimer(this);
     TdownB->setObjectName(QStringLiteral("TdownB"));
@@ -230,23 +230,16 @@ void TFCOMM::onPortLost(const QString &) {
     // "connected" so that Disconnect, then Connect, reopens it once the device is back.
     m_frames.reset();
     showLinkAlive(false);
-    LinkIdleTicks = 0;
+    LinkIdleTicks = Link->idleTicks();
 }
 
 void TFCOMM::WriteTo232(quint8 byte) {
-    // An adapter that stopped draining would make the send wait for the output time-out on
-    // the window's thread, tick after tick. A request or key byte is worthless once late:
-    // with no room it is skipped, and the link watchdog shows that the meter went quiet.
-    if (COMM2->PortIsOpen() && COMM2->OutputRoom() == 0)
-        return;
-    const char c = static_cast<char>(byte);
-    COMM2->WriteBytes(&c, 1);
+    Link->send(byte);
 }
 
 void TFCOMM::Timer1Timer() {
-    if (const auto byte = RequestCycle::byteAt(RequestStep))
-        WriteTo232(*byte);
-    RequestStep = RequestCycle::next(RequestStep);
+    Link->requestTick();
+    RequestStep = Link->requestStep();
 }
 
 void TFCOMM::showLinkAlive(bool alive) {
@@ -255,15 +248,15 @@ void TFCOMM::showLinkAlive(bool alive) {
 }
 
 void TFCOMM::ConTimerTimer() {
-    int idle = LinkIdleTicks;
-    if (LinkWatchdog::tick(idle))
+    if (Link->watchdogTick())
         showLinkAlive(false);
-    LinkIdleTicks = idle;
+    LinkIdleTicks = Link->idleTicks();
 }
 
 void TFCOMM::reportLinkAlive() {
+    Link->reportAlive();
     showLinkAlive(true);
-    LinkIdleTicks = 0;
+    LinkIdleTicks = Link->idleTicks();
 }
 
 void TFCOMM::BtSetMouseDown(QWidget *Sender) {
@@ -290,7 +283,7 @@ void TFCOMM::BtSetMouseUp(QWidget *) {
         panel->setBevelOuter(BevelPanel::bvLowered);
         panel->setBevelInner(BevelPanel::bvRaised);
     }
-    const bool shortPress = TdownB->isActive();
+    const bool longPress = !TdownB->isActive();
     TdownB->stop();
-    WriteTo232(RemoteKeys::codeFor(KeyCode, shortPress));
+    Link->sendKey(KeyCode, longPress);
 }

@@ -10,6 +10,13 @@ ReadingRecorder::Outcome ReadingRecorder::offer(const RecordingState &state, con
                                                 const QTime &now) {
     if (!table.isOpen())
         return Outcome::NoTable;
+    return offer(state, options, reading, now,
+                 [&table](const RecordValues &record) { table.append(record); });
+}
+
+ReadingRecorder::Outcome ReadingRecorder::offer(const RecordingState &state, const Options &options,
+                                                const RecordValues &reading, const QTime &now,
+                                                const Store &store) {
     if (state.RecordedCount >= state.RecordLimit)
         return Outcome::OverLimit;
     if (options.intervalOn && state.SampleCountdown != 0)
@@ -24,7 +31,7 @@ ReadingRecorder::Outcome ReadingRecorder::offer(const RecordingState &state, con
     RecordValues record = reading;
     record.no = state.RecordNo;
     record.time = now;
-    table.append(record);
+    store(record);
     ++state.RecordNo;
     return Outcome::Stored;
 }

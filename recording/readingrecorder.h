@@ -6,6 +6,8 @@
 #include <QString>
 #include <QTime>
 
+#include <functional>
+
 class RecordTable;
 
 /// Decides whether a reading is recorded and appends it: the record limit, the sampling
@@ -21,10 +23,17 @@ public:
 
     enum class Outcome { Stored, NoTable, OverLimit, Waiting, Repeated };
 
+    /// Stores one numbered record; throws std::runtime_error when it cannot.
+    using Store = std::function<void(const RecordValues &record)>;
+
     /// Offers one reading (its `no` and `time` are ignored). Throws std::runtime_error when
     /// the table fails to append (the count is already raised then, the number not).
     static Outcome offer(const RecordingState &state, const Options &options,
                          const RecordValues &reading, RecordTable &table, const QTime &now);
+    /// The same rules with a store of the caller's (a text file, say) in place of the table;
+    /// never NoTable. A throwing `store` leaves the count raised and the number not.
+    static Outcome offer(const RecordingState &state, const Options &options,
+                         const RecordValues &reading, const QTime &now, const Store &store);
 
     /// One second passed.
     static void tick(const RecordingState &state, bool intervalOn);

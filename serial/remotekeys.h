@@ -10,7 +10,7 @@
 class RemoteKeys {
 public:
     struct Key {
-        std::string_view panel;   ///< objectName of the key panel
+        std::string_view panel; ///< objectName of the key panel
         std::string_view caption;
         std::uint8_t longCode;
         bool visible;
@@ -37,11 +37,29 @@ public:
         return std::nullopt;
     }
 
+    /// The visible key whose caption is `caption`, with letters compared without regard to
+    /// case ("range" finds RANGE), for keys named on a command line.
+    static std::optional<Key> findByCaption(std::string_view caption) {
+        const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+        for (const Key &k : kKeys) {
+            if (!k.visible || k.caption.size() != caption.size())
+                continue;
+            bool same = true;
+            for (std::size_t i = 0; same && i < caption.size(); ++i)
+                same = lower(k.caption[i]) == lower(caption[i]);
+            if (same)
+                return k;
+        }
+        return std::nullopt;
+    }
+
     /// The code sent on release: the long-press code itself, or with its lowest bit set.
     static std::uint8_t codeFor(std::uint8_t longCode, bool shortPress) {
         return shortPress ? static_cast<std::uint8_t>(longCode | 1) : longCode;
     }
 
     /// REL steps 0 -> 1 -> 2 -> 0; any other value returns to 0.
-    static int nextRelState(int relState) { return (relState == 0 || relState == 1) ? relState + 1 : 0; }
+    static int nextRelState(int relState) {
+        return (relState == 0 || relState == 1) ? relState + 1 : 0;
+    }
 };

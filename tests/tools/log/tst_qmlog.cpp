@@ -1,0 +1,416 @@
+// qm-log as a process against the meter emulator, as a user runs it.
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <optional>
+
+#include "logrecord.h"
+#include "recordtable.h"
+#include "windowharness.h"
+
+namespace {
+
+/// qm-meter-sim on a link path; stopped (and its link removed) when it goes.
+class Emulator {
+public:
+    Emulator(const QString &link, const QStringList &extra = {}) : m_link(link) {
+        m_process.setProgram(QStringLiteral(QM_METER_SIM_BINARY));
+        m_process.setArguments(QStringList{"--link", link, "--seed", "3"} + extra);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start();
+    }
+    ~Emulator() { stop(); }
+    bool ready() {
+        if (!m_process.waitForStarted(5000))
+            return false;
+        QElapsedTimer t;
+        t.start();
+        while (!QFile::exists(m_link) && t.elapsed() < 5000)
+            QTest::qWait(20);
+        return QFile::exists(m_link);
+    }
+    /// The meter goes away: the emulator ends and its pseudo-terminal with it.
+    void stop() {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(3000))
+            m_process.kill();
+        m_process.waitForFinished(1000);
+    }
+
+private:
+    QProcess m_process;
+    QString m_link;
+};
+
+/// One run of qm-log; its standard error is collected as it comes.
+class LogRun {
+public:
+    explicit LogRun(const QStringList &arguments,
+                    const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment()) {
+        m_process.setProgram(QStringLiteral(QM_LOG_BINARY));
+        m_process.setArguments(arguments);
+        m_process.setProcessEnvironment(env);
+        started = QDateTime::currentDateTime();
+        m_process.start();
+        m_process.waitForStarted(5000);
+    }
+    ~LogRun() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(2000);
+        }
+    }
+    /// Waits for the end; the exit code, or -1 when it did not end normally in time.
+    int finish(int timeoutMs = 15000) {
+        if (!m_process.waitForFinished(timeoutMs) || m_process.exitStatus() != QProcess::NormalExit)
+            return -1;
+        ended = QDateTime::currentDateTime();
+        return m_process.exitCode();
+    }
+    QString err() {
+        m_err += QString::fromUtf8(m_process.readAllStandardError());
+        return m_err;
+    }
+    QString out() {
+        m_out += QString::fromUtf8(m_process.readAllStandardOutput());
+        return m_out;
+    }
+    void signal(int number) { ::kill(static_cast<pid_t>(m_process.processId()), number); }
+    void crash() {
+        m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+    /// Readings seen and recorded, from the summary line; -1 when there is none.
+    QPair<int, int> summary() {
+        static const QRegularExpression re(
+            QStringLiteral("(\\d+) readings seen, (\\d+) recorded in [0-9.]+ s\\n"));
+        const auto m = re.match(err());
+        return m.hasMatch() ? qMakePair(m.captured(1).toInt(), m.captured(2).toInt())
+                            : qMakePair(-1, -1);
+    }
+
+    QDateTime started;
+    QDateTime ended;
+
+private:
+    QProcess m_process;
+    QString m_err;
+    QString m_out;
+};
+
+QStringList fileLines(const QString &path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+/// The rows of a CSV file with plain fields (the emulator's readings need no quoting).
+QList<QStringList> csvRows(const QString &path) {
+    QList<QStringList> rows;
+    for (const QString &line : fileLines(path))
+        rows << line.split(QLatin1Char(','));
+    return rows;
+}
+
+QList<RecordRow> tableRows(const QString &path) {
+    RecordTable table;
+    table.open(path, RecordTable::OpenMode::MustExist);
+    return table.rows(0, static_cast<int>(table.count()));
+}
+
+} // namespace
+
+class TestQmLog : public QObject {
+    Q_OBJECT
+
+    // A fresh folder for every test row: files of one row must not satisfy the next.
+    std::optional<QTemporaryDir> m_scratch;
+    QString scratch(const QString &name) const { return m_scratch->filePath(name); }
+    QString link() const { return scratch(QStringLiteral("meter")); }
+
+private slots:
+    void init() {
+        m_scratch.emplace();
+        QVERIFY(m_scratch->isValid());
+    }
+
+    // Two runs into each kind of output: the second adds to the file of the first, numbered
+    // from 1 again as the window numbers each run.
+    void outputs_data() {
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<bool>("viaCom2");
+        QTest::newRow("standard output") << "" << false;
+        QTest::newRow("CSV") << "log.csv" << false;
+        QTest::newRow("table, port COM2") << "log.db" << true;
+    }
+    void outputs() {
+        QFETCH(QString, out);
+        QFETCH(bool, viaCom2);
+        Emulator sim(link());
+        QVERIFY(sim.ready());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QM_COM2"), link());
+        QStringList args{"--port", viaCom2 ? QStringLiteral("COM2") : link()};
+        const QString path = scratch(out);
+        if (!out.isEmpty())
+            args << "--out" << path;
+
+        QList<QStringList> rows; // No, Time, Value, Number, Unit, AC/DC, AUTO, Overload
+        QDateTime first, last;
+        for (int count : {3, 2}) {
+            LogRun run(args + QStringList{"--count", QString::number(count)}, env);
+            QCOMPARE(run.finish(), 0);
+            QVERIFY2(run.err().contains(QStringLiteral("count reached")), qPrintable(run.err()));
+            QCOMPARE(run.summary().second, count);
+            QVERIFY(run.summary().first >= count);
+            if (out.isEmpty()) {
+                const QStringList lines = run.out().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+                QCOMPARE(lines.size(), count);
+                for (const QString &line : lines)
+                    rows << line.split(QLatin1Char('\t'));
+            }
+            if (!first.isValid())
+                first = run.started;
+            last = run.ended;
+        }
+        if (out.endsWith(".csv")) {
+            rows = csvRows(path);
+            QCOMPARE(rows.takeFirst(), LogRecord::fieldNames());
+        }
+        if (out.endsWith(".db")) {
+            for (const RecordRow &r : tableRows(path))
+                rows << QStringList{r.texts[RecordRow::No],    r.texts[RecordRow::Time],
+                                    r.texts[RecordRow::Value], QString(),
+                                    r.texts[RecordRow::Unit],  r.texts[RecordRow::DcAc],
+                                    r.texts[RecordRow::Auto],  QString()};
+        }
+
+        QCOMPARE(rows.size(), 5);
+        const QList<int> numbers{1, 2, 3, 1, 2};
+        for (int i = 0; i < rows.size(); ++i) {
+            const QStringList &f = rows[i];
+            QCOMPARE(f.size(), 8);
+            QCOMPARE(f[0].toInt(), numbers[i]);
+            // The default emulator shows DC volts, auto-ranged, x.xxx V.
+            QVERIFY2(
+                QRegularExpression(QStringLiteral("^-?\\d\\d\\.\\d{3}$")).match(f[2]).hasMatch(),
+                qPrintable(f[2]));
+            QCOMPARE(f[4], QStringLiteral("V"));
+            QCOMPARE(f[5], QStringLiteral("DC"));
+            QCOMPARE(f[6], QStringLiteral("AUTO"));
+            if (out.endsWith(".db")) {
+                // The table keeps the window's fields: the time of day to the second.
+                QVERIFY2(QTime::fromString(f[1], QStringLiteral("hh:mm:ss")).isValid(),
+                         qPrintable(f[1]));
+                continue;
+            }
+            const QDateTime at =
+                QDateTime::fromString(f[1], QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+            QVERIFY2(at.isValid(), qPrintable(f[1]));
+            QVERIFY(at >= first.addSecs(-1) && at <= last.addSecs(1));
+            if (i > 0 && numbers[i] > 1)
+                QVERIFY(at > QDateTime::fromString(rows[i - 1][1], "yyyy-MM-dd HH:mm:ss.zzz"));
+            QCOMPARE(f[3].toDouble(), f[2].toDouble());
+            QCOMPARE(f[7], QStringLiteral("no"));
+        }
+    }
+
+    // What the logger wrote is a data file of the window's: "Open old data files" takes it.
+    void tableOpensInTheWindow() {
+        const QString path = scratch(QStringLiteral("week.db"));
+        {
+            Emulator sim(link());
+            QVERIFY(sim.ready());
+            LogRun run({"--port", link(), "--out", path, "--count", "3"});
+            QCOMPARE(run.finish(), 0);
+        }
+        WindowHarness h;
+        h.nextFile = path;
+        h.w->OpenDataFilesClick();
+        QCOMPARE(h.errors, QStringList());
+        QCOMPARE(h.w->TQM10DB->fileName(), path);
+        QCOMPARE(h.w->TQM10DB->count(), qint64(3));
+        const QList<RecordRow> rows = h.w->TQM10DB->rows(0, 3);
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows[2].texts[RecordRow::No], QStringLiteral("3"));
+        QCOMPARE(rows[2].texts[RecordRow::Unit], QStringLiteral("V"));
+    }
+
+    void recordingRules_data() {
+        QTest::addColumn<QStringList>("meter");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("expect");
+        QTest::newRow("every reading of a steady meter")
+            << QStringList{"--fixed"} << QStringList{"--duration", "2.2"} << "all";
+        QTest::newRow("changes only, steady meter")
+            << QStringList{"--fixed"} << QStringList{"--changes-only", "--duration", "2.2"}
+            << "one";
+        QTest::newRow("every second of a changing meter")
+            << QStringList{} << QStringList{"--every", "1", "--duration", "3.2"} << "fewer";
+    }
+    void recordingRules() {
+        QFETCH(QStringList, meter);
+        QFETCH(QStringList, options);
+        QFETCH(QString, expect);
+        Emulator sim(link(), meter);
+        QVERIFY(sim.ready());
+        LogRun run(QStringList{"--port", link()} + options);
+        QCOMPARE(run.finish(), 0);
+        QVERIFY2(run.err().contains(QStringLiteral("duration reached")), qPrintable(run.err()));
+        const auto [seen, recorded] = run.summary();
+        QVERIFY2(seen >= 3, qPrintable(run.err()));
+        QCOMPARE(run.out().count(QLatin1Char('\n')), recorded);
+        if (expect == "all")
+            QCOMPARE(recorded, seen);
+        else if (expect == "one")
+            QCOMPARE(recorded, 1);
+        else
+            QVERIFY2(recorded >= 2 && recorded < seen, qPrintable(run.err()));
+    }
+
+    // A signal ends the run cleanly: everything recorded is in the file, exit code 0.
+    void signalsCommitAndEnd_data() {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("Ctrl+C") << SIGINT << "interrupted (SIGINT)";
+        QTest::newRow("SIGTERM") << SIGTERM << "terminated (SIGTERM)";
+    }
+    void signalsCommitAndEnd() {
+        QFETCH(int, signal);
+        QFETCH(QString, reason);
+        Emulator sim(link());
+        QVERIFY(sim.ready());
+        const QString path = scratch(QStringLiteral("sig.csv"));
+        LogRun run({"--port", link(), "--out", path});
+        QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).size() >= 3, 10000);
+        run.signal(signal);
+        QCOMPARE(run.finish(), 0);
+        QVERIFY2(run.err().contains(reason + ": "), qPrintable(run.err()));
+        QCOMPARE(fileLines(path).size() - 1, run.summary().second);
+    }
+
+    // Killed outright, the logger still leaves what it recorded up to its last commit:
+    // readings come twice a second and commits at least once a second.
+    void crashKeepsCommittedRecords() {
+        Emulator sim(link());
+        QVERIFY(sim.ready());
+        const QString path = scratch(QStringLiteral("crash.db"));
+        LogRun run({"--port", link(), "--out", path});
+        QTRY_VERIFY_WITH_TIMEOUT(run.err().contains(QStringLiteral("the meter answers")), 5000);
+        QTest::qWait(2500);
+        run.crash();
+        QVERIFY(tableRows(path).size() >= 2);
+    }
+
+    void portVanishesAndComesBack() {
+        const QString path = scratch(QStringLiteral("gap.csv"));
+        auto sim = std::make_unique<Emulator>(link());
+        QVERIFY(sim->ready());
+        LogRun run({"--port", link(), "--out", path});
+        QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).size() >= 2, 10000);
+        sim->stop();
+        QTRY_VERIFY_WITH_TIMEOUT(run.err().contains(QStringLiteral("lost ")), 5000);
+        QVERIFY(run.err().contains(QStringLiteral("reopening every 2 s")));
+        QTest::qWait(300);
+        const int before = fileLines(path).size();
+        sim = std::make_unique<Emulator>(link());
+        QVERIFY(sim->ready());
+        QTRY_VERIFY_WITH_TIMEOUT(run.err().contains(QStringLiteral("is open again")), 6000);
+        QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).size() >= before + 2, 5000);
+        run.signal(SIGTERM);
+        QCOMPARE(run.finish(), 0);
+        const QList<QStringList> rows = csvRows(path);
+        QCOMPARE(rows.size() - 1, run.summary().second);
+        for (int i = 1; i < rows.size(); ++i)
+            QCOMPARE(rows[i][0].toInt(), i); // one run: numbering goes on over the gap
+    }
+
+    void failuresEndWithCode1_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("loseMeter");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no port, no reconnect")
+            << QStringList{"--port", "/nonexistent/ttyQM", "--no-reconnect"} << false
+            << "cannot open /nonexistent/ttyQM: No such file or directory";
+        QTest::newRow("output cannot be made") << QStringList{"--out", "/nonexistent/dir/log.csv"}
+                                               << false << "cannot open /nonexistent/dir/log.csv";
+        QTest::newRow("port lost, no reconnect")
+            << QStringList{"--no-reconnect"} << true << "port lost: ";
+    }
+    void failuresEndWithCode1() {
+        QFETCH(QStringList, options);
+        QFETCH(bool, loseMeter);
+        QFETCH(QString, message);
+        Emulator sim(link());
+        QVERIFY(sim.ready());
+        LogRun run(options.contains("--port") ? options : QStringList{"--port", link()} + options);
+        if (loseMeter) {
+            QTRY_VERIFY_WITH_TIMEOUT(run.err().contains(QStringLiteral("the meter answers")), 5000);
+            sim.stop();
+        }
+        QCOMPARE(run.finish(), 1);
+        QVERIFY2(run.err().contains(message), qPrintable(run.err()));
+    }
+
+    void usageErrorsEndWithCode2_data() {
+        QTest::addColumn<QStringList>("options");
+        // Which texts are refused is tested on the options themselves (tst_logrecord).
+        QTest::newRow("unknown option") << QStringList{"--fast"};
+        QTest::newRow("bad value") << QStringList{"--count", "0"};
+    }
+    void usageErrorsEndWithCode2() {
+        QFETCH(QStringList, options);
+        LogRun run(options);
+        QCOMPARE(run.finish(), 2);
+        QVERIFY2(run.err().startsWith(QStringLiteral("qm-log: ")), qPrintable(run.err()));
+        QVERIFY(run.err().contains(QStringLiteral("(try --help)")));
+        QCOMPARE(run.out(), QString());
+    }
+
+    void help() {
+        LogRun run({"--help"});
+        QCOMPARE(run.finish(), 0);
+        for (const char *option : {"--port", "--out", "--every", "--changes-only", "--count",
+                                   "--duration", "--key", "--no-reconnect"})
+            QVERIFY2(run.out().contains(QLatin1String(option)), option);
+    }
+
+    // The key is pressed once the meter answers; the emulator logs every byte it gets.
+    void keyReachesTheMeter_data() {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("byte");
+        QTest::newRow("short press") << "Hold"
+                                     << "A5";
+        QTest::newRow("long press") << "RANGE:long"
+                                    << "A0";
+    }
+    void keyReachesTheMeter() {
+        QFETCH(QString, key);
+        QFETCH(QString, byte);
+        const QString bytes = scratch(QStringLiteral("rx.log"));
+        Emulator sim(link(), {"--log", bytes});
+        QVERIFY(sim.ready());
+        LogRun run({"--port", link(), "--key", key, "--count", "2"});
+        QCOMPARE(run.finish(), 0);
+        QVERIFY2(run.err().contains(QStringLiteral("pressed ")), qPrintable(run.err()));
+        int presses = 0;
+        for (const QString &line : fileLines(bytes).join(QString()).split(QLatin1Char('\n')))
+            presses += line.endsWith(QLatin1Char(' ') + byte);
+        QCOMPARE(presses, 1);
+    }
+};
+
+QTEST_MAIN(TestQmLog)
+#include "tst_qmlog.moc"

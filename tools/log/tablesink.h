@@ -1,0 +1,21 @@
+#pragma once
+
+#include "readingsink.h"
+#include "recordtable.h"
+
+/// Records into a record table file, as the window does; the file opens in the window with
+/// "Open old data files". The table holds the file exclusively while the logger runs; its
+/// records stay pending until commit().
+class TableSink : public ReadingSink {
+public:
+    /// Opens (or creates) the table; throws std::runtime_error when it cannot.
+    explicit TableSink(const QString &path);
+
+    void write(const LogRecord &record) override;
+    void commit() override;
+    QString describe() const override;
+
+private:
+    RecordTable m_table;
+    bool m_pending = false;
+};
