@@ -21,6 +21,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -183,18 +184,20 @@ int main(int argc, char **argv) {
     QTimer sampler;
     QObject::connect(&sampler, &QTimer::timeout, [&] {
         const Sample s = sampleNow();
-        if (!warm && s.seconds >= warmup) {
-            warm = s;
-            printSample("warm", s);
-        } else {
-            printSample("running", s);
-        }
+        printSample("running", s);
         if (warm && s.residentMiB > peakAfterWarm.residentMiB)
             peakAfterWarm = s;
     });
     sampler.start(int(sampleEvery * 1000));
-    QTimer::singleShot(int(seconds * 1000), &app, &QCoreApplication::quit);
-    app.exec();
+    QTimer::singleShot(int(warmup * 1000), [&] {
+        warm = sampleNow();
+        peakAfterWarm = *warm;
+        printSample("warm", *warm);
+    });
+    // A loop of its own: quitting the application would close the window, and its table.
+    QEventLoop run;
+    QTimer::singleShot(int(seconds * 1000), &run, &QEventLoop::quit);
+    run.exec();
     sampler.stop();
     if (!warm)
         warm = sampleNow();
