@@ -254,7 +254,9 @@ int main(int argc, char **argv) {
     const QByteArray lastTarget = "<=" + QByteArray::number(1.5 * firstMedianUs, 'f', 2);
     BenchSupport::figure(lastName.constData(), lastMedianUs, "us", lastTarget.constData(),
                          firstMedianUs);
-    BenchSupport::figure("graph resident memory per point", bytesPerPoint, "bytes", "<=24", 16.0);
+    if (count >= kMemoryMinPoints)
+        BenchSupport::figure("graph resident memory per point", bytesPerPoint, "bytes", "<=24",
+                             16.0);
     BenchSupport::figure("graph repaint of a page, area", pages.meanMs, "ms", "<2");
     BenchSupport::figure("graph repaint of a page, line", linePages.meanMs, "ms", "<2");
     BenchSupport::figure("graph repaint of a page, swinging", worstPages.meanMs, "ms", "<2");
