@@ -4,6 +4,7 @@
 //
 //   qm-bench-graph [--count N] [--burst B]
 
+#include "benchsupport.h"
 #include "graphchart.h"
 #include "tfcomm.h"
 #include "uiprompts.h"
@@ -11,13 +12,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <functional>
 #include <vector>
 
@@ -29,25 +28,8 @@ constexpr int kMemorySampleEvery = 10000;
 constexpr int kMemoryMinPoints = 100000;
 constexpr int kPagesTimed = 200;
 
-/// A figure of /proc/self/status in bytes: "VmRSS" (resident) or "VmData" (address space).
-double statusBytes(const char *field) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0.0;
-    const QByteArray key = QByteArray(field) + ':';
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(key.size()).trimmed().split(' ').value(0).toDouble() * 1024.0;
-    return 0.0;
-}
-
-/// CPU time of this thread: unlike the wall clock, not stretched by other programs that share
-/// the machine.
-double threadCpuNs() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec * 1e9 + t.tv_nsec;
-}
+using BenchSupport::statusBytes;
+using BenchSupport::threadCpuNs;
 
 double residentBytes() {
     return statusBytes("VmRSS");
@@ -63,12 +45,7 @@ double swingingReadingFor(int i) {
     return double((i * 7919L) % 16001 - 8000);
 }
 
-double median(std::vector<double> values) {
-    if (values.empty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using BenchSupport::median;
 
 struct Repaint {
     double meanMs = 0.0;   ///< CPU time
@@ -272,6 +249,17 @@ int main(int argc, char **argv) {
         count < kMemoryMinPoints || (worstBytesPerPoint <= 24.0 && bytesPerPoint <= 24.0);
     const bool ok = lastMedianUs <= 1.5 * firstMedianUs && memoryOk && pages.meanMs < 2.0 &&
                     linePages.meanMs < 2.0 && worstPages.meanMs < 2.0 && errors.isEmpty();
+    const QByteArray lastName = "graph append, last " + QByteArray::number(kWindow) + " of " +
+                                QByteArray::number(count) + ", median burst";
+    const QByteArray lastTarget = "<=" + QByteArray::number(1.5 * firstMedianUs, 'f', 2);
+    BenchSupport::figure(lastName.constData(), lastMedianUs, "us", lastTarget.constData(),
+                         firstMedianUs);
+    if (count >= kMemoryMinPoints)
+        BenchSupport::figure("graph resident memory per point", bytesPerPoint, "bytes", "<=24",
+                             16.0);
+    BenchSupport::figure("graph repaint of a page, area", pages.meanMs, "ms", "<2");
+    BenchSupport::figure("graph repaint of a page, line", linePages.meanMs, "ms", "<2");
+    BenchSupport::figure("graph repaint of a page, swinging", worstPages.meanMs, "ms", "<2");
     std::printf("%s\n", ok ? "within targets" : "OUTSIDE TARGETS");
     return 0;
 }

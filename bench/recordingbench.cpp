@@ -4,6 +4,7 @@
 //
 //   qm-bench-recording [--count N] [--grid] [--dir FOLDER]
 
+#include "benchsupport.h"
 #include "readingrecorder.h"
 #include "recordgrid.h"
 #include "recordingrules.h"
@@ -27,15 +28,7 @@ namespace {
 
 constexpr int kWindow = 10000;
 
-double residentMiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0.0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0.0;
-}
+using BenchSupport::residentMiB;
 
 RecordValues readingFor(int i) {
     RecordValues v;
@@ -186,6 +179,19 @@ int main(int argc, char **argv) {
                     floorInsert, floorInsert * 1e6 / count, floorCommit);
         const bool ok = lastUs <= 1.5 * firstUs && rssAfter - rssBefore < 64.0 &&
                         saveSeconds < 3.0 && exportSeconds < 3.0;
+        const QByteArray n = QByteArray::number(count);
+        BenchSupport::figure(
+            ("recording append, last " + QByteArray::number(kWindow) + " of " + n).constData(),
+            lastUs, "us", ("<=" + QByteArray::number(1.5 * firstUs, 'f', 2)).constData(),
+            floorInsert * 1e6 / count);
+        BenchSupport::figure(("recording resident growth, " + n + " appends").constData(),
+                             rssAfter - rssBefore, "MiB", "<64");
+        BenchSupport::figure(("recording save of " + n + " pending").constData(), saveSeconds, "s",
+                             "<3", floorCommit);
+        BenchSupport::figure(("recording text export of " + n).constData(), exportSeconds, "s",
+                             "<3");
+        BenchSupport::figure(("recording .db copy of " + n).constData(), copySeconds, "s", "-",
+                             floorInsert + floorCommit);
         std::printf("%s\n", ok ? "within targets" : "OUTSIDE TARGETS");
         return 0;
     } catch (const std::exception &e) {

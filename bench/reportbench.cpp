@@ -6,6 +6,7 @@
 //
 // Without --count it runs 10,000 and 100,000 records.
 
+#include "benchsupport.h"
 #include "datareport.h"
 #include "recordtable.h"
 #include "recordtablesource.h"
@@ -32,15 +33,10 @@
 
 namespace {
 
-/// A line of /proc/self/status in MiB.
+/// A line of /proc/self/status ("VmRSS:") in MiB.
 double statusMiB(const char *key) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0.0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(int(qstrlen(key))).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0.0;
+    const QByteArray field(key, qsizetype(qstrlen(key)) - 1); // without the colon
+    return BenchSupport::statusBytes(field.constData()) / 1048576.0;
 }
 
 /// Processor time of the whole process, which other programs on the machine do not inflate.
@@ -189,6 +185,11 @@ int main(int argc, char **argv) {
                         "peak %.1f MiB (from %.1f), file %.1f MiB\n",
                         f.pdfSeconds, f.pdfCpuSeconds, f.pages / f.pdfSeconds, f.pdfPeakMiB,
                         f.residentBeforePdfMiB, f.pdfMiB);
+            const QByteArray n = QByteArray::number(f.records);
+            BenchSupport::figure(("report preview ready, " + n + " records").constData(),
+                                 f.previewSeconds, "s", f.records <= 10000 ? "<1" : "<5");
+            BenchSupport::figure(("report print to PDF, " + n + " records").constData(),
+                                 f.pdfSeconds, "s");
         }
     } catch (const std::exception &e) {
         std::fprintf(stderr, "failed: %s\n", e.what());

@@ -1,10 +1,27 @@
 #include "frameassembler.h"
 
+#include <cstring>
 #include <utility>
 
 namespace {
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr unsigned char kLineFeed = 0x0A;
+} // namespace
+
+namespace {
+
+/// Appends the hex text of `size` bytes to `out` in one step.
+void appendHex(QString &out, const char *data, qsizetype size) {
+    const qsizetype at = out.size();
+    out.resize(at + 2 * size);
+    QChar *d = out.data() + at;
+    for (qsizetype i = 0; i < size; ++i) {
+        const auto byte = static_cast<unsigned char>(data[i]);
+        *d++ = QLatin1Char(kHexDigits[byte >> 4]);
+        *d++ = QLatin1Char(kHexDigits[byte & 0x0F]);
+    }
+}
+
 } // namespace
 
 void FrameAssembler::feed(const char *data, int size, Clock::time_point now,
@@ -13,21 +30,32 @@ void FrameAssembler::feed(const char *data, int size, Clock::time_point now,
         return;
     if (!m_pending.isEmpty() && now - m_pendingSince > kStaleAfter)
         m_pending.clear();
-    if (m_pending.isEmpty())
-        m_pendingSince = now;
 
     try {
-        for (int i = 0; i < size; ++i) {
-            const auto byte = static_cast<unsigned char>(data[i]);
+        // A run of bytes up to the next line feed at a time, not byte by byte: this runs for
+        // every byte the meter sends.
+        for (int i = 0; i < size;) {
             if (m_pending.isEmpty())
                 m_pendingSince = now;
-            m_pending += QLatin1Char(kHexDigits[byte >> 4]);
-            m_pending += QLatin1Char(kHexDigits[byte & 0x0F]);
-            if (byte != kLineFeed) {
-                if (m_pending.size() > 2 * kMaxCarryBytes)
-                    m_pending.clear();
-                continue;
+            const auto *lineFeed =
+                static_cast<const char *>(std::memchr(data + i, kLineFeed, size_t(size - i)));
+            const int runEnd = lineFeed ? int(lineFeed - data) : size; // line feed excluded
+            const int run = runEnd - i;
+            // The carry holds at most kMaxCarryBytes; the byte past that drops it, and the
+            // bytes after it start a new fragment.
+            const int carried = int(m_pending.size() / 2);
+            if (carried + run > kMaxCarryBytes) {
+                const int keep = (carried + run) % (kMaxCarryBytes + 1);
+                m_pending.clear();
+                m_pendingSince = now;
+                appendHex(m_pending, data + runEnd - keep, keep);
+            } else {
+                appendHex(m_pending, data + i, run);
             }
+            if (!lineFeed)
+                break;
+            appendHex(m_pending, lineFeed, 1);
+            i = runEnd + 1;
             // Taken out before the handler runs, so a throwing handler cannot leave a
             // finished frame behind to be glued to the next one.
             const QString frame = std::exchange(m_pending, QString());
@@ -39,7 +67,9 @@ void FrameAssembler::feed(const char *data, int size, Clock::time_point now,
     }
 }
 
-void FrameAssembler::reset() { m_pending.clear(); }
+void FrameAssembler::reset() {
+    m_pending.clear();
+}
 
 FrameKind frameKindOf(const QString &hex) {
     if (hex.startsWith(QLatin1String("89")))
@@ -50,8 +80,12 @@ FrameKind frameKindOf(const QString &hex) {
 }
 
 QString mltTextOf(const QString &hex) {
-    // QString::mid past the end gives an empty string, so a short frame gives a short text.
-    return hex.mid(10, 2) + hex.mid(8, 2) + hex.mid(5, 1);
+    // Views past the end are empty, so a short frame gives a short text.
+    const QStringView h(hex);
+    QString mlt;
+    mlt.reserve(5);
+    mlt.append(h.mid(10, 2)).append(h.mid(8, 2)).append(h.mid(5, 1));
+    return mlt;
 }
 
 QString hexOf(const char *data, int size) {

@@ -23,6 +23,8 @@ public:
     };
 
     static constexpr const char *kBarGraphName = "PBar2";
+    /// How many elements every picture lists.
+    static constexpr int kElementCount = 39;
 
     static LcdPicture of(const DecodedFrame &frame);
 

@@ -36,7 +36,6 @@ constexpr int kSpanHundred = 100;
 constexpr int kOffsetHundred = 100;
 constexpr int kNeedleCentre = 400;
 
-
 /// The 44 flag bits of a frame. A character that is not a hex digit (the frame is shorter
 /// than six bytes) repeats the value of the one before it, 0 before the first.
 class BitString {
@@ -271,11 +270,17 @@ DecodedFrame ReadingDecoder::decode(const QString &frameHex, int relState) {
     };
 
     // Digits, sign, overload.
+    // The digit texts share static text: a frame's digits cost no allocation.
+    static const std::array<QString, 10> kDigitTexts{
+        QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
+        QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6"), QStringLiteral("7"),
+        QStringLiteral("8"), QStringLiteral("9")};
     f.d0Shown = charAt(kDigitChars[P::D0]) != QLatin1Char('F');
     for (int d = 0; d < P::DigitCount; ++d) {
         const QChar c = charAt(kDigitChars[d]);
-        f.digits[d] =
-            (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ? QString(c) : QStringLiteral("0");
+        f.digits[d] = (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+                          ? kDigitTexts[c.unicode() - u'0']
+                          : kDigitTexts[0];
     }
     if (bits.at(kPosMinus))
         f.sign = QStringLiteral("-");
@@ -357,13 +362,31 @@ DecodedFrame ReadingDecoder::decode(const QString &frameHex, int relState) {
         f.unitText = QStringLiteral(")V");
 
     // ValueText, after the points are final.
+    // Built in place: one allocation instead of a temporary per piece.
     const auto &d = f.digits;
+    QString &v = f.valueText;
+    v.reserve(16);
+    auto point = [&f, &v](P::Point p) {
+        if (f.points[p])
+            v += QLatin1Char('.');
+    };
+    v += f.sign;
     if (d[P::Dc] == QLatin1String("@")) {
-        f.valueText = f.sign + f.pointText(P::P1) + QLatin1Char('0') + f.pointText(P::P2) +
-                      QLatin1Char('L') + f.pointText(P::P3);
+        point(P::P1);
+        v += QLatin1Char('0');
+        point(P::P2);
+        v += QLatin1Char('L');
+        point(P::P3);
     } else {
-        f.valueText = f.sign + d[P::D0] + f.pointText(P::P0) + d[P::Da] + f.pointText(P::P1) +
-                      d[P::Db] + f.pointText(P::P2) + d[P::Dc] + f.pointText(P::P3) + d[P::Dd];
+        v += d[P::D0];
+        point(P::P0);
+        v += d[P::Da];
+        point(P::P1);
+        v += d[P::Db];
+        point(P::P2);
+        v += d[P::Dc];
+        point(P::P3);
+        v += d[P::Dd];
     }
 
     // ReadingNval and the needle. An overload pins the needle to the end of the arc in

@@ -15,7 +15,8 @@ QByteArray bytes(std::initializer_list<int> values) {
     return out;
 }
 
-const QByteArray kDisplay = bytes({0x89, 0x70, 0x00, 0x00, 0x00, 0x0F, 0x01, 0x02, 0x03, 0x04, 0x0A});
+const QByteArray kDisplay =
+    bytes({0x89, 0x70, 0x00, 0x00, 0x00, 0x0F, 0x01, 0x02, 0x03, 0x04, 0x0A});
 const QByteArray kSecondary = bytes({0x8A, 0x00, 0x37, 0x00, 0x12, 0x34, 0x0A});
 } // namespace
 
@@ -65,9 +66,8 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::newRow("lone line feed") << bytes({0x0A}) << "0A" << int(FrameKind::Other);
         QTest::newRow("short display") << bytes({0x89, 0x0A}) << "890A" << int(FrameKind::Display);
-        QTest::newRow("long display")
-            << bytes({0x89, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x10, 0x11, 0x0A})
-            << "8901020304050607080910110A" << int(FrameKind::Display);
+        QTest::newRow("long display") << bytes({0x89, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x10, 0x11, 0x0A})
+                                      << "8901020304050607080910110A" << int(FrameKind::Display);
         QTest::newRow("other") << bytes({0x55, 0xAA, 0x0A}) << "55AA0A" << int(FrameKind::Other);
     }
     void frameKinds() {
@@ -83,10 +83,14 @@ private slots:
     void mltText_data() {
         QTest::addColumn<QString>("hex");
         QTest::addColumn<QString>("mlt");
-        QTest::newRow("full") << "8A00370012340A" << "34127";
-        QTest::newRow("five bytes") << "8A0037000A" << "0A7";
-        QTest::newRow("three bytes") << "8A370A" << "A";
-        QTest::newRow("two bytes") << "8A0A" << "";
+        QTest::newRow("full") << "8A00370012340A"
+                              << "34127";
+        QTest::newRow("five bytes") << "8A0037000A"
+                                    << "0A7";
+        QTest::newRow("three bytes") << "8A370A"
+                                     << "A";
+        QTest::newRow("two bytes") << "8A0A"
+                                   << "";
     }
     void mltText() {
         QFETCH(QString, hex);
@@ -105,6 +109,33 @@ private slots:
         // Once the junk has been dropped for being stale, the next frame comes through.
         a.feed(kDisplay.constData(), kDisplay.size(), t0 + 500ms, collect);
         QCOMPARE(frames, QStringList{"89700000000F010203040A"});
+    }
+
+    // The carry holds at most kMaxCarryBytes: the byte beyond drops the fragment and the
+    // bytes after it start a new one, however the run is cut into deliveries.
+    void carryDropsTheFragmentAtTheByteBeyondItsBound_data() {
+        QTest::addColumn<int>("junk");
+        QTest::addColumn<int>("delivery");
+        const int bound = FrameAssembler::kMaxCarryBytes;
+        for (int junk : {bound, bound + 1, bound + 2, 2 * bound + 1, 2 * bound + 3, 300})
+            for (int delivery : {1, 7, 50, 1000})
+                QTest::addRow("%d bytes in deliveries of %d", junk, delivery) << junk << delivery;
+    }
+    void carryDropsTheFragmentAtTheByteBeyondItsBound() {
+        QFETCH(int, junk);
+        QFETCH(int, delivery);
+        QByteArray stream;
+        for (int i = 0; i < junk; ++i)
+            stream.append(char(0x10 + i % 200)); // never a line feed
+        stream.append(char(0x0A));
+        FrameAssembler a;
+        for (int at = 0; at < stream.size(); at += delivery) {
+            a.feed(stream.constData() + at, std::min(delivery, int(stream.size()) - at), t0,
+                   collect);
+            QVERIFY(a.pendingHex().size() <= 2 * FrameAssembler::kMaxCarryBytes);
+        }
+        const int kept = junk % (FrameAssembler::kMaxCarryBytes + 1);
+        QCOMPARE(frames, QStringList{hexOf(stream.constData() + junk - kept, kept + 1)});
     }
 
     void staleFragmentIsNotGluedToTheNextFrame() {

@@ -6,67 +6,125 @@
 
 #include <QStringList>
 
+#include <charconv>
+#include <cmath>
+#include <string>
+
 namespace {
 
-QString jsonBool(bool b) {
-    return b ? QStringLiteral("true") : QStringLiteral("false");
-}
+/// One JSON line under construction. The tool prints a line per frame, and at a million
+/// frames a QString append per piece (or the temporaries of chained concatenations) costs
+/// more than the decoding, so the pieces go into one growing buffer of UTF-16 units and
+/// become a QString once.
+class JsonLine {
+public:
+    JsonLine() { m_text.reserve(512); }
 
-QString jsonArray(const QStringList &items) {
-    QStringList quoted;
-    for (const QString &s : items)
-        quoted << DecodeSession::jsonString(s);
-    return QLatin1Char('[') + quoted.join(QLatin1Char(',')) + QLatin1Char(']');
-}
+    /// An ASCII literal, as it is.
+    JsonLine &raw(const char *ascii) {
+        while (*ascii)
+            m_text.push_back(char16_t(*ascii++));
+        return *this;
+    }
+    JsonLine &boolean(bool b) { return raw(b ? "true" : "false"); }
+    JsonLine &integer(qint64 n) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+        for (const char *d = digits; d != end; ++d)
+            m_text.push_back(char16_t(*d));
+        return *this;
+    }
+    JsonLine &number(double value) {
+        // Readings are whole numbers: their integer form is the text that 12 significant
+        // digits give (minus zero keeps its sign there).
+        if (value == std::trunc(value) && std::fabs(value) < 1e12 &&
+            !(value == 0 && std::signbit(value)))
+            return integer(static_cast<qint64>(value));
+        return text(QString::number(value, 'g', 12));
+    }
+    /// A JSON string literal.
+    JsonLine &string(QStringView s) {
+        m_text.push_back(u'"');
+        // Runs of plain characters go in whole, the characters to escape one by one.
+        const char16_t *run = s.utf16();
+        const char16_t *const end = run + s.size();
+        for (const char16_t *p = run; p != end; ++p) {
+            const char16_t c = *p;
+            if (c >= 0x20 && c != u'"' && c != u'\\')
+                continue;
+            m_text.append(run, p);
+            run = p + 1;
+            if (const char *escape = escapeOf(c)) {
+                raw(escape);
+            } else {
+                static constexpr char kHex[] = "0123456789abcdef";
+                const char code[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF], 0};
+                raw(code);
+            }
+        }
+        m_text.append(run, end);
+        m_text.push_back(u'"');
+        return *this;
+    }
+    template <typename Strings> JsonLine &array(const Strings &items) {
+        m_text.push_back(u'[');
+        bool first = true;
+        for (const QString &s : items) {
+            if (!first)
+                m_text.push_back(u',');
+            first = false;
+            string(s);
+        }
+        m_text.push_back(u']');
+        return *this;
+    }
+    QString toString() const { return QString::fromUtf16(m_text.data(), qsizetype(m_text.size())); }
 
-QString jsonNumber(double value) {
-    return QString::number(value, 'g', 12);
-}
+private:
+    JsonLine &text(const QString &s) {
+        m_text.append(s.utf16(), s.utf16() + s.size());
+        return *this;
+    }
+
+    /// The escape of a character that a JSON string cannot hold as it is; null for the
+    /// other control characters, which take the \u form.
+    static const char *escapeOf(char16_t c) {
+        switch (c) {
+        case u'"':
+            return "\\\"";
+        case u'\\':
+            return "\\\\";
+        case u'\b':
+            return "\\b";
+        case u'\f':
+            return "\\f";
+        case u'\n':
+            return "\\n";
+        case u'\r':
+            return "\\r";
+        case u'\t':
+            return "\\t";
+        default:
+            return nullptr;
+        }
+    }
+
+    std::u16string m_text;
+};
 
 } // namespace
 
 QString DecodeSession::jsonString(const QString &text) {
-    QString out = QStringLiteral("\"");
-    for (QChar c : text) {
-        switch (c.unicode()) {
-        case u'"':
-            out += QStringLiteral("\\\"");
-            break;
-        case u'\\':
-            out += QStringLiteral("\\\\");
-            break;
-        case u'\b':
-            out += QStringLiteral("\\b");
-            break;
-        case u'\f':
-            out += QStringLiteral("\\f");
-            break;
-        case u'\n':
-            out += QStringLiteral("\\n");
-            break;
-        case u'\r':
-            out += QStringLiteral("\\r");
-            break;
-        case u'\t':
-            out += QStringLiteral("\\t");
-            break;
-        default:
-            if (c.unicode() < 0x20)
-                out += QStringLiteral("\\u%1").arg(uint(c.unicode()), 4, 16, QLatin1Char(u'0'));
-            else
-                out += c;
-        }
-    }
-    out += QLatin1Char('"');
-    return out;
+    return JsonLine().string(text).toString();
 }
 
 QString DecodeSession::decodeHexLine(const QString &line) {
-    QString hex;
-    hex.reserve(line.size());
+    QString hex(line.size(), Qt::Uninitialized);
+    QChar *out = hex.data();
     for (QChar c : line)
         if (!c.isSpace())
-            hex += c.toUpper();
+            *out++ = c.toUpper();
+    hex.truncate(out - hex.constData());
     return hex.isEmpty() ? QString() : decodeFrame(hex);
 }
 
@@ -83,28 +141,29 @@ QString DecodeSession::decodeFrame(const QString &hex) {
         m_span = f.span;
         m_offset = f.offset;
         const LcdPicture picture = LcdPicture::of(f);
-        QStringList digits;
-        for (const QString &d : f.digits)
-            digits << d;
-        return QStringLiteral("{\"kind\":\"display\"") + QStringLiteral(",\"value\":") +
-               jsonString(f.valueText) + QStringLiteral(",\"nval\":") + jsonNumber(f.readingNval) +
-               QStringLiteral(",\"acdc\":") + jsonString(f.acDcText) +
-               QStringLiteral(",\"unit\":") + jsonString(f.unitText) +
-               QStringLiteral(",\"auto\":") + jsonString(f.autoText) +
-               QStringLiteral(",\"range\":") + QString::number(f.rangeCode) +
-               QStringLiteral(",\"span\":") + QString::number(m_span) +
-               QStringLiteral(",\"offset\":") + QString::number(m_offset) +
-               QStringLiteral(",\"hundred\":") + jsonBool(m_hundredMode) +
-               QStringLiteral(",\"needle\":") + QString::number(f.needlePosition) +
-               QStringLiteral(",\"digits\":") + jsonArray(digits) + QStringLiteral(",\"shown\":") +
-               jsonArray(picture.shownNames()) + QLatin1Char('}');
+        JsonLine line;
+        line.raw("{\"kind\":\"display\",\"value\":").string(f.valueText);
+        line.raw(",\"nval\":").number(f.readingNval);
+        line.raw(",\"acdc\":").string(f.acDcText);
+        line.raw(",\"unit\":").string(f.unitText);
+        line.raw(",\"auto\":").string(f.autoText);
+        line.raw(",\"range\":").integer(f.rangeCode);
+        line.raw(",\"span\":").integer(m_span);
+        line.raw(",\"offset\":").integer(m_offset);
+        line.raw(",\"hundred\":").boolean(m_hundredMode);
+        line.raw(",\"needle\":").integer(f.needlePosition);
+        line.raw(",\"digits\":").array(f.digits);
+        line.raw(",\"shown\":").array(picture.shownNames()).raw("}");
+        return line.toString();
     }
     case FrameKind::Secondary: {
         const QString mlt = mltTextOf(hex);
         const BarGraphDecoder::Bar bar = BarGraphDecoder::decode(mlt);
-        return QStringLiteral("{\"kind\":\"secondary\",\"mlt\":") + jsonString(mlt) +
-               QStringLiteral(",\"sign\":") + jsonString(bar.sign) + QStringLiteral(",\"bar\":") +
-               QString::number(bar.position) + QLatin1Char('}');
+        JsonLine line;
+        line.raw("{\"kind\":\"secondary\",\"mlt\":").string(mlt);
+        line.raw(",\"sign\":").string(bar.sign);
+        line.raw(",\"bar\":").integer(bar.position).raw("}");
+        return line.toString();
     }
     case FrameKind::Other:
         break;

@@ -18,10 +18,11 @@ namespace {
 
 constexpr int kChunkBytes = 4096;
 
+/// Writes one JSON line; the lines of a chunk go out together when the chunk is done.
 void printLine(const QString &json) {
-    const QByteArray utf8 = json.toUtf8() + '\n';
+    const QByteArray utf8 = json.toUtf8();
     std::fwrite(utf8.constData(), 1, static_cast<size_t>(utf8.size()), stdout);
-    std::fflush(stdout);
+    std::fputc('\n', stdout);
 }
 
 /// Reads whatever has arrived (up to `max` bytes); 0 at the end, -1 on an error.
@@ -51,33 +52,37 @@ template <typename OnChunk> int forEachChunk(QFile &in, OnChunk onChunk) {
         if (n == 0)
             return 0;
         onChunk(buffer, static_cast<int>(n));
+        // Whatever a chunk completed is seen at once by a reader of a pipe, without a
+        // write per line.
+        std::fflush(stdout);
     }
 }
 
 int runStream(QFile &in, DecodeSession &session) {
-    return forEachChunk(in, [&session](const char *data, int size) {
-        session.feedBytes(data, size, printLine);
-    });
+    return forEachChunk(
+        in, [&session](const char *data, int size) { session.feedBytes(data, size, printLine); });
 }
 
 int runLines(QFile &in, DecodeSession &session) {
     QByteArray pending;
-    auto handleLine = [&session](const QByteArray &raw) {
+    auto handleLine = [&session](QByteArrayView raw) {
         const QString json = session.decodeHexLine(QString::fromLatin1(raw));
         if (!json.isEmpty())
             printLine(json);
     };
     const int rc = forEachChunk(in, [&](const char *data, int size) {
         pending.append(data, size);
-        qsizetype end;
-        while ((end = pending.indexOf('\n')) >= 0) {
-            handleLine(pending.left(end));
-            pending.remove(0, end + 1);
+        qsizetype start = 0, end;
+        while ((end = pending.indexOf('\n', start)) >= 0) {
+            handleLine(QByteArrayView(pending).sliced(start, end - start));
+            start = end + 1;
         }
+        pending.remove(0, start); // once a chunk, not once a line
     });
     if (rc != 0)
         return rc;
     handleLine(pending); // a last line without a line end
+    std::fflush(stdout);
     return 0;
 }
 

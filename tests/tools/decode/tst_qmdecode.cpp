@@ -1,4 +1,6 @@
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -86,6 +88,9 @@ private slots:
     void hexLinesFromStdin();
     void relState();
     void jsonEscaping();
+    void controlCharactersAreEscaped();
+    void linesComeOutWhileInputStaysOpen_data();
+    void linesComeOutWhileInputStaysOpen();
     void streamFromFile();
     void streamInOddChunks_data();
     void streamInOddChunks();
@@ -129,6 +134,46 @@ void TestQmDecode::jsonEscaping() {
         QStringLiteral("{\"kind\":\"secondary\",\"mlt\":\"345\\\\0\",\"sign\":\"-\",\"bar\":53}"),
         QStringLiteral("{\"kind\":\"secondary\",\"mlt\":\"34\\\"10\",\"sign\":\"+\",\"bar\":53}")};
     QCOMPARE(r.lines, expected);
+}
+
+void TestQmDecode::controlCharactersAreEscaped() {
+    // A control character in a hand-typed line reaches the text as a \u escape and reads
+    // back as itself.
+    const Run r = run({}, {"8A 00 00 00 5\x01 34 0A\n"});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.lines.size(), 1);
+    QVERIFY2(r.lines[0].contains(QLatin1String("\\u0001")), qPrintable(r.lines[0]));
+    const QJsonObject line = QJsonDocument::fromJson(r.lines[0].toUtf8()).object();
+    QCOMPARE(line.value(QLatin1String("mlt")).toString(), QStringLiteral("345\x01") + u'0');
+}
+
+void TestQmDecode::linesComeOutWhileInputStaysOpen_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::newRow("hex line") << QStringList{} << QByteArray("8A 00 37 00 12 34 0A\n");
+    QTest::newRow("raw bytes") << QStringList{QStringLiteral("--stream")}
+                               << QByteArray::fromHex("8A00370012340A");
+}
+
+void TestQmDecode::linesComeOutWhileInputStaysOpen() {
+    // Output is written once per read, not held back until the input ends: a reader of a
+    // live capture sees each frame as it comes.
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, frame);
+    QProcess p;
+    p.start(QStringLiteral(QM_DECODE_EXE), args);
+    QVERIFY(p.waitForStarted());
+    for (int i = 0; i < 2; ++i) {
+        p.write(frame);
+        QVERIFY(p.waitForBytesWritten());
+        QTRY_VERIFY_WITH_TIMEOUT(p.canReadLine(), 5000);
+        QCOMPARE(p.readLine(),
+                 QByteArray(R"({"kind":"secondary","mlt":"34127","sign":"-","bar":53})"
+                            "\n"));
+    }
+    p.closeWriteChannel();
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitCode(), 0);
 }
 
 void TestQmDecode::streamFromFile() {
