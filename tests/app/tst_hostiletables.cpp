@@ -220,6 +220,60 @@ private slots:
         QVERIFY(differentInside > 0); // the hostile records did print something
     }
 
+    // Names are only names: a table or file name holding quotes and SQL opens, records,
+    // exports and is copied like any other, and the copy holds exactly the records.
+    void namesAreNeverStatements_data() {
+        QTest::addColumn<QString>("tableName");
+        QTest::addColumn<QString>("copyName");
+        QTest::newRow("double quotes") << "say \"hi\""
+                                       << "co\"py.db";
+        QTest::newRow("single quote and brackets") << "it's [x]"
+                                                   << "it's [x].db";
+        QTest::newRow("a statement") << "t\"; DROP TABLE t; --"
+                                     << "x\"; DELETE FROM x; --.db";
+    }
+    void namesAreNeverStatements() {
+        QFETCH(QString, tableName);
+        QFETCH(QString, copyName);
+        const QString file = m_dir->filePath(QStringLiteral("named.db"));
+        const QString connection = QStringLiteral("named-writer");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+            db.setDatabaseName(file);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QString quoted = tableName;
+            quoted.replace(u'"', QStringLiteral("\"\""));
+            QVERIFY(q.exec(RecordTable::createSql(tableName)));
+            QVERIFY(q.exec(QStringLiteral("INSERT INTO \"%1\" VALUES (1, 1, '12:00:01', 'DC', "
+                                          "'01.000', 'V', 'AUTO', 1000)")
+                               .arg(quoted)));
+        }
+        QSqlDatabase::removeDatabase(connection);
+
+        WindowHarness &h = window();
+        h.nextFile = file;
+        h.w->OpenDataFilesClick();
+        QCOMPARE(h.w->TQM10DB->tableName(), tableName);
+        h.w->ValueText = QStringLiteral("02.000");
+        h.w->AutoText = QStringLiteral("AUTO");
+        h.w->INDataToTable();
+        h.w->RecordSaveClick();
+        const QString copy = m_dir->filePath(copyName);
+        h.nextFile = copy;
+        h.w->saveasClick();
+        h.nextFile = m_dir->filePath(QStringLiteral("named.txt"));
+        h.w->saveasClick();
+        QCOMPARE(h.errors, QStringList());
+        QCOMPARE(readAll(h.nextFile).count('\n'), 3);
+
+        RecordTable reopened;
+        reopened.open(copy, RecordTable::OpenMode::MustExist);
+        QCOMPARE(reopened.tableName(), QFileInfo(copy).completeBaseName());
+        QCOMPARE(reopened.count(), 2);
+        QCOMPARE(reopened.rows(1, 1).value(0).texts[RecordRow::Value], QStringLiteral("02.000"));
+    }
+
     // The window goes on with the table from elsewhere: readings are recorded into it.
     void recordingGoesOnInTheTable() {
         WindowHarness &h = window();
