@@ -60,7 +60,7 @@ case "$cmd" in
     ensure_packages
     if [ "${2:-}" = "--sanitize" ]; then
       # Every library, tool and test built with AddressSanitizer and UBSan; any report fails.
-      build build-asan RelWithDebInfo -DQM_SANITIZE=ON -DQM_BUILD_BENCH=OFF
+      build build-asan RelWithDebInfo -DQM_SANITIZE=ON -DQM_BUILD_BENCH=ON
       cd build-asan
       export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:quarantine_size_mb=64
       export LSAN_OPTIONS="suppressions=$PWD/../tests/lsan.supp:print_suppressions=0"

@@ -8,6 +8,13 @@
 LcdTextDelegate::LcdTextDelegate(qreal fontHeight, QObject *parent)
     : QStyledItemDelegate(parent), m_fontHeight(fontHeight) {}
 
+void LcdTextDelegate::initStyleOption(QStyleOptionViewItem *option,
+                                      const QModelIndex &index) const {
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (option->text.size() > kMaxDrawnChars)
+        option->text.truncate(kMaxDrawnChars);
+}
+
 void LcdTextDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
                             const QModelIndex &index) const {
     QStyleOptionViewItem opt = option;
@@ -33,8 +40,8 @@ void LcdTextDelegate::paint(QPainter *painter, const QStyleOptionViewItem &optio
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
     const bool selected = opt.state & QStyle::State_Selected;
-    painter->setPen(opt.palette.color(QPalette::Active,
-                                      selected ? QPalette::HighlightedText : QPalette::Text));
+    painter->setPen(
+        opt.palette.color(QPalette::Active, selected ? QPalette::HighlightedText : QPalette::Text));
     LcdGlyphs::drawText(*painter, QPointF(left, top), height, text, cell.width());
     painter->restore();
 }

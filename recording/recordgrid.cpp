@@ -14,6 +14,8 @@
 
 namespace {
 
+constexpr qsizetype kMaxDrawnChars = 256;
+
 /// Draws a column's cells in its own font.
 class ColumnFontDelegate : public QStyledItemDelegate {
 public:
@@ -24,6 +26,10 @@ protected:
     void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
         option->font = m_font;
+        // A cell shows a few dozen characters; laying out a 100 KB text (a table written
+        // elsewhere may hold one) on every paint would stall the window.
+        if (option->text.size() > kMaxDrawnChars)
+            option->text.truncate(kMaxDrawnChars);
     }
 
 private:

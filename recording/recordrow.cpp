@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QSqlQuery>
 
+#include <algorithm>
 #include <cmath>
 
 QString RecordRow::fieldName(int column) {
@@ -18,7 +19,32 @@ RecordRow RecordRow::fromQuery(const QSqlQuery &query, int firstColumn) {
     row.texts[Time] = timeText(query.value(firstColumn + Time));
     for (int c = DcAc; c < ColumnCount; ++c)
         row.texts[c] = query.value(firstColumn + c).toString();
+    for (QString &text : row.texts)
+        text = oneLine(std::move(text));
     return row;
+}
+
+QString RecordRow::oneLine(QString text) {
+    auto breaks = [](QChar c) {
+        switch (c.unicode()) {
+        case u'\t':
+        case u'\n':
+        case u'\v':
+        case u'\f':
+        case u'\r':
+        case 0x85:
+        case 0x2028:
+        case 0x2029:
+            return true;
+        default:
+            return false;
+        }
+    };
+    // Texts this program wrote have none: they are handed on without a copy.
+    if (std::none_of(text.cbegin(), text.cend(), breaks))
+        return text;
+    std::replace_if(text.begin(), text.end(), breaks, u' ');
+    return text;
 }
 
 QString RecordRow::numberText(const QVariant &value) {

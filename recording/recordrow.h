@@ -8,7 +8,9 @@
 class QSqlQuery;
 
 /// One record as the grid, the text export and the report show it: the display texts of
-/// the six visible fields, in the order the views list them.
+/// the six visible fields, in the order the views list them. A display text is one line:
+/// a table written elsewhere may hold tabs and line breaks in its texts, and the views show
+/// each of them as a blank so that a record never spreads over more than its own row.
 struct RecordRow {
     enum Column { No, Time, DcAc, Value, Unit, Auto, ColumnCount };
 
@@ -19,6 +21,10 @@ struct RecordRow {
 
     /// Reads the six fields from `query`, starting at `firstColumn`, in column order.
     static RecordRow fromQuery(const QSqlQuery &query, int firstColumn);
+
+    /// `text` with every tab and every character that starts a new line (CR, LF, vertical
+    /// tab, form feed, NEL, line and paragraph separator) replaced by a blank.
+    static QString oneLine(QString text);
 
     /// Display text of a stored `No`: a plain decimal integer.
     static QString numberText(const QVariant &value);

@@ -119,6 +119,8 @@ Commands on standard input, one per line (end of input does not stop the emulato
   answer           answer again
   state LINE       show the state LINE from now on (stops the sine wave or script,
                    releases HOLD, REL and MAX-MIN)
+  burst N HEX      send the bytes HEX, N times over, at once, as fast as the port
+                   takes them, whatever was asked (at most 1 MiB in all)
   quit             exit
 SIGTERM and SIGINT exit cleanly too.
 

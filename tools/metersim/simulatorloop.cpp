@@ -47,6 +47,30 @@ std::string trimmed(const std::string &text) {
     return text.substr(first, last - first + 1);
 }
 
+/// The bytes of `burst N HEX`: HEX's bytes N times over; empty when the line is malformed.
+std::vector<uint8_t> burstBytes(const std::string &arguments) {
+    const auto blank = arguments.find_first_of(" \t");
+    if (blank == std::string::npos)
+        return {};
+    const std::string count = arguments.substr(0, blank);
+    const std::string hex = trimmed(arguments.substr(blank + 1));
+    if (count.empty() || count.size() > 7 || hex.empty() || hex.size() % 2 != 0 ||
+        count.find_first_not_of("0123456789") != std::string::npos ||
+        hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        return {};
+    std::vector<uint8_t> pattern;
+    for (size_t i = 0; i < hex.size(); i += 2)
+        pattern.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    const size_t times = std::stoul(count);
+    if (times == 0 || times > Transmitter::kMaxRawBytes / pattern.size())
+        return {};
+    std::vector<uint8_t> bytes;
+    bytes.reserve(times * pattern.size());
+    for (size_t i = 0; i < times; ++i)
+        bytes.insert(bytes.end(), pattern.begin(), pattern.end());
+    return bytes;
+}
+
 } // namespace
 
 SimulatorLoop::SimulatorLoop(PtyDevice &pty, Meter &meter, Transmitter &transmitter, ByteLog &log,
@@ -220,6 +244,14 @@ void SimulatorLoop::handleCommand(const std::string &rawLine) {
         } catch (const std::invalid_argument &error) {
             std::fprintf(stderr, "qm-meter-sim: bad state line: %s\n", error.what());
         }
+    } else if (line.starts_with("burst ") || line.starts_with("burst\t")) {
+        std::vector<uint8_t> bytes = burstBytes(trimmed(line.substr(6)));
+        const size_t size = bytes.size();
+        if (size == 0 || !m_transmitter.queueRaw(std::move(bytes)))
+            std::fprintf(stderr, "qm-meter-sim: bad burst line (burst N HEX, at most %zu bytes)\n",
+                         Transmitter::kMaxRawBytes);
+        else
+            std::fprintf(stderr, "qm-meter-sim: burst of %zu bytes\n", size);
     } else {
         std::fprintf(stderr, "qm-meter-sim: unknown command '%s'\n", line.c_str());
     }

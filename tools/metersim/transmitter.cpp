@@ -93,6 +93,14 @@ void Transmitter::queueBurst(const std::vector<std::vector<uint8_t>> &frames) {
     m_queue.push_back({std::move(burst), 0});
 }
 
+bool Transmitter::queueRaw(std::vector<uint8_t> bytes) {
+    if (bytes.empty() || bytes.size() > kMaxRawBytes)
+        return false;
+    m_queuedBytes += bytes.size();
+    m_queue.push_back({std::move(bytes), 0});
+    return true;
+}
+
 int64_t Transmitter::nextDueMs() const {
     return m_queue.empty() ? m_lastWriteMs : m_lastWriteMs + m_queue.front().gapMs;
 }

@@ -28,6 +28,11 @@ public:
     /// Queues `frames` back to back as one write (with noise between them when noise is
     /// on), so a flood is not held back by one system call per frame. Never split.
     void queueBurst(const std::vector<std::vector<uint8_t>> &frames);
+    /// Queues `bytes` as they are, in one chunk, past the queue's usual bound (up to
+    /// kMaxRawBytes): the `burst` command's stress for the receiver. False when too large.
+    bool queueRaw(std::vector<uint8_t> bytes);
+
+    static constexpr size_t kMaxRawBytes = 1024 * 1024;
 
     /// Writes every chunk that is due to `fd` (non-blocking); keeps the rest.
     void flush(int fd, int64_t nowMs);

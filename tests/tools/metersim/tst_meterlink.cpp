@@ -102,6 +102,8 @@ private slots:
     void splitFramesArriveWhole();
     void noiseStaysBetweenFrames();
     void floodNeedsNoRequests();
+    void burstSendsItsBytesUnasked_data();
+    void burstSendsItsBytesUnasked();
     void portCanBeReopened();
     void endOfInputDoesNotStop();
     void linkIsMadeAndRemoved();
@@ -278,6 +280,37 @@ void TestMeterLink::floodNeedsNoRequests() {
         }
         QCOMPARE(sim.readFor(300), QByteArray());
     }
+}
+
+void TestMeterLink::burstSendsItsBytesUnasked_data() {
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QByteArray>("expected"); // empty: the line is refused
+    QTest::newRow("frame without its line feed")
+        << QByteArray("burst 3 89700000000F01020304") << kFixedFrame.chopped(1).repeated(3);
+    QTest::newRow("100 KB") << QByteArray("burst 10240 0102030405060708090B")
+                            << QByteArray::fromHex("0102030405060708090B").repeated(10240);
+    QTest::newRow("odd hex") << QByteArray("burst 2 8") << QByteArray();
+    QTest::newRow("no count") << QByteArray("burst 0A") << QByteArray();
+    QTest::newRow("past 1 MiB") << QByteArray("burst 600000 0A0A") << QByteArray();
+}
+
+// The burst comes whether or not anything was asked, silent included, and exactly once.
+void TestMeterLink::burstSendsItsBytesUnasked() {
+    QFETCH(QByteArray, line);
+    QFETCH(QByteArray, expected);
+    SimProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--fixed")}));
+    sim.command("silent");
+    sim.command(line);
+    QByteArray got;
+    QElapsedTimer timer;
+    timer.start();
+    while (got.size() < expected.size() && timer.elapsed() < 5000)
+        got += sim.readFor(50);
+    got += sim.readFor(150);
+    QCOMPARE(got.size(), expected.size());
+    QVERIFY(got == expected);
+    QVERIFY(sim.quit());
 }
 
 void TestMeterLink::portCanBeReopened() {
