@@ -60,7 +60,10 @@ case "$cmd" in
     ensure_packages
     if [ "${2:-}" = "--sanitize" ]; then
       # Every library, tool and test built with AddressSanitizer and UBSan; any report fails.
-      build build-asan RelWithDebInfo -DQM_SANITIZE=ON -DQM_BUILD_BENCH=ON
+      # Lightly optimised, with line tables only: it builds a minute faster and still names
+      # the line of every report.
+      build build-asan RelWithDebInfo -DQM_SANITIZE=ON -DQM_BUILD_BENCH=ON \
+        "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1"
       cd build-asan
       export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:quarantine_size_mb=64
       export LSAN_OPTIONS="suppressions=$PWD/../tests/lsan.supp:print_suppressions=0"
@@ -69,7 +72,7 @@ case "$cmd" in
     else
       build build-test RelWithDebInfo
       cd build-test
-      QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300
+      QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 -j"$(nproc)"
     fi
     ;;
   fuzz)
