@@ -134,7 +134,14 @@ int SimulatorLoop::run() {
         if (fds[0].revents != 0)
             return 0;
         // Commands first: a test that sends "state ..." and then a request over the port
-        // must get the new state.
+        // must get the new state. poll() looks at the descriptors one after the other, so
+        // a command written just before the request can be missed by the same scan that
+        // sees the request: look at standard input once more before reading the port.
+        if (fds[1].revents == 0 && (fds[2].revents & POLLIN) != 0 && m_stdinOpen) {
+            pollfd again = {STDIN_FILENO, POLLIN, 0};
+            if (::poll(&again, 1, 0) > 0)
+                fds[1].revents = again.revents;
+        }
         if (fds[1].revents != 0)
             readCommands();
         if ((fds[2].revents & POLLIN) != 0) {
