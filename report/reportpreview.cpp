@@ -4,6 +4,8 @@
 #include "reportprinting.h"
 
 #include <QAction>
+#include <QGuiApplication>
+#include <QScopeGuard>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
@@ -38,6 +40,12 @@ std::unique_ptr<QPrintPreviewDialog> ReportPreview::makeDialog(const DataReport 
     auto dialog = std::make_unique<QPrintPreviewDialog>(&printer, parent);
     QObject::connect(dialog.get(), &QPrintPreviewDialog::paintRequested, dialog.get(),
                      [&report, onError](QPrinter *target) {
+                         // Every page is painted before the preview shows (seconds for a
+                         // large table): say that the program is busy, not hung.
+                         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+                         const auto restore = qScopeGuard([] {
+                             QGuiApplication::restoreOverrideCursor();
+                         });
                          try {
                              ReportPrinting::print(report, *target);
                          } catch (const std::exception &e) {
