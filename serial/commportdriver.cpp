@@ -256,7 +256,9 @@ void CommPortDriver::onPortError(int error) {
         return;
     if (!PortIsOpen())
         return;
-    const QString reason = m_port->errorString();
+    // The port's own text here is whatever the last failed call left (on a hang-up, an
+    // ioctl's), so it would mislead the user.
+    const QString reason = QStringLiteral("the device failed or went away");
     ClosePort();
     emit portLost(reason);
 }

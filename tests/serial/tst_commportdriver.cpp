@@ -281,6 +281,7 @@ private slots:
         QVERIFY(!d.isPolling());
         QTest::qWait(300);
         QCOMPARE(lost.count(), 1);
+        QCOMPARE(lost.first().first().toString(), QStringLiteral("the device failed or went away"));
         rusage after{};
         getrusage(RUSAGE_SELF, &after);
         const double cpu = (after.ru_utime.tv_sec - before.ru_utime.tv_sec) +
