@@ -5,11 +5,11 @@
 
 #include <QAction>
 #include <QGuiApplication>
-#include <QScopeGuard>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QScopeGuard>
 
 #include <exception>
 #include <limits>
@@ -43,9 +43,8 @@ std::unique_ptr<QPrintPreviewDialog> ReportPreview::makeDialog(const DataReport 
                          // Every page is painted before the preview shows (seconds for a
                          // large table): say that the program is busy, not hung.
                          QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-                         const auto restore = qScopeGuard([] {
-                             QGuiApplication::restoreOverrideCursor();
-                         });
+                         const auto restore =
+                             qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
                          try {
                              ReportPrinting::print(report, *target);
                          } catch (const std::exception &e) {
