@@ -199,6 +199,13 @@ const QImage &ScaleView::background() const {
     return m_background;
 }
 
+QRect ScaleView::labelCell(const ScaleGeometry::Label &label) const {
+    const QFontMetrics metrics(labelFont());
+    QRect cell(label.topLeft, QSize(metrics.horizontalAdvance(label.text), metrics.height()));
+    cell.moveLeft(std::max(0, std::min(cell.left(), width() - cell.width())));
+    return cell;
+}
+
 void ScaleView::paintBackground(QPainter &painter) const {
     painter.fillRect(rect(), Qt::black);
     if (!m_drawn)
@@ -212,13 +219,11 @@ void ScaleView::paintBackground(QPainter &painter) const {
     painter.setPen(Qt::white);
     painter.setBackground(Qt::black);
     painter.setBackgroundMode(Qt::OpaqueMode);
-    const QFontMetrics metrics(painter.font());
     for (int i = 0; i <= s.span; ++i) {
         if (const auto label = g.label(i)) {
-            // The text cell starts at its top-left corner and is filled black behind.
-            const QRect cell(label->topLeft,
-                             QSize(metrics.horizontalAdvance(label->text), metrics.height()));
-            painter.drawText(cell, Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, label->text);
+            // The text cell is filled black behind.
+            painter.drawText(labelCell(*label), Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip,
+                             label->text);
         }
         fillDivisionDot(painter, g.divisionDot(i));
     }

@@ -70,6 +70,9 @@ public:
     const ScaleGeometry &scaleGeometry() const;
     /// The labels' font: a small sans-serif face at a fixed pixel size.
     static QFont labelFont();
+    /// Where a label's text is written: its cell from the label's top-left corner, moved
+    /// in where it would cross the panel's left or right edge (the labels at the arc's ends).
+    QRect labelCell(const ScaleGeometry::Label &label) const;
 
     /// The picture as it is shown (background and needle) at the widget's size, one image
     /// pixel per widget pixel.

@@ -146,12 +146,10 @@ void TestScaleView::designDots() {
     const ScaleGeometry &g = s.view->scaleGeometry();
     QCOMPARE(g.divisionDot(0), QPoint(15, 104));
     QCOMPARE(img.pixel(15, 104), kWhite);
-    const QFontMetrics metrics(ScaleView::labelFont());
     QRegion labelCells;
     for (int i = 0; i <= divisions; i += 10)
         if (const auto label = g.label(i))
-            labelCells += QRect(label->topLeft,
-                                QSize(metrics.horizontalAdvance(label->text), metrics.height()));
+            labelCells += s.view->labelCell(*label);
     int gapsSeen = 0;
     int dotsSeen = 0;
     for (int i = 0; i <= divisions; ++i) {
@@ -186,11 +184,13 @@ void TestScaleView::labels_data() {
     QTest::newRow("100: -99") << true << 0 << "-99" << QPoint(0, 90);
     QTest::newRow("100: -20") << true << 40 << "-20" << QPoint();
     QTest::newRow("100: 99") << true << 100 << "99" << QPoint();
+    QTest::newRow("80: 80") << false << 80 << "80" << QPoint();
 }
 
 void TestScaleView::labels() {
     // The text cell, as the label font writes it white on black, is in the picture at the
-    // label's place, except where the band or a dot lies over it.
+    // label's place, moved in where it would cross the panel's edge, except where the band
+    // or a dot lies over it.
     QFETCH(bool, hundredMode);
     QFETCH(int, division);
     QFETCH(QString, text);
@@ -217,13 +217,18 @@ void TestScaleView::labels() {
 
     const QImage img = s.view->picture();
     const ScaleGeometry &g = s.view->scaleGeometry();
+    const QRect placed = s.view->labelCell(*label);
+    QCOMPARE(placed.size(), cell.size());
+    QCOMPARE(placed.top(), label->topLeft.y());
+    QVERIFY(img.rect().contains(placed));
+    if (img.rect().contains(QRect(label->topLeft, cell.size())))
+        QCOMPARE(placed.topLeft(), label->topLeft);
+    const QPoint place = placed.topLeft();
     int compared = 0;
     int differing = 0;
     for (int y = 0; y < cell.height(); ++y) {
         for (int x = 0; x < cell.width(); ++x) {
-            const QPoint at = label->topLeft + QPoint(x, y);
-            if (!img.rect().contains(at))
-                continue;
+            const QPoint at = place + QPoint(x, y);
             // Skip pixels within reach of the band or a dot (their boxes start at the point,
             // so their middles lie a pixel right of and below it).
             const QPointF centre(g.w() / 2.0 + 21.0, g.radius() + 31.0);
