@@ -1,5 +1,7 @@
 #include "extremes.h"
 
+#include <utility>
+
 bool Extremes::update(float readingNval, const QString &valueText, const QString &unitText,
                       qint32 rangeCode) {
     const bool reset = unitText != LastUnitText || rangeCode != LastRangeCode;
@@ -7,14 +9,16 @@ bool Extremes::update(float readingNval, const QString &valueText, const QString
         MaxValueText = valueText;
         MinValueText = valueText;
         LastUnitText = unitText;
+        m_replaceBoth = true;
         MaxExtreme = kMaxSentinel;
         MinExtreme = kMinSentinel;
     } else {
-        if (readingNval >= MaxExtreme) {
+        const bool replaceBoth = std::exchange(m_replaceBoth, false);
+        if (replaceBoth || readingNval >= MaxExtreme) {
             MaxValueText = valueText;
             MaxExtreme = readingNval;
         }
-        if (readingNval <= MinExtreme) {
+        if (replaceBoth || readingNval <= MinExtreme) {
             MinValueText = valueText;
             MinExtreme = readingNval;
         }

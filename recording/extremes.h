@@ -8,7 +8,9 @@
 ///
 /// A reading in a new unit or range (and the first reading of a run, since the start unit
 /// "113" matches no real one) resets both extremes instead of entering the comparisons: both
-/// texts show that reading and the sentinels let the next reading replace both. The caller
+/// texts show that reading and the next reading replaces both. The sentinels alone would not
+/// do that for the five-digit meters (a first reading of 20000 is not at most 8001), so the
+/// first reading after a reset replaces both whatever its value. The caller
 /// clears the graph when update() reports a reset. The state keeps the names the window's
 /// users know.
 class Extremes {
@@ -28,4 +30,7 @@ public:
     QString MinValueText;
     QString LastUnitText = QString::fromLatin1(kStartUnitText);
     qint32 LastRangeCode = 0;
+
+private:
+    bool m_replaceBoth = false;
 };

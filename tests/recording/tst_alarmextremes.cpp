@@ -229,6 +229,15 @@ void TestAlarmExtremes::extremes_data() {
         {124.f, "01.24", "V", 1, false, "01.24", "01.24", 124.f, 124.f},
         {1236.f, "1.236", "V", 0, true, "1.236", "1.236", -8001.f, 8001.f},
     };
+    // A five-digit meter reads beyond the sentinels: the first reading still sets both.
+    QTest::newRow("five-digit readings") << QList<ExtremesStep>{
+        {20000.f, "20.000", "V", 0, true, "20.000", "20.000", -8001.f, 8001.f},
+        {30000.f, "30.000", "V", 0, false, "30.000", "30.000", 30000.f, 30000.f},
+        {10000.f, "10.000", "V", 0, false, "30.000", "10.000", 30000.f, 10000.f},
+        {-20000.f, "-20.000", "V", 0, false, "30.000", "-20.000", 30000.f, -20000.f},
+        {-9000.f, "-9.000", "mV", 0, true, "-9.000", "-9.000", -8001.f, 8001.f},
+        {-9500.f, "-9.500", "mV", 0, false, "-9.500", "-9.500", -9500.f, -9500.f},
+    };
     QTest::newRow("overloads beyond the sentinels") << QList<ExtremesStep>{
         {0.f, "0.000", "V", 0, true, "0.000", "0.000", -8001.f, 8001.f},
         {8001.f, "0.L", "V", 0, false, "0.L", "0.L", 8001.f, 8001.f},
