@@ -20,7 +20,9 @@ RowSpillFile::RowSpillFile() {
 }
 
 void RowSpillFile::append(const RecordRow &row) {
-    if (!m_file.seek(m_file.size()))
+    // Asking the file for its size or seeking flushes its buffer, which would cost three
+    // system calls a record; only a read in between moves the position off the end.
+    if (m_file.pos() != m_end && !m_file.seek(m_end))
         raise(m_file, "Could not write");
     if (m_count % kStride == 0)
         m_offsets.push_back(m_file.pos());
@@ -29,6 +31,7 @@ void RowSpillFile::append(const RecordRow &row) {
         out << text;
     if (out.status() != QDataStream::Ok)
         raise(m_file, "Could not write");
+    m_end = m_file.pos();
     ++m_count;
 }
 

@@ -28,4 +28,5 @@ private:
     mutable QTemporaryFile m_file;
     std::vector<qint64> m_offsets; // file position of records 0, kStride, 2 * kStride, ...
     qint64 m_count = 0;
+    qint64 m_end = 0; // where the next record goes
 };

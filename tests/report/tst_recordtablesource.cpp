@@ -132,6 +132,13 @@ private slots:
         QCOMPARE(rows.size(), expected);
         for (int i = 0; i < rows.size(); ++i)
             QCOMPARE(rows[i].texts, ReportFixture::row(first + i).texts);
+        // Records appended after a read still go to the end.
+        for (int i = 1000; i < 1010; ++i)
+            spill.append(ReportFixture::row(i));
+        const QList<RecordRow> tail = spill.rows(995, 20);
+        QCOMPARE(tail.size(), 15);
+        for (int i = 0; i < tail.size(); ++i)
+            QCOMPARE(tail[i].texts, ReportFixture::row(995 + i).texts);
     }
 };
 
