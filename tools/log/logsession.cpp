@@ -121,10 +121,12 @@ void LogSession::handleFrame(const QString &hex) {
     switch (frameKindOf(hex)) {
     case FrameKind::Display:
         m_link.reportAlive();
+        pressKeyIfDue();
         recordReading(hex);
         break;
     case FrameKind::Secondary:
         m_link.reportAlive();
+        pressKeyIfDue();
         break;
     case FrameKind::Other:
         break;
@@ -165,17 +167,20 @@ void LogSession::onAliveChanged(bool alive) {
         return;
     }
     say(QStringLiteral("the meter answers on %1").arg(portText()));
-    if (m_options.key && !m_keySent) {
-        const LogOptions::KeyPress &key = *m_options.key;
-        m_keySent = m_link.sendKey(key.longCode, key.longPress);
-        if (!m_keySent)
-            return; // the next answer tries again
-        if (key.caption == QLatin1String("REL"))
-            m_relState = RemoteKeys::nextRelState(m_relState);
-        say(QStringLiteral("pressed %1 (%2)")
-                .arg(key.caption,
-                     key.longPress ? QStringLiteral("long") : QStringLiteral("short")));
-    }
+}
+
+void LogSession::pressKeyIfDue() {
+    if (!m_options.key || m_keySent)
+        return;
+    const LogOptions::KeyPress &key = *m_options.key;
+    // A key that finds no room in the output queue is tried again at the next answer.
+    m_keySent = m_link.sendKey(key.longCode, key.longPress);
+    if (!m_keySent)
+        return;
+    if (key.caption == QLatin1String("REL"))
+        m_relState = RemoteKeys::nextRelState(m_relState);
+    say(QStringLiteral("pressed %1 (%2)")
+            .arg(key.caption, key.longPress ? QStringLiteral("long") : QStringLiteral("short")));
 }
 
 void LogSession::onPortLost(const QString &reason) {

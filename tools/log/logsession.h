@@ -51,6 +51,8 @@ private:
     void handleFrame(const QString &hex);
     void recordReading(const QString &hex);
     void onAliveChanged(bool alive);
+    /// Presses the --key key once, at the first answer that finds room for it.
+    void pressKeyIfDue();
     void onPortLost(const QString &reason);
     void tryReopen();
     void armDuration();
