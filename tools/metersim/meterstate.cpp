@@ -42,30 +42,15 @@ int parseSmallInt(std::string_view key, std::string_view text) {
     return value;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::vector<uint8_t> parseHex(std::string_view key, std::string_view text) {
     constexpr size_t kMaxFrameBytes = 64;
     if (text.empty() || text.size() % 2 != 0 || text.size() / 2 > kMaxFrameBytes)
         throw std::invalid_argument(std::string(key) +
                                     "= needs 1 to 64 bytes as pairs of hex digits");
-    std::vector<uint8_t> bytes;
-    for (size_t i = 0; i < text.size(); i += 2) {
-        const int high = hexDigit(text[i]);
-        const int low = hexDigit(text[i + 1]);
-        if (high < 0 || low < 0)
-            throw std::invalid_argument(std::string(key) + "= holds a character that is not hex");
-        bytes.push_back(static_cast<uint8_t>(high * 16 + low));
-    }
-    return bytes;
+    std::optional<std::vector<uint8_t>> bytes = bytesFromHex(text);
+    if (!bytes)
+        throw std::invalid_argument(std::string(key) + "= holds a character that is not hex");
+    return std::move(*bytes);
 }
 
 RecordStat parseRecord(std::string_view text) {
@@ -210,4 +195,28 @@ std::string MeterState::describe() const {
     if (!rawMain.empty() || !rawSecondary.empty())
         text += " (literal frames)";
     return text;
+}
+
+std::optional<std::vector<uint8_t>> bytesFromHex(std::string_view text) {
+    const auto digit = [](char c) {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    };
+    if (text.empty() || text.size() % 2 != 0)
+        return std::nullopt;
+    std::vector<uint8_t> bytes;
+    bytes.reserve(text.size() / 2);
+    for (size_t i = 0; i < text.size(); i += 2) {
+        const int high = digit(text[i]);
+        const int low = digit(text[i + 1]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        bytes.push_back(static_cast<uint8_t>(high * 16 + low));
+    }
+    return bytes;
 }

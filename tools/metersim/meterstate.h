@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,3 +60,7 @@ struct MeterState {
     /// Short human-readable form for the diagnostics on standard error.
     std::string describe() const;
 };
+
+/// The bytes written as pairs of hex digits in `text`; nothing when it is empty, of odd
+/// length or holds any other character.
+std::optional<std::vector<uint8_t>> bytesFromHex(std::string_view text);

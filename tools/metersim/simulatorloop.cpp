@@ -3,6 +3,7 @@
 #include "bytelog.h"
 #include "frameencoder.h"
 #include "meter.h"
+#include "meterstate.h"
 #include "ptydevice.h"
 #include "transmitter.h"
 
@@ -27,8 +28,9 @@ constexpr size_t kMaxCommandBytes = 4096;
 // Flood mode refills the send queue below this many bytes: enough to fill the
 // pseudo-terminal's buffer in one go, far below the transmitter's own bound.
 constexpr size_t kFloodLowWater = 8 * 1024;
-// Frames a flood writes with one system call.
-constexpr size_t kFloodBurstFrames = 2048;
+// Bytes of frames a flood writes with one system call (about a thousand pairs of ordinary
+// frames); counted in bytes, so that long literal frames still fit the send queue.
+constexpr size_t kFloodBurstBytes = 18 * 1024;
 
 int g_signalPipe[2] = {-1, -1};
 
@@ -54,20 +56,17 @@ std::vector<uint8_t> burstBytes(const std::string &arguments) {
         return {};
     const std::string count = arguments.substr(0, blank);
     const std::string hex = trimmed(arguments.substr(blank + 1));
-    if (count.empty() || count.size() > 7 || hex.empty() || hex.size() % 2 != 0 ||
-        count.find_first_not_of("0123456789") != std::string::npos ||
-        hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+    const std::optional<std::vector<uint8_t>> pattern = bytesFromHex(hex);
+    if (!pattern || count.empty() || count.size() > 7 ||
+        count.find_first_not_of("0123456789") != std::string::npos)
         return {};
-    std::vector<uint8_t> pattern;
-    for (size_t i = 0; i < hex.size(); i += 2)
-        pattern.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
     const size_t times = std::stoul(count);
-    if (times == 0 || times > Transmitter::kMaxRawBytes / pattern.size())
+    if (times == 0 || times > Transmitter::kMaxRawBytes / pattern->size())
         return {};
     std::vector<uint8_t> bytes;
-    bytes.reserve(times * pattern.size());
+    bytes.reserve(times * pattern->size());
     for (size_t i = 0; i < times; ++i)
-        bytes.insert(bytes.end(), pattern.begin(), pattern.end());
+        bytes.insert(bytes.end(), pattern->begin(), pattern->end());
     return bytes;
 }
 
@@ -165,7 +164,7 @@ void SimulatorLoop::topUpFlood() {
     const std::vector<uint8_t> display = FrameEncoder::mainFrame(state);
     const std::vector<uint8_t> secondary = FrameEncoder::secondaryFrame(state);
     std::vector<std::vector<uint8_t>> burst;
-    while (burst.size() < kFloodBurstFrames) {
+    for (size_t bytes = 0; bytes < kFloodBurstBytes; bytes += display.size() + secondary.size()) {
         burst.push_back(display);
         burst.push_back(secondary);
     }

@@ -280,6 +280,14 @@ void TestMeterLink::floodNeedsNoRequests() {
         }
         QCOMPARE(sim.readFor(300), QByteArray());
     }
+    // The longest literal frames flood as well.
+    SimProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--fixed"), QStringLiteral("--flood")}));
+    const QByteArray longFrame = '\x89' + QByteArray(62, '0') + '\n';
+    sim.command("state hex=" + longFrame.toHex());
+    sim.readFor(200); // what was queued before
+    const qsizetype longFrames = sim.readFor(300).count(longFrame);
+    QVERIFY2(longFrames > 1000, qPrintable(QString::number(longFrames)));
 }
 
 void TestMeterLink::burstSendsItsBytesUnasked_data() {
