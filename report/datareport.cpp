@@ -64,11 +64,15 @@ QList<RecordRow> DataReport::recordsOf(qint64 page) const {
         return {};
     const qint64 first = BandLayout::firstRecordOf(page);
     if (first < m_windowFirst || first + lines > m_windowFirst + m_window.size()) {
-        const int n = int(std::min<qint64>(std::max(lines, kWindowRows), m_records - first));
+        // Printed last page first, the pages come backwards: the window then ends at the
+        // page, so that the pages before it are in it too.
+        const qint64 start =
+            first < m_windowFirst ? std::max<qint64>(0, first + lines - kWindowRows) : first;
+        const int n = int(std::min<qint64>(kWindowRows, m_records - start));
         m_window.clear();
-        m_window = m_source->rows(first, n);
-        m_windowFirst = first;
-        if (m_window.size() < lines) {
+        m_window = m_source->rows(start, n);
+        m_windowFirst = start;
+        if (m_window.size() < first - start + lines) {
             m_window.clear();
             raise(QStringLiteral("Records %1 to %2 could not be read for the report")
                       .arg(first + 1)

@@ -1,5 +1,6 @@
 #include "reportprinting.h"
 
+#include "bandlayout.h"
 #include "datareport.h"
 
 #include <QPrinter>
@@ -17,7 +18,7 @@ void ReportPrinting::preparePrinter(QPrinter &printer, const DataReport &report)
     const qint64 pages = report.pageCount();
     if (pages > 0)
         printer.setFromTo(1, int(std::min<qint64>(pages, std::numeric_limits<int>::max())));
-    printer.setDocName(QStringLiteral("The Data Print Title"));
+    printer.setDocName(QLatin1String(BandLayout::kTitle));
 }
 
 PrintPlan::Choice ReportPrinting::choiceOf(const QPrinter &printer) {
