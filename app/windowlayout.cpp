@@ -1,12 +1,7 @@
 #include "windowlayout.h"
 
 #include "readingdecoder.h"
-
-namespace {
-// The scale's drawing keeps 20 pixels left and right and 30 above and below.
-constexpr int kScaleSideMargins = 40;
-constexpr int kScaleTopBottomMargins = 60;
-} // namespace
+#include "scalegeometry.h"
 
 WindowLayout::Normal WindowLayout::normal(const QSize &outer) {
     const int W = outer.width();
@@ -36,6 +31,5 @@ QRect WindowLayout::enlarged(const QSize &outer) {
 
 bool WindowLayout::scaleIsSound(const QSize &outer) {
     const Normal n = normal(outer);
-    const int rise = n.scaleHeight - kScaleTopBottomMargins;
-    return rise > 0 && n.scaleWidth - kScaleSideMargins > 2 * rise;
+    return ScaleGeometry(QSize(n.scaleWidth, n.scaleHeight), false, 80, 0).isSound();
 }

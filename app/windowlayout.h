@@ -62,7 +62,7 @@ public:
     /// The scale's enlarge button treats a panel narrower than this as normal.
     static bool scaleIsNormal(int scaleWidth) { return scaleWidth < 470; }
 
-    /// Whether the scale panel of a window of outer size `outer` has room for its arc: more
-    /// than 60 pixels high, and wider than twice its rise (the margins aside).
+    /// Whether the scale panel of a window of outer size `outer` has room for its arc, by
+    /// the rule the scale itself draws with.
     static bool scaleIsSound(const QSize &outer);
 };
