@@ -23,7 +23,6 @@ namespace {
 
 constexpr QRect kChartBounds{305, 176, 320, 233};
 const QColor kStripColour{253, 233, 225};
-constexpr int kEnlargePixels = 25;
 
 QToolButton *makeStripButton(QWidget *chart, const char *name, const QRect &bounds,
                              const QString &hint, std::optional<WindowPictures::Glyph> glyph) {
@@ -36,16 +35,6 @@ QToolButton *makeStripButton(QWidget *chart, const char *name, const QRect &boun
     if (glyph)
         button->setIcon(WindowPictures::glyph(*glyph));
     return button;
-}
-
-QLabel *makeEnlargeImage(QWidget *chart, const char *name, const QString &hint, bool enlarge) {
-    auto *image = new QLabel(chart);
-    image->setObjectName(QLatin1String(name));
-    image->setGeometry(288, 3, kEnlargePixels, kEnlargePixels);
-    image->setToolTip(hint);
-    image->setPixmap(MagnifierPicture::draw(kEnlargePixels, enlarge));
-    image->setCursor(Qt::ArrowCursor);
-    return image;
 }
 
 void tint(QWidget *widget, QPalette::ColorRole role) {
@@ -117,8 +106,10 @@ void TFCOMM::buildGraph() {
                               WindowPictures::Glyph::Print);
     BtPrint->setVisible(false);
     BtPrint->setEnabled(false);
-    TbFd = makeEnlargeImage(Chtshow, "TbFd", QStringLiteral("Graphic Enlarge"), true);
-    TbSx = makeEnlargeImage(Chtshow, "TbSx", QStringLiteral("Graphic Restore"), false);
+    TbFd = MagnifierPicture::makeImage(Chtshow, "TbFd", {288, 3}, QStringLiteral("Graphic Enlarge"),
+                                       true);
+    TbSx = MagnifierPicture::makeImage(Chtshow, "TbSx", {288, 3}, QStringLiteral("Graphic Restore"),
+                                       false);
     TbSx->setVisible(false);
 
     ComboBox1 = new QComboBox(Chtshow);

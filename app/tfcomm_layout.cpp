@@ -18,7 +18,6 @@ namespace {
 
 constexpr QRect kLcdBackdropBounds{5, 39, 297, 132};
 constexpr QRect kScaleBackdropBounds{307, 39, 316, 132};
-constexpr int kEnlargePixels = 25;
 constexpr int kScaleButtonsTop = 5;
 constexpr int kScaleButtonsFromRight = 30;
 
@@ -33,18 +32,6 @@ QLabel *makeBackdrop(QWidget *parent, const char *name, const QRect &bounds,
     return image;
 }
 
-QLabel *makeScaleButton(QWidget *panel, const char *name, int left, const QString &hint,
-                        bool enlarge) {
-    auto *image = new QLabel(panel);
-    image->setObjectName(QLatin1String(name));
-    image->setGeometry(left, kScaleButtonsTop, kEnlargePixels, kEnlargePixels);
-    image->setToolTip(hint);
-    image->setPixmap(MagnifierPicture::draw(kEnlargePixels, enlarge));
-    image->setCursor(Qt::ArrowCursor);
-    image->setVisible(false);
-    return image;
-}
-
 } // namespace
 
 void TFCOMM::buildLayout() {
@@ -56,8 +43,12 @@ void TFCOMM::buildLayout() {
     Button4->setObjectName(QStringLiteral("Button4"));
     Button4->setVisible(false);
 
-    KdFd = makeScaleButton(KD, "KdFd", 264, QStringLiteral("Enlarge"), true);
-    KdSx = makeScaleButton(KD, "KdSx", 288, QStringLiteral("Restore"), false);
+    KdFd = MagnifierPicture::makeImage(KD, "KdFd", {264, kScaleButtonsTop},
+                                       QStringLiteral("Enlarge"), true);
+    KdSx = MagnifierPicture::makeImage(KD, "KdSx", {288, kScaleButtonsTop},
+                                       QStringLiteral("Restore"), false);
+    KdFd->setVisible(false);
+    KdSx->setVisible(false);
 
     for (QObject *watched : {static_cast<QObject *>(m_client), static_cast<QObject *>(KD),
                              static_cast<QObject *>(TbFd), static_cast<QObject *>(TbSx),

@@ -1,5 +1,6 @@
 #include "magnifierpicture.h"
 
+#include <QLabel>
 #include <QPainter>
 
 QPixmap MagnifierPicture::draw(int pixels, bool enlarge) {
@@ -20,4 +21,16 @@ QPixmap MagnifierPicture::draw(int pixels, bool enlarge) {
     if (enlarge)
         p.drawLine(QPointF(c.x(), c.y() - 3.5 * unit), QPointF(c.x(), c.y() + 3.5 * unit));
     return picture;
+}
+
+QLabel *MagnifierPicture::makeImage(QWidget *parent, const char *name, QPoint at,
+                                    const QString &hint, bool enlarge) {
+    auto *image = new QLabel(parent);
+    image->setObjectName(QLatin1String(name));
+    image->setGeometry(QRect(at, QSize(kPixels, kPixels)));
+    image->setToolTip(hint);
+    image->setPixmap(draw(kPixels, enlarge));
+    // The chart shows a cross-hair; over its buttons the pointer is the plain one.
+    image->setCursor(Qt::ArrowCursor);
+    return image;
 }
