@@ -103,8 +103,9 @@ public:
     qint32 RecordedCount = 0;
     qint32 SampleCountdown = 0;
     QString LastRecordKey;
-    /// The sampling interval in seconds, as last typed validly into RecordSITime.
-    qint32 RecordSIInterval = 10;
+    /// The sampling interval in seconds, as last typed validly into RecordSITime (set from
+    /// its start text when the box is made).
+    qint32 RecordSIInterval = 0;
 
     // ---- start-up and exit ----
     void FormCreate();
@@ -332,7 +333,7 @@ public: // controls, by their design names (tests find them with findChild as we
     /// Set once recording has reported that no table is open; cleared by every open.
     bool m_recordTableClosedReported = false;
     /// The interval box's last valid text, shown again when a text is refused.
-    QString m_lastIntervalText = QStringLiteral("10");
+    QString m_lastIntervalText;
 
     // ---- report: the printed list of records ----
     /// Builds the report of the table as it is now and shows its preview (SpeedButton2,

@@ -97,6 +97,8 @@ void TFCOMM::buildRecording() {
     RecordSITime->installEventFilter(new KeyCharFilter(
         [this](QObject *sender, QChar &key) { RecordSITimeKeyPress(sender, key); }, RecordSITime));
     connect(RecordSITime, &QLineEdit::textChanged, this, [this] { RecordSITimeChange(); });
+    m_lastIntervalText = RecordSITime->text();
+    RecordSIInterval = RecordingRules::intervalFromText(m_lastIntervalText);
 
     Trecord = new QTimer(this);
     Trecord->setObjectName(QStringLiteral("Trecord"));
