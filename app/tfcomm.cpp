@@ -1,10 +1,6 @@
 #include "tfcomm.h"
 
 #include "graphchart.h"
-#include "keycharfilter.h"
-#include "lcdglyphlabel.h"
-#include "readingdecoder.h"
-#include "recordingrules.h"
 
 #include <QAction>
 #include <QApplication>

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "alarmlimits.h"
 #include "commportdriver.h"
@@ -297,9 +298,9 @@ public: // controls, by their design names (tests find them with findChild as we
     QLabel *MltSN = nullptr;
     /// Needle position of the last display frame (400 stands for zero), for the scale.
     qint32 NeedlePosition = 400;
-    /// The last display frame as decoded (digits, points, flags, Reading); null before
+    /// The last display frame as decoded (digits, points, flags, Reading); empty before
     /// the first. Later steps of a reading (graph points, extremes) read it.
-    std::shared_ptr<const DecodedFrame> LastDisplayFrame;
+    std::optional<DecodedFrame> LastDisplayFrame;
 
     // ---- recording members (table, grid, recording controls) ----
     /// The record table, its model for the grid, and the grid.

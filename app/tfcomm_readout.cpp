@@ -77,7 +77,7 @@ void TFCOMM::showOnLcd(const DecodedFrame &frame) {
 }
 
 void TFCOMM::takeReading(const DecodedFrame &frame) {
-    LastDisplayFrame = std::make_shared<const DecodedFrame>(frame);
+    LastDisplayFrame = frame;
     ValueText = frame.valueText;
     ReadingNval = frame.readingNval;
     NeedlePosition = frame.needlePosition;
