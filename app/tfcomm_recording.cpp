@@ -246,7 +246,6 @@ void TFCOMM::OpenDataFilesClick() {
     UiPrompts::FileDialogRequest request;
     request.caption = QStringLiteral("Open old data files");
     request.filter = DataFileNames::openFilter();
-    request.confirmOverwrite = false;
     const QString path = m_prompts->openFile(request);
     if (path.isEmpty())
         return;
@@ -262,13 +261,12 @@ void TFCOMM::saveasClick() {
     request.caption = QStringLiteral("Save data files");
     request.filter = DataFileNames::saveFilter();
     request.defaultSuffix = DataFileNames::defaultExtension();
-    // The program asks about replacing a file itself: only it knows the final name, after
-    // the default extension was added, and a dialog that asked about the name as typed
-    // would let an existing "name.xls" go without a word.
-    request.confirmOverwrite = false;
     QString name = m_prompts->saveFile(request);
     if (name.isEmpty())
         return;
+    // The program asks about replacing a file itself: only it knows the final name, after
+    // the default extension was added; a dialog that asked about the name as typed would
+    // let an existing "name.xls" go without a word.
     name = DataFileNames::withDefaultExtension(name);
     if (const QFileInfo target(name);
         target.exists() && !target.isDir() &&

@@ -24,7 +24,8 @@ UiPrompts::UiPrompts(QWidget *parent) : m_parent(parent) {
         QFileDialog dialog(m_parent, r.caption, QString(), r.filter);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setDefaultSuffix(r.defaultSuffix);
-        dialog.setOption(QFileDialog::DontConfirmOverwrite, !r.confirmOverwrite);
+        // The caller asks about replacing a file: only it knows the final name.
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
         dialog.setOption(QFileDialog::ReadOnly, false);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return QString();

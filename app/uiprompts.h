@@ -19,7 +19,6 @@ public:
         QString caption;
         QString filter;        ///< Qt filter string ("Excel File(*.xls);;All File(*.*)")
         QString defaultSuffix; ///< appended to a name typed without an extension
-        bool confirmOverwrite = true;
     };
 
     std::function<void(const QString &text)> onError;
