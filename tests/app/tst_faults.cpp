@@ -24,6 +24,7 @@
 #include <QTest>
 
 #include "bevelpanel.h"
+#include "meteremulator.h"
 #include "recordtable.h"
 #include "recordtablemodel.h"
 #include "tfcomm.h"
@@ -39,50 +40,6 @@
 #include <unistd.h>
 
 namespace {
-
-/// qm-meter-sim on a link of the caller's choosing, so a new one can take the place of one
-/// that died.
-class Emulator {
-public:
-    Emulator(const QString &link, const QStringList &options) {
-        m_process.setProgram(QStringLiteral(QM_METER_SIM));
-        m_process.setArguments(QStringList{"--link", link, "--seed", "3"} + options);
-        m_process.setProcessChannelMode(QProcess::SeparateChannels);
-        m_process.setReadChannel(QProcess::StandardOutput);
-    }
-    ~Emulator() {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(2000);
-        }
-    }
-    /// Starts it; true once its device is there and the link points at it.
-    bool start() {
-        m_process.start();
-        if (!m_process.waitForStarted(5000))
-            return false;
-        QElapsedTimer t;
-        t.start();
-        while (!m_process.canReadLine() && t.elapsed() < 5000)
-            m_process.waitForReadyRead(100);
-        return m_process.canReadLine() && m_process.readLine().trimmed().startsWith("/dev/");
-    }
-    void command(const QByteArray &line) {
-        m_process.write(line + '\n');
-        m_process.waitForBytesWritten(1000);
-    }
-    /// Ends it the hard way (SIGKILL) or the polite one (SIGTERM), and waits for the end.
-    bool stop(bool hard) {
-        if (hard)
-            m_process.kill();
-        else
-            m_process.terminate();
-        return m_process.waitForFinished(3000);
-    }
-
-private:
-    QProcess m_process;
-};
 
 /// CPU time this process has used, all threads, user and system.
 qint64 cpuMs() {
@@ -331,8 +288,8 @@ private slots:
     }
     void emulatorGoneAndBack() {
         QFETCH(bool, hard);
-        auto sim = std::make_unique<Emulator>(link(), QStringList{"--fixed"});
-        QVERIFY(sim->start());
+        auto sim = std::make_unique<MeterEmulator>(QStringList{"--fixed"}, link(), 3);
+        QVERIFY(sim->ready());
         WindowHarness h({.show = true});
         h.w->BTCon1Click();
         QTRY_VERIFY_WITH_TIMEOUT(h.linkAlive(), 3000);
@@ -351,8 +308,8 @@ private slots:
                  qPrintable(QStringLiteral("%1 ms CPU in %2 ms").arg(cpu).arg(wall.elapsed())));
         QVERIFY(!h.linkAlive());
 
-        sim = std::make_unique<Emulator>(link(), QStringList{"--fixed"});
-        QVERIFY(sim->start());
+        sim = std::make_unique<MeterEmulator>(QStringList{"--fixed"}, link(), 3);
+        QVERIFY(sim->ready());
         h.w->BtDiscon1Click();
         h.w->BTCon1Click();
         QVERIFY(h.w->COMM2->PortIsOpen());
@@ -377,8 +334,8 @@ private slots:
     void hostileBytesOnTheLine() {
         QFETCH(QByteArray, burst);
         QFETCH(int, framesInIt);
-        Emulator sim(link(), {"--fixed"});
-        QVERIFY(sim.start());
+        MeterEmulator sim({"--fixed"}, link(), 3);
+        QVERIFY(sim.ready());
         WindowHarness h({.show = true});
         h.w->RepeatSet->setChecked(false);
         h.w->limitessClick();
@@ -555,8 +512,8 @@ private slots:
     }
     void killedAfterSave() {
         QFETCH(int, pendingAfterSave);
-        Emulator sim(link(), {"--fixed", "--flood"});
-        QVERIFY(sim.start());
+        MeterEmulator sim({"--fixed", "--flood"}, link(), 3);
+        QVERIFY(sim.ready());
         ProgramCopy copy(m_dir->path(), link());
         QCOMPARE(copy.startup(), QStringList{"ready"});
         QVERIFY(copy.awaitRecords(50) >= 50);
@@ -581,8 +538,8 @@ private slots:
     // Two copies in one folder: the second is refused the table with a clear message, the
     // first records on undisturbed, and so it does while the real program tries its luck.
     void twoCopiesInOneFolder() {
-        Emulator sim(link(), {"--fixed", "--flood"});
-        QVERIFY(sim.start());
+        MeterEmulator sim({"--fixed", "--flood"}, link(), 3);
+        QVERIFY(sim.ready());
         ProgramCopy first(m_dir->path(), link());
         QCOMPARE(first.startup(), QStringList{"ready"});
         QVERIFY(first.awaitRecords(20) >= 20);
