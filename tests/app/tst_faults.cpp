@@ -27,10 +27,11 @@
 #include "meteremulator.h"
 #include "recordtable.h"
 #include "recordtablemodel.h"
+#include "residentmemory.h"
+#include "testfiles.h"
 #include "tfcomm.h"
 #include "windowharness.h"
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -49,40 +50,11 @@ qint64 cpuMs() {
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
 }
 
-/// Resident memory of this process in KiB.
-qint64 residentKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    return -1;
-}
-
 QByteArray digestOf(const QString &path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return "<unreadable>";
     return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1).toHex();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes) {
-    QFile f(path);
-    if (f.open(QIODevice::WriteOnly))
-        f.write(bytes);
-}
-
-void runSql(const QString &path, const QStringList &statements) {
-    const QString name = QStringLiteral("faults-setup");
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        if (db.open())
-            for (const QString &sql : statements)
-                QSqlQuery(db).exec(sql);
-    }
-    QSqlDatabase::removeDatabase(name);
 }
 
 /// What a plain SQLite client sees in a table file: its integrity verdict and record count.
@@ -128,28 +100,6 @@ private:
     __user_cap_header_struct m_header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct m_saved[2]{};
     bool m_active = false;
-};
-
-/// A disk that fills up: files of this process cannot grow past `bytes` while it lives.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN); // a write past it fails instead
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-
-private:
-    rlimit m_saved{};
-    void (*m_oldHandler)(int) = nullptr;
 };
 
 /// A copy of the program in a process of its own (this executable with --copy), working in
