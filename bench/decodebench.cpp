@@ -23,33 +23,6 @@ namespace {
 
 constexpr double kTargetSeconds = 2.0;
 
-/// Frame `i` of the capture: even ones display frames (DC volts, ohms, AC volts, changing
-/// digits, now and then negative), odd ones secondary frames with the bar.
-QByteArray frameBytes(int i) {
-    QByteArray f;
-    const int value = (i * 37) % 8000;
-    if (i % 2 == 0) {
-        static const unsigned char kHeads[][4] = {{0x70, 0x00, 0x00, 0x00},
-                                                  {0x70, 0x00, 0x00, 0x10},
-                                                  {0x60, 0x08, 0x00, 0x00},
-                                                  {0x78, 0x08, 0x00, 0x00}};
-        f.append(char(0x89));
-        f.append(reinterpret_cast<const char *>(kHeads[(i / 2) % 4]), 4);
-        f.append(char(0x0F));
-        f.append(char(value / 1000));
-        f.append(char(value / 100 % 10));
-        f.append(char(value / 10 % 10));
-        f.append(char(value % 10));
-    } else {
-        const int bar = value * 40 / 8000;
-        f.append(QByteArray::fromHex("8A000000"));
-        f.append(char((i / 2) % 4 == 1 ? 0x10 : 0x00));
-        f.append(char(bar == 10 ? 0x4A : bar));
-    }
-    f.append('\n');
-    return f;
-}
-
 struct Timing {
     double wall = 0.0;
     double cpu = 0.0;
@@ -80,10 +53,20 @@ bool timed(const QString &program, const QStringList &args, Timing *t) {
     return true;
 }
 
-QString option(const QStringList &args, const char *name, const QString &fallback) {
-    const int at = args.indexOf(QLatin1String(name));
-    return at >= 0 && at + 1 < args.size() ? args.at(at + 1) : fallback;
+/// Frame `i` of the capture: even ones display frames (DC volts, ohms, AC volts, changing
+/// digits, now and then negative), odd ones secondary frames with the bar.
+QByteArray frameBytes(int i) {
+    if (i % 2 == 0)
+        return BenchSupport::displayFrame(i, i / 2);
+    const int bar = (i * 37) % 8000 * 40 / 8000;
+    QByteArray f = QByteArray::fromHex("8A000000");
+    f.append(char((i / 2) % 4 == 1 ? 0x10 : 0x00));
+    f.append(char(bar == 10 ? 0x4A : bar));
+    f.append('\n');
+    return f;
 }
+
+using BenchSupport::option;
 
 } // namespace
 

@@ -22,52 +22,22 @@ namespace {
 constexpr int kDelivery = 2048;
 constexpr double kTargetFramesPerSecond = 1e6;
 
-/// Display frame `i`: DC volts either sign, ohms and AC volts, digits changing every frame.
-QByteArray frameBytes(int i) {
-    static const unsigned char kHeads[][4] = {
-        {0x70, 0x00, 0x00, 0x00}, // DC volts, range 0
-        {0x70, 0x00, 0x00, 0x10}, // DC volts, minus
-        {0x60, 0x08, 0x00, 0x00}, // ohms, range 1 (kilo-ohms)
-        {0x78, 0x08, 0x00, 0x00}, // AC volts, range 1
-    };
-    const unsigned char *head = kHeads[i % 4];
-    const int value = (i * 37) % 8000;
-    QByteArray f;
-    f.reserve(11);
-    f.append(char(0x89));
-    f.append(reinterpret_cast<const char *>(head), 4);
-    f.append(char(0x0F));
-    f.append(char(value / 1000));
-    f.append(char(value / 100 % 10));
-    f.append(char(value / 10 % 10));
-    f.append(char(value % 10));
-    f.append('\n');
-    return f;
-}
-
 /// Keeps the compiler from dropping work whose result is otherwise unused.
 template <typename T> void keep(T const &value) {
     asm volatile("" : : "g"(&value) : "memory");
 }
 
-/// Runs `pass` once and returns the CPU seconds it took.
+/// CPU seconds of this thread that `pass` takes.
 double cpuSeconds(const std::function<void()> &pass) {
-    const double start = BenchSupport::threadCpuNs();
-    pass();
-    return (BenchSupport::threadCpuNs() - start) / 1e9;
-}
-
-int argument(const QStringList &args, const char *name, int fallback) {
-    const int at = args.indexOf(QLatin1String(name));
-    return at >= 0 && at + 1 < args.size() ? args.at(at + 1).toInt() : fallback;
+    return BenchSupport::cpuNsOf(pass) / 1e9;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
-    const int frames = argument(app.arguments(), "--frames", 1000000);
-    const int runs = argument(app.arguments(), "--runs", 5);
+    const int frames = BenchSupport::option(app.arguments(), "--frames", 1000000);
+    const int runs = BenchSupport::option(app.arguments(), "--runs", 5);
     if (frames < 1 || runs < 1) {
         std::fprintf(stderr, "--frames and --runs must be at least 1\n");
         return 2;
@@ -76,11 +46,11 @@ int main(int argc, char **argv) {
     QByteArray stream;
     stream.reserve(qsizetype(frames) * 11);
     for (int i = 0; i < frames; ++i)
-        stream += frameBytes(i);
+        stream += BenchSupport::displayFrame(i, i % 4);
     QStringList hexFrames;
     const int distinct = std::min(frames, 8000);
     for (int i = 0; i < distinct; ++i)
-        hexFrames << hexOf(frameBytes(i).constData(), 11);
+        hexFrames << hexOf(BenchSupport::displayFrame(i, i % 4).constData(), 11);
 
     std::vector<double> copy, framing, decoding, both;
     double checksum = 0.0;

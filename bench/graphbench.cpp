@@ -31,10 +31,6 @@ constexpr int kPagesTimed = 200;
 using BenchSupport::statusBytes;
 using BenchSupport::threadCpuNs;
 
-double residentBytes() {
-    return statusBytes("VmRSS");
-}
-
 /// Readings as a meter gives them: a slow drift over most of the range, with some noise.
 double readingFor(int i) {
     return std::round(6000.0 * std::sin(i / 40.0) + double((i * 7919L) % 601 - 300));
@@ -108,7 +104,7 @@ int main(int argc, char **argv) {
     int repaints = 0;
     QObject::connect(w.Chtshow, &QCustomPlot::afterReplot, [&] { ++repaints; });
 
-    const double rssBefore = residentBytes();
+    const double rssBefore = statusBytes("VmRSS");
     const double dataBefore = statusBytes("VmData");
     double worstBytesPerPoint = 0.0, worstReservedPerPoint = 0.0;
     int worstAt = 0, worstReservedAt = 0;
@@ -158,7 +154,7 @@ int main(int argc, char **argv) {
             windowCpuStart = nowCpu;
         }
         if ((i + 1) % kMemorySampleEvery == 0 && i + 1 >= kMemoryMinPoints) {
-            const double perPoint = (residentBytes() - rssBefore) / (i + 1);
+            const double perPoint = (statusBytes("VmRSS") - rssBefore) / (i + 1);
             if (perPoint > worstBytesPerPoint) {
                 worstBytesPerPoint = perPoint;
                 worstAt = i + 1;
@@ -171,7 +167,7 @@ int main(int argc, char **argv) {
         }
     }
     const int appendRepaints = repaints;
-    const double rssAfter = residentBytes();
+    const double rssAfter = statusBytes("VmRSS");
     const double dataAfter = statusBytes("VmData");
     const double bytesPerPoint = (rssAfter - rssBefore) / count;
     const qint64 points = w.Chtshow->pointCount();

@@ -33,12 +33,6 @@
 
 namespace {
 
-/// A line of /proc/self/status ("VmRSS:") in MiB.
-double statusMiB(const char *key) {
-    const QByteArray field(key, qsizetype(qstrlen(key)) - 1); // without the colon
-    return BenchSupport::statusBytes(field.constData()) / 1048576.0;
-}
-
 /// Processor time of the whole process, which other programs on the machine do not inflate.
 double cpuSeconds() {
     return double(std::clock()) / CLOCKS_PER_SEC;
@@ -94,7 +88,7 @@ Figures run(const QString &folder, int count) {
     }
 
     resetPeak();
-    f.residentBeforeMiB = statusMiB("VmRSS:");
+    f.residentBeforeMiB = BenchSupport::statusMiB("VmRSS");
     QElapsedTimer clock;
     clock.start();
     auto source = std::make_shared<RecordTableSource>(table);
@@ -123,10 +117,10 @@ Figures run(const QString &folder, int count) {
                                          .toStdString());
         dialog->close();
     }
-    f.previewPeakMiB = statusMiB("VmHWM:");
+    f.previewPeakMiB = BenchSupport::statusMiB("VmHWM");
 
     resetPeak();
-    f.residentBeforePdfMiB = statusMiB("VmRSS:");
+    f.residentBeforePdfMiB = BenchSupport::statusMiB("VmRSS");
     const QString pdf = folder + QStringLiteral("/report-%1.pdf").arg(count);
     clock.restart();
     const double cpu = cpuSeconds();
@@ -139,7 +133,7 @@ Figures run(const QString &folder, int count) {
     }
     f.pdfSeconds = clock.nsecsElapsed() / 1e9;
     f.pdfCpuSeconds = cpuSeconds() - cpu;
-    f.pdfPeakMiB = statusMiB("VmHWM:");
+    f.pdfPeakMiB = BenchSupport::statusMiB("VmHWM");
     f.pdfMiB = QFileInfo(pdf).size() / 1048576.0;
     QFile::remove(pdf);
     return f;

@@ -2,6 +2,7 @@
 // per-frame setup()+run() with the background cached, the same with the event loop painting
 // after every frame, and the naive way (the whole scale drawn anew every frame) as the
 // comparison; then the paint of one frame offscreen, with the background cached and cold.
+// All in CPU time of this thread, which other programs on the machine do not stretch.
 //
 //   qm-bench-scale [--frames N]
 
@@ -9,7 +10,6 @@
 #include "scaleview.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFrame>
 #include <QTest>
 
@@ -25,15 +25,6 @@ constexpr double kFrameBudgetUs = 1e6 / kFramesPerSecond;
 // The scale may take this share of a frame's time at the most.
 constexpr double kScaleShareOfFrame = 0.1;
 constexpr QSize kDesignPanel{318, 137};
-
-/// Microseconds per call of `step` over `count` calls, `step` given the call's index.
-double usPerCall(int count, const std::function<void(int)> &step) {
-    QElapsedTimer clock;
-    clock.start();
-    for (int i = 0; i < count; ++i)
-        step(i);
-    return clock.nsecsElapsed() / 1e3 / count;
-}
 
 /// Runs the event loop until what the frames asked for is painted: the needle's sync runs on
 /// one pass, the paint it asks for on the next.
@@ -52,11 +43,7 @@ int positionFor(int frame) {
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
-    int frames = 20000;
-    const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); ++i)
-        if (args.at(i) == QLatin1String("--frames"))
-            frames = args.at(i + 1).toInt();
+    const int frames = BenchSupport::option(app.arguments(), "--frames", 20000);
     if (frames < 10) {
         std::fprintf(stderr, "--frames must be at least 10\n");
         return 2;
@@ -82,27 +69,24 @@ int main(int argc, char **argv) {
     };
 
     // A delivery of many frames: the event loop runs only after all of them.
-    const double cachedUs = usPerCall(frames, frame);
-    QElapsedTimer clock;
-    clock.start();
-    settle();
-    const double burstPaintUs = clock.nsecsElapsed() / 1e3;
+    const double cachedUs = BenchSupport::cpuUsPerCall(frames, frame);
+    const double burstPaintUs = BenchSupport::cpuNsOf(settle) / 1e3;
 
     // The event loop runs (and paints the needle's strips) after every frame.
-    const double cachedPaintedUs = usPerCall(frames, [&](int i) {
+    const double cachedPaintedUs = BenchSupport::cpuUsPerCall(frames, [&](int i) {
         frame(i);
         settle();
     });
 
     // A steady reading: the needle stays, nothing is painted.
-    const double steadyUs = usPerCall(frames, [&](int) {
+    const double steadyUs = BenchSupport::cpuUsPerCall(frames, [&](int) {
         frame(300);
         settle();
     });
 
     // The naive way: every frame draws the whole scale (black, dots, labels, band, needle)
     // and shows it at once. A band limit that changes every frame forces the full redraw.
-    const double naiveUs = usPerCall(frames, [&](int i) {
+    const double naiveUs = BenchSupport::cpuUsPerCall(frames, [&](int i) {
         view->setBand(3000.f + static_cast<float>(i % 2), -3000.f, true, true);
         frame(i);
         view->repaint();
@@ -112,11 +96,11 @@ int main(int argc, char **argv) {
     view->setBand(3000.f, -3000.f, true, true);
     frame(0);
     const int paints = std::max(10, frames / 20);
-    const double grabCachedUs = usPerCall(paints, [&](int i) {
+    const double grabCachedUs = BenchSupport::cpuUsPerCall(paints, [&](int i) {
         view->run(positionFor(i));
         (void)view->grab();
     });
-    const double grabColdUs = usPerCall(paints, [&](int i) {
+    const double grabColdUs = BenchSupport::cpuUsPerCall(paints, [&](int i) {
         view->setBand(3000.f + static_cast<float>(i % 2), -3000.f, true, true);
         frame(i);
         (void)view->grab();

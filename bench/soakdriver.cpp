@@ -72,10 +72,7 @@ struct Sample {
     qint64 points = 0;
 };
 
-QString option(const QStringList &args, const char *name, const QString &fallback) {
-    const int at = args.indexOf(QLatin1String(name));
-    return at >= 0 && at + 1 < args.size() ? args.at(at + 1) : fallback;
-}
+using BenchSupport::option;
 
 void printSample(const char *label, const Sample &s) {
     std::printf("%-9s %8.0f s  resident %7.1f MiB  display frames %10lld  records %10lld  "

@@ -151,13 +151,6 @@ bool launch(const QString &folder, Start *start) {
     return start->toMain >= 0 && start->toBuilt >= 0 && start->toPainted >= 0;
 }
 
-int argument(int argc, char **argv, const char *name, int fallback) {
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0)
-            return std::atoi(argv[i + 1]);
-    return fallback;
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -165,12 +158,10 @@ int main(int argc, char **argv) {
         return runChild(argc, argv);
 
     QCoreApplication app(argc, argv);
-    const int records = argument(argc, argv, "--records", 1000000);
-    const int runs = argument(argc, argv, "--runs", 5);
-    QString base = QDir::tempPath();
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], "--dir") == 0)
-            base = QString::fromLocal8Bit(argv[i + 1]);
+    const QStringList args = app.arguments();
+    const int records = BenchSupport::option(args, "--records", 1000000);
+    const int runs = BenchSupport::option(args, "--runs", 5);
+    const QString base = BenchSupport::option(args, "--dir", QDir::tempPath());
     QTemporaryDir emptyDir(base + QStringLiteral("/qm-start-empty-XXXXXX"));
     QTemporaryDir fullDir(base + QStringLiteral("/qm-start-full-XXXXXX"));
     if (!emptyDir.isValid() || !fullDir.isValid() || runs < 1 || records < 0)

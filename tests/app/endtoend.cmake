@@ -1,5 +1,2 @@
-if(TARGET qm-meter-sim)
-  qm_add_test(tst_endtoend SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_endtoend.cpp LIBS qm_app TIMEOUT 180)
-  target_compile_definitions(tst_endtoend PRIVATE QM_METER_SIM="$<TARGET_FILE:qm-meter-sim>")
-  add_dependencies(tst_endtoend qm-meter-sim)
-endif()
+qm_add_test(tst_endtoend SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_endtoend.cpp LIBS qm_app TIMEOUT 180
+            METER_SIM)

@@ -1,5 +1,1 @@
-if(TARGET qm-meter-sim)
-  qm_add_test(tst_layout SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_layout.cpp LIBS qm_app)
-  target_compile_definitions(tst_layout PRIVATE QM_METER_SIM="$<TARGET_FILE:qm-meter-sim>")
-  add_dependencies(tst_layout qm-meter-sim)
-endif()
+qm_add_test(tst_layout SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_layout.cpp LIBS qm_app METER_SIM)

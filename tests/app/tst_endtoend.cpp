@@ -12,6 +12,7 @@
 #include "bevelpanel.h"
 #include "meteremulator.h"
 #include "recordtable.h"
+#include "residentmemory.h"
 #include "tfcomm.h"
 #include "windowharness.h"
 
@@ -33,17 +34,6 @@ struct Window : WindowHarness {
         return lines;
     }
 };
-
-/// Resident memory of this process in KiB, from the kernel's own count.
-qint64 residentKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    return -1;
-}
 
 } // namespace
 

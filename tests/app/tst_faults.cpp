@@ -24,12 +24,14 @@
 #include <QTest>
 
 #include "bevelpanel.h"
+#include "meteremulator.h"
 #include "recordtable.h"
 #include "recordtablemodel.h"
+#include "residentmemory.h"
+#include "testfiles.h"
 #include "tfcomm.h"
 #include "windowharness.h"
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -40,50 +42,6 @@
 
 namespace {
 
-/// qm-meter-sim on a link of the caller's choosing, so a new one can take the place of one
-/// that died.
-class Emulator {
-public:
-    Emulator(const QString &link, const QStringList &options) {
-        m_process.setProgram(QStringLiteral(QM_METER_SIM));
-        m_process.setArguments(QStringList{"--link", link, "--seed", "3"} + options);
-        m_process.setProcessChannelMode(QProcess::SeparateChannels);
-        m_process.setReadChannel(QProcess::StandardOutput);
-    }
-    ~Emulator() {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(2000);
-        }
-    }
-    /// Starts it; true once its device is there and the link points at it.
-    bool start() {
-        m_process.start();
-        if (!m_process.waitForStarted(5000))
-            return false;
-        QElapsedTimer t;
-        t.start();
-        while (!m_process.canReadLine() && t.elapsed() < 5000)
-            m_process.waitForReadyRead(100);
-        return m_process.canReadLine() && m_process.readLine().trimmed().startsWith("/dev/");
-    }
-    void command(const QByteArray &line) {
-        m_process.write(line + '\n');
-        m_process.waitForBytesWritten(1000);
-    }
-    /// Ends it the hard way (SIGKILL) or the polite one (SIGTERM), and waits for the end.
-    bool stop(bool hard) {
-        if (hard)
-            m_process.kill();
-        else
-            m_process.terminate();
-        return m_process.waitForFinished(3000);
-    }
-
-private:
-    QProcess m_process;
-};
-
 /// CPU time this process has used, all threads, user and system.
 qint64 cpuMs() {
     rusage usage{};
@@ -92,40 +50,11 @@ qint64 cpuMs() {
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
 }
 
-/// Resident memory of this process in KiB.
-qint64 residentKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    return -1;
-}
-
 QByteArray digestOf(const QString &path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return "<unreadable>";
     return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1).toHex();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes) {
-    QFile f(path);
-    if (f.open(QIODevice::WriteOnly))
-        f.write(bytes);
-}
-
-void runSql(const QString &path, const QStringList &statements) {
-    const QString name = QStringLiteral("faults-setup");
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        if (db.open())
-            for (const QString &sql : statements)
-                QSqlQuery(db).exec(sql);
-    }
-    QSqlDatabase::removeDatabase(name);
 }
 
 /// What a plain SQLite client sees in a table file: its integrity verdict and record count.
@@ -171,28 +100,6 @@ private:
     __user_cap_header_struct m_header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct m_saved[2]{};
     bool m_active = false;
-};
-
-/// A disk that fills up: files of this process cannot grow past `bytes` while it lives.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN); // a write past it fails instead
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-
-private:
-    rlimit m_saved{};
-    void (*m_oldHandler)(int) = nullptr;
 };
 
 /// A copy of the program in a process of its own (this executable with --copy), working in
@@ -331,8 +238,8 @@ private slots:
     }
     void emulatorGoneAndBack() {
         QFETCH(bool, hard);
-        auto sim = std::make_unique<Emulator>(link(), QStringList{"--fixed"});
-        QVERIFY(sim->start());
+        auto sim = std::make_unique<MeterEmulator>(QStringList{"--fixed"}, link(), 3);
+        QVERIFY(sim->ready());
         WindowHarness h({.show = true});
         h.w->BTCon1Click();
         QTRY_VERIFY_WITH_TIMEOUT(h.linkAlive(), 3000);
@@ -351,8 +258,8 @@ private slots:
                  qPrintable(QStringLiteral("%1 ms CPU in %2 ms").arg(cpu).arg(wall.elapsed())));
         QVERIFY(!h.linkAlive());
 
-        sim = std::make_unique<Emulator>(link(), QStringList{"--fixed"});
-        QVERIFY(sim->start());
+        sim = std::make_unique<MeterEmulator>(QStringList{"--fixed"}, link(), 3);
+        QVERIFY(sim->ready());
         h.w->BtDiscon1Click();
         h.w->BTCon1Click();
         QVERIFY(h.w->COMM2->PortIsOpen());
@@ -377,8 +284,8 @@ private slots:
     void hostileBytesOnTheLine() {
         QFETCH(QByteArray, burst);
         QFETCH(int, framesInIt);
-        Emulator sim(link(), {"--fixed"});
-        QVERIFY(sim.start());
+        MeterEmulator sim({"--fixed"}, link(), 3);
+        QVERIFY(sim.ready());
         WindowHarness h({.show = true});
         h.w->RepeatSet->setChecked(false);
         h.w->limitessClick();
@@ -555,8 +462,8 @@ private slots:
     }
     void killedAfterSave() {
         QFETCH(int, pendingAfterSave);
-        Emulator sim(link(), {"--fixed", "--flood"});
-        QVERIFY(sim.start());
+        MeterEmulator sim({"--fixed", "--flood"}, link(), 3);
+        QVERIFY(sim.ready());
         ProgramCopy copy(m_dir->path(), link());
         QCOMPARE(copy.startup(), QStringList{"ready"});
         QVERIFY(copy.awaitRecords(50) >= 50);
@@ -581,8 +488,8 @@ private slots:
     // Two copies in one folder: the second is refused the table with a clear message, the
     // first records on undisturbed, and so it does while the real program tries its luck.
     void twoCopiesInOneFolder() {
-        Emulator sim(link(), {"--fixed", "--flood"});
-        QVERIFY(sim.start());
+        MeterEmulator sim({"--fixed", "--flood"}, link(), 3);
+        QVERIFY(sim.ready());
         ProgramCopy first(m_dir->path(), link());
         QCOMPARE(first.startup(), QStringList{"ready"});
         QVERIFY(first.awaitRecords(20) >= 20);

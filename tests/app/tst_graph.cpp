@@ -15,8 +15,7 @@
 #include "windowharness.h"
 
 #ifdef Q_OS_LINUX
-#include <csignal>
-#include <sys/resource.h>
+#include "testfiles.h"
 #endif
 
 namespace {
@@ -85,7 +84,8 @@ private slots:
         QFETCH(QString, name);
         Harness h;
         QCOMPARE(h.w->Chtshow->parentWidget(), h.w->centralWidget());
-        QCOMPARE(h.w->Chtshow->geometry(), QRect(305, 176, 320, 234)); // laid out for the design size
+        QCOMPARE(h.w->Chtshow->geometry(),
+                 QRect(305, 176, 320, 234)); // laid out for the design size
         auto *control = h.w->Chtshow->findChild<QWidget *>(name);
         QVERIFY(control);
         QCOMPARE(control->parentWidget(), h.w->Chtshow);
@@ -369,15 +369,10 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write("old picture");
         }
-        rlimit saved{};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit small = saved;
-        small.rlim_cur = 4096;
-        auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        setrlimit(RLIMIT_FSIZE, &small);
-        h.w->BtSaveClick();
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
+        {
+            FileSizeLimit limit(4096);
+            h.w->BtSaveClick();
+        }
         QCOMPARE(h.infos, QStringList());
         QCOMPARE(h.errors.size(), 2);
         QFile f(old);

@@ -1,13 +1,13 @@
-#include "recordtable.h"
 #include "recordfixture.h"
+#include "recordtable.h"
 #include "recordwalk.h"
+#include "testfiles.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
@@ -29,20 +29,6 @@ QString errorOf(const std::function<void()> &step) {
         return QString::fromUtf8(e.what());
     }
     return QString();
-}
-
-/// Runs `sql` statements on `path` through a connection of their own.
-void runSql(const QString &path, const QStringList &sql) {
-    {
-        QSqlDatabase db =
-            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("setup"));
-        db.setDatabaseName(path);
-        QVERIFY(db.open());
-        QSqlQuery q(db);
-        for (const QString &s : sql)
-            QVERIFY2(q.exec(s), qPrintable(s + u' ' + q.lastError().text()));
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("setup"));
 }
 
 QStringList numbers(const RecordTable &table, qint64 first, int n) {

@@ -1,6 +1,5 @@
 // qm-log as a process against the meter emulator, as a user runs it.
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -11,44 +10,11 @@
 #include <optional>
 
 #include "logrecord.h"
+#include "meteremulator.h"
 #include "recordtable.h"
 #include "windowharness.h"
 
 namespace {
-
-/// qm-meter-sim on a link path; stopped (and its link removed) when it goes.
-class Emulator {
-public:
-    Emulator(const QString &link, const QStringList &extra = {}) : m_link(link) {
-        m_process.setProgram(QStringLiteral(QM_METER_SIM_BINARY));
-        m_process.setArguments(QStringList{"--link", link, "--seed", "3"} + extra);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start();
-    }
-    ~Emulator() { stop(); }
-    bool ready() {
-        if (!m_process.waitForStarted(5000))
-            return false;
-        QElapsedTimer t;
-        t.start();
-        while (!QFile::exists(m_link) && t.elapsed() < 5000)
-            QTest::qWait(20);
-        return QFile::exists(m_link);
-    }
-    /// The meter goes away: the emulator ends and its pseudo-terminal with it.
-    void stop() {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(3000))
-            m_process.kill();
-        m_process.waitForFinished(1000);
-    }
-
-private:
-    QProcess m_process;
-    QString m_link;
-};
 
 /// One run of qm-log; its standard error is collected as it comes.
 class LogRun {
@@ -158,7 +124,7 @@ private slots:
     void outputs() {
         QFETCH(QString, out);
         QFETCH(bool, viaCom2);
-        Emulator sim(link());
+        MeterEmulator sim({}, link(), 3);
         QVERIFY(sim.ready());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QM_COM2"), link());
@@ -231,7 +197,7 @@ private slots:
     void tableOpensInTheWindow() {
         const QString path = scratch(QStringLiteral("week.db"));
         {
-            Emulator sim(link());
+            MeterEmulator sim({}, link(), 3);
             QVERIFY(sim.ready());
             LogRun run({"--port", link(), "--out", path, "--count", "3"});
             QCOMPARE(run.finish(), 0);
@@ -264,7 +230,7 @@ private slots:
         QFETCH(QStringList, meter);
         QFETCH(QStringList, options);
         QFETCH(QString, expect);
-        Emulator sim(link(), meter);
+        MeterEmulator sim(meter, link(), 3);
         QVERIFY(sim.ready());
         LogRun run(QStringList{"--port", link()} + options);
         QCOMPARE(run.finish(), 0);
@@ -290,7 +256,7 @@ private slots:
     void signalsCommitAndEnd() {
         QFETCH(int, signal);
         QFETCH(QString, reason);
-        Emulator sim(link());
+        MeterEmulator sim({}, link(), 3);
         QVERIFY(sim.ready());
         const QString path = scratch(QStringLiteral("sig.csv"));
         LogRun run({"--port", link(), "--out", path});
@@ -304,7 +270,7 @@ private slots:
     // Killed outright, the logger still leaves what it recorded up to its last commit:
     // readings come twice a second and commits at least once a second.
     void crashKeepsCommittedRecords() {
-        Emulator sim(link());
+        MeterEmulator sim({}, link(), 3);
         QVERIFY(sim.ready());
         const QString path = scratch(QStringLiteral("crash.db"));
         LogRun run({"--port", link(), "--out", path});
@@ -316,7 +282,7 @@ private slots:
 
     void portVanishesAndComesBack() {
         const QString path = scratch(QStringLiteral("gap.csv"));
-        auto sim = std::make_unique<Emulator>(link());
+        auto sim = std::make_unique<MeterEmulator>(QStringList{}, link(), 3);
         QVERIFY(sim->ready());
         LogRun run({"--port", link(), "--out", path});
         QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).size() >= 2, 10000);
@@ -325,7 +291,7 @@ private slots:
         QVERIFY(run.err().contains(QStringLiteral("reopening every 2 s")));
         QTest::qWait(300);
         const int before = fileLines(path).size();
-        sim = std::make_unique<Emulator>(link());
+        sim = std::make_unique<MeterEmulator>(QStringList{}, link(), 3);
         QVERIFY(sim->ready());
         QTRY_VERIFY_WITH_TIMEOUT(run.err().contains(QStringLiteral("is open again")), 6000);
         QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).size() >= before + 2, 5000);
@@ -353,7 +319,7 @@ private slots:
         QFETCH(QStringList, options);
         QFETCH(bool, loseMeter);
         QFETCH(QString, message);
-        Emulator sim(link());
+        MeterEmulator sim({}, link(), 3);
         QVERIFY(sim.ready());
         LogRun run(options.contains("--port") ? options : QStringList{"--port", link()} + options);
         if (loseMeter) {
@@ -399,15 +365,14 @@ private slots:
     void keyReachesTheMeter() {
         QFETCH(QString, key);
         QFETCH(QString, byte);
-        const QString bytes = scratch(QStringLiteral("rx.log"));
-        Emulator sim(link(), {"--log", bytes});
+        MeterEmulator sim({}, link(), 3);
         QVERIFY(sim.ready());
         LogRun run({"--port", link(), "--key", key, "--count", "2"});
         QCOMPARE(run.finish(), 0);
         QVERIFY2(run.err().contains(QStringLiteral("pressed ")), qPrintable(run.err()));
         int presses = 0;
-        for (const QString &line : fileLines(bytes).join(QString()).split(QLatin1Char('\n')))
-            presses += line.endsWith(QLatin1Char(' ') + byte);
+        for (const auto &[ms, got] : sim.received())
+            presses += got == byte.toInt(nullptr, 16);
         QCOMPARE(presses, 1);
     }
 };

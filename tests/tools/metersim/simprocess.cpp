@@ -16,7 +16,7 @@ SimProcess::~SimProcess() {
 }
 
 QString SimProcess::binaryPath() {
-    const QString built = QStringLiteral(QM_METER_SIM_BINARY);
+    const QString built = QStringLiteral(QM_METER_SIM);
     if (QFileInfo::exists(built))
         return built;
     const QString root = qEnvironmentVariable("QM_BUILD_DIR");
