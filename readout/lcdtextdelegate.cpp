@@ -8,13 +8,6 @@
 LcdTextDelegate::LcdTextDelegate(qreal fontHeight, QObject *parent)
     : QStyledItemDelegate(parent), m_fontHeight(fontHeight) {}
 
-void LcdTextDelegate::initStyleOption(QStyleOptionViewItem *option,
-                                      const QModelIndex &index) const {
-    QStyledItemDelegate::initStyleOption(option, index);
-    if (option->text.size() > kMaxDrawnChars)
-        option->text.truncate(kMaxDrawnChars);
-}
-
 void LcdTextDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
                             const QModelIndex &index) const {
     QStyleOptionViewItem opt = option;

@@ -15,13 +15,6 @@ public:
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override;
 
-    /// Characters drawn at most: a cell holds a handful of symbols, and a long text would
-    /// only be squeezed to nothing at a cost that grows with its length.
-    static constexpr qsizetype kMaxDrawnChars = 256;
-
-protected:
-    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override;
-
 private:
     qreal m_fontHeight;
 };

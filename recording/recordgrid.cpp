@@ -26,10 +26,6 @@ protected:
     void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
         option->font = m_font;
-        // A cell shows a few dozen characters; laying out a 100 KB text (a table written
-        // elsewhere may hold one) on every paint would stall the window.
-        if (option->text.size() > kMaxDrawnChars)
-            option->text.truncate(kMaxDrawnChars);
     }
 
 private:
@@ -126,7 +122,17 @@ public:
     QVariant data(const QModelIndex &index, int role) const override {
         if (!m_source || !index.isValid())
             return QVariant();
-        return m_source->index(m_top + index.row(), index.column()).data(role);
+        QVariant value = m_source->index(m_top + index.row(), index.column()).data(role);
+        // A cell shows a few dozen characters; laying out a 100 KB text (a table written
+        // elsewhere may hold one) on every paint would stall the window, whichever column
+        // and delegate draws it.
+        if (role == Qt::DisplayRole && value.typeId() == QMetaType::QString) {
+            if (QString text = value.toString(); text.size() > kMaxDrawnChars) {
+                text.truncate(kMaxDrawnChars);
+                value = text;
+            }
+        }
+        return value;
     }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
         if (orientation == Qt::Vertical)
