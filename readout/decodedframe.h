@@ -78,6 +78,6 @@ struct DecodedFrame {
     int offset = 0;
     int needlePosition = 400;
 
-    /// "." when the point is set, empty otherwise.
-    QString pointText(Point p) const { return points[p] ? QStringLiteral(".") : QString(); }
+    /// The mode's full scale in counts: the overload value's size, the value axis's end.
+    int fullScale() const { return span * (fiveDigit ? 1000 : 100); }
 };

@@ -90,12 +90,7 @@ QString mltTextOf(const QString &hex) {
 
 QString hexOf(const char *data, int size) {
     QString out;
-    out.reserve(2 * size);
-    for (int i = 0; i < size; ++i) {
-        const auto byte = static_cast<unsigned char>(data[i]);
-        out += QLatin1Char(kHexDigits[byte >> 4]);
-        out += QLatin1Char(kHexDigits[byte & 0x0F]);
-    }
+    appendHex(out, data, size);
     return out;
 }
 

@@ -2,8 +2,7 @@
 
 double GraphPoint::valueOf(const DecodedFrame &frame) {
     if (frame.digits[DecodedFrame::Dc] == QLatin1String("@")) {
-        const int fullScale = frame.span * (frame.fiveDigit ? 1000 : 100);
-        return frame.sign.isEmpty() ? fullScale : -fullScale;
+        return frame.sign.isEmpty() ? frame.fullScale() : -frame.fullScale();
     }
     return frame.readingNval;
 }

@@ -391,7 +391,7 @@ DecodedFrame ReadingDecoder::decode(const QString &frameHex, int relState) {
 
     // ReadingNval and the needle. An overload pins the needle to the end of the arc in
     // either mode: 80-division runs 0..800, 100-division -100..900 before its offset.
-    const int fullScale = f.fiveDigit ? f.span * 1000 : f.span * 100;
+    const int fullScale = f.fullScale();
     const int rightEnd = f.span * 10 - f.offset;
     const int leftEnd = -f.offset;
     if (d[P::Dc] == QLatin1String("@")) {

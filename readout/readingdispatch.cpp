@@ -17,7 +17,7 @@ std::pair<double, double> ReadingDispatch::valueAxisOf(const DecodedFrame &frame
     else if (frame.duty)
         end = kDutyAxis;
     else
-        end = frame.span * (frame.fiveDigit ? 1000.0 : 100.0);
+        end = frame.fullScale();
     return {-end, end};
 }
 
