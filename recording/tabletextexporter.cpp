@@ -31,8 +31,10 @@ void appendField(QByteArray &out, const QString &text) {
     flattenFrom(out, from);
 }
 
-/// The display text of one field of the walk's current record, as the grid shows it. Text
-/// as this program stores it is copied as it is; anything else goes the grid's way.
+/// The display text of one field of the walk's current record, as the grid shows it, but
+/// byte for byte: only a tab, CR or LF, which would break the file's rows and fields,
+/// becomes a blank (the grid blanks the other line separators too). Text as this program
+/// stores it is copied as it is; anything else goes the grid's way.
 void appendWalkField(QByteArray &out, const RecordWalk &walk, int column) {
     sqlite3_stmt *statement = walk.statement();
     const int type = sqlite3_column_type(statement, column);
