@@ -218,6 +218,7 @@ private:
     void record() override;
     void graphPoint(double value) override;
     void lastPage() override;
+    void scaleFault(std::exception_ptr fault) override;
 
     // Parts of the window built in their own files.
     void buildLinkControls();
@@ -232,6 +233,7 @@ private:
     UiPrompts *m_prompts = nullptr;
     QWidget *m_client = nullptr;
     FrameAssembler m_frames;
+    ReadingDispatch m_dispatch;
     bool m_formCreateDone = false;
 
 public: // controls, by their design names (tests find them with findChild as well)
