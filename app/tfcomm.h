@@ -235,6 +235,8 @@ private:
     FrameAssembler m_frames;
     ReadingDispatch m_dispatch;
     bool m_formCreateDone = false;
+    /// The magnifier image a left press went down on, until the release.
+    QObject *m_pressedImage = nullptr;
 
 public: // controls, by their design names (tests find them with findChild as well)
     QMenuBar *MainMenu1 = nullptr;

@@ -188,6 +188,12 @@ private slots:
         QTest::mouseClick(w.TbSx, Qt::LeftButton, {}, QPoint(10, 10));
         QCOMPARE(h.graph(), QRect(305, 176, 320, 234));
         QVERIFY(w.TbFd->isVisible() && !w.TbSx->isVisible());
+        // Letting go outside the image, or a release without its press, is no click.
+        QTest::mousePress(w.TbFd, Qt::LeftButton, {}, QPoint(10, 10));
+        QTest::mouseRelease(w.TbFd, Qt::LeftButton, {}, QPoint(40, 10));
+        QCOMPARE(h.graph(), QRect(305, 176, 320, 234));
+        QTest::mouseRelease(w.TbFd, Qt::LeftButton, {}, QPoint(10, 10));
+        QCOMPARE(h.graph(), QRect(305, 176, 320, 234));
 
         w.TbFdClick();
         h.client(800, 500);
