@@ -45,16 +45,29 @@ for run in $(seq "$runs"); do
   done
 done
 
+# Per figure: the median of each side, and the median of the runs' own ratios B/A (each B
+# beside the A just before it), which a load that comes and goes disturbs less.
 awk -F'\t' '
-  { v[$1, $2] = v[$1, $2] " " $3; unit[$2] = $4; if (!($2 in seen)) { seen[$2] = 1; order[++n] = $2 } }
-  function median(list,   a, k, i, j, t) {
-    k = split(list, a, " ")
+  {
+    key = $1 SUBSEP $2
+    k = ++count[key]; v[key, k] = $3; unit[$2] = $4
+    if (!($2 in seen)) { seen[$2] = 1; order[++n] = $2 }
+  }
+  function median(list, k,   a, i, j, t) {
+    split(list, a, " ")
     for (i = 2; i <= k; i++) for (j = i; j > 1 && a[j - 1] + 0 > a[j] + 0; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
     return k % 2 ? a[(k + 1) / 2] : (a[k / 2] + a[k / 2 + 1]) / 2
   }
   END {
     for (i = 1; i <= n; i++) {
-      name = order[i]; a = median(v["A", name]); b = median(v["B", name])
-      printf "%s: A %.4g, B %.4g %s (B/A %.2f)\n", name, a, b, unit[name], a != 0 ? b / a : 0
+      name = order[i]; ka = count["A" SUBSEP name]; kb = count["B" SUBSEP name]
+      la = lb = lr = ""; kr = 0
+      for (j = 1; j <= ka; j++) la = la " " v["A" SUBSEP name, j]
+      for (j = 1; j <= kb; j++) lb = lb " " v["B" SUBSEP name, j]
+      for (j = 1; j <= ka && j <= kb; j++)
+        if (v["A" SUBSEP name, j] != 0) { lr = lr " " v["B" SUBSEP name, j] / v["A" SUBSEP name, j]; kr++ }
+      printf "%s: A %.4g, B %.4g %s (B/A of the medians %.2f, median of the runs'\'' B/A %.2f)\n",
+        name, median(la, ka), median(lb, kb), unit[name],
+        median(la, ka) != 0 ? median(lb, kb) / median(la, ka) : 0, kr ? median(lr, kr) : 0
     }
   }' "$logs/figures.tsv"
