@@ -199,6 +199,8 @@ private:
     void applyModelProfile();
     void choosePort(int index);
     void onPortLost(const QString &reason);
+    /// The no-link image's hint: why there is no link.
+    void showNoLinkReason();
     void showLinkAlive(bool alive);
     bool isConnected() const;
     void buildScale();
