@@ -22,8 +22,8 @@ trap 'git worktree remove --force "$base/tree" >/dev/null 2>&1 || true; rm -rf "
 configure_and_build() { # source build
   cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_TESTS=OFF -DQM_BUILD_BENCH=ON \
     >/dev/null
-  cmake --build "$2" -j"$(nproc)" --target "$target" >"$2.log" 2>&1 ||
-    { tail -n 30 "$2.log"; exit 1; }
+  cmake --build "$2" -j"$(nproc)" --target "$target" >"$2/ab-build.log" 2>&1 ||
+    { tail -n 30 "$2/ab-build.log"; exit 1; }
 }
 
 echo "== building $target of $rev (A) and of the work tree (B)"
