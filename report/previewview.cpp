@@ -119,15 +119,22 @@ void PreviewView::paintEvent(QPaintEvent *) {
     for (const PreviewGeometry::Placed &placed : m_geometry.visible(
              verticalScrollBar()->value(), horizontalScrollBar()->value(), viewport()->size())) {
         painter.fillRect(placed.rect.translated(3, 3), QColor(0, 0, 0, 80));
-        painter.drawImage(placed.rect, picture(placed.page, placed.rect.size()));
+        const QSize size = placed.rect.size();
+        if (qint64(size.width()) * size.height() * 4 <= kPictureBytes) {
+            painter.drawImage(placed.rect, picture(placed.page, size));
+        } else {
+            // Zoomed far in: a whole page would take tens of megabytes for the piece shown.
+            const QRect part = placed.rect.intersected(viewport()->rect());
+            painter.drawImage(part,
+                              paint(placed.page, size, part.translated(-placed.rect.topLeft())));
+        }
         shown.push_back(placed.page);
     }
     trimCache(shown);
 }
 
 const QImage &PreviewView::picture(qint64 page, QSize size) {
-    const qreal ratio = devicePixelRatioF();
-    const QSize pixels = (QSizeF(size) * ratio).toSize();
+    const QSize pixels = (QSizeF(size) * devicePixelRatioF()).toSize();
     for (auto it = m_cache.begin(); it != m_cache.end(); ++it) {
         if (it->page == page && it->image.size() == pixels) {
             Picture found = std::move(*it);
@@ -136,7 +143,13 @@ const QImage &PreviewView::picture(qint64 page, QSize size) {
             return m_cache.front().image;
         }
     }
-    QImage image(pixels, QImage::Format_RGB32);
+    m_cache.push_front({page, paint(page, size, QRect(QPoint(), size))});
+    return m_cache.front().image;
+}
+
+QImage PreviewView::paint(qint64 page, QSize size, const QRect &part) {
+    const qreal ratio = devicePixelRatioF();
+    QImage image((QSizeF(part.size()) * ratio).toSize(), QImage::Format_RGB32);
     image.fill(Qt::white);
     const int dotsPerMetre = qRound(kPaintDpi / 0.0254);
     image.setDotsPerMeterX(dotsPerMetre);
@@ -145,8 +158,10 @@ const QImage &PreviewView::picture(qint64 page, QSize size) {
         QPainter painter(&image);
         painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
         const QSizeF mm = m_source.pageSizeMm();
-        painter.scale(pixels.width() / (mm.width() / 25.4 * kPaintDpi),
-                      pixels.height() / (mm.height() / 25.4 * kPaintDpi));
+        painter.scale(ratio, ratio);
+        painter.translate(-part.topLeft());
+        painter.scale(size.width() / (mm.width() / 25.4 * kPaintDpi),
+                      size.height() / (mm.height() / 25.4 * kPaintDpi));
         try {
             m_source.paintPage(painter, page);
         } catch (const std::exception &e) {
@@ -156,8 +171,7 @@ const QImage &PreviewView::picture(qint64 page, QSize size) {
         }
     }
     image.setDevicePixelRatio(ratio);
-    m_cache.push_front({page, std::move(image)});
-    return m_cache.front().image;
+    return image;
 }
 
 void PreviewView::trimCache(const std::vector<qint64> &keep) {

@@ -23,6 +23,8 @@ public:
     static constexpr double kMaxZoom = 4.0;
     /// Pictures kept beyond those in view.
     static constexpr qint64 kCacheBytes = 12 * 1024 * 1024;
+    /// A page larger than this on screen is painted only where it shows, and not kept.
+    static constexpr qint64 kPictureBytes = 8 * 1024 * 1024;
 
     /// `source` must outlive the view.
     explicit PreviewView(const PageSource &source, QWidget *parent = nullptr);
@@ -65,6 +67,8 @@ private:
     /// Lays the pages out for the zoom and the viewport and puts the current page on top.
     void relayout();
     const QImage &picture(qint64 page, QSize size);
+    /// `part` (in the page's own pixels) of `page` shown `size` large.
+    QImage paint(qint64 page, QSize size, const QRect &part);
     void trimCache(const std::vector<qint64> &keep);
 
     struct Picture {
