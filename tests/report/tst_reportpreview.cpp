@@ -1,5 +1,6 @@
 #include "datareport.h"
 #include "pagesource.h"
+#include "previewgeometry.h"
 #include "previewview.h"
 #include "reportpreview.h"
 
@@ -17,6 +18,8 @@
 
 #include "reportfixture.h"
 
+#include <algorithm>
+#include <climits>
 #include <memory>
 #include <stdexcept>
 
@@ -92,6 +95,39 @@ class TestReportPreview : public QObject {
     Q_OBJECT
 
 private slots:
+    /// The geometry of the pages: any page can be scrolled to and is found there again,
+    /// the last row can be scrolled into view, and the range fits a scroll bar at any size.
+    void geometry_data() {
+        QTest::addColumn<qint64>("pages");
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<double>("pxPerMm");
+        QTest::newRow("one page") << qint64(1) << 1 << 3.0;
+        QTest::newRow("10,000,000 records") << qint64(270271) << 1 << 3.0;
+        QTest::newRow("two side by side, odd count") << qint64(27027) << 2 << 3.0;
+        QTest::newRow("zoomed in") << qint64(270271) << 1 << 15.0;
+        QTest::newRow("zoomed far out") << qint64(1000) << 2 << 0.4;
+    }
+    void geometry() {
+        QFETCH(qint64, pages);
+        QFETCH(int, columns);
+        QFETCH(double, pxPerMm);
+        const PreviewGeometry g(QSizeF(210, 297), pages, columns, pxPerMm);
+        const QSize viewport(800, 600);
+        const int last = g.maxStep(viewport.height());
+        QVERIFY(last >= 0 && last < INT_MAX);
+        for (qint64 page : {qint64(0), pages / 2, pages - 1}) {
+            const int step = std::min(g.stepOf(page), last);
+            const auto shown = g.visible(step, 0, viewport);
+            QVERIFY(std::any_of(shown.begin(), shown.end(),
+                                [&](const PreviewGeometry::Placed &p) { return p.page == page; }));
+            if (g.stepOf(page) <= last)
+                QCOMPARE(g.pageAt(step), page - page % columns);
+        }
+        const auto atEnd = g.visible(last, 0, viewport);
+        QCOMPARE(atEnd.back().page, pages - 1);
+        QVERIFY(atEnd.back().rect.bottom() < viewport.height());
+    }
+
     /// However many pages, the view paints those in view and no other, each once; the
     /// scroll range holds all 270,271 pages of 10,000,000 records.
     void paintsOnlyThePagesInView_data() {
