@@ -6,8 +6,10 @@
 #   bench/ab.sh REV TARGET RUNS [ARGS...]
 #   bench/ab.sh main qm-bench-recording 5 --count 1000000
 #
-# Both are built Release, A in a temporary worktree of REV. The programs' output goes to
-# $BUILD_DIR/ab-logs/ (BUILD_DIR defaults to build-bench).
+# Both are built Release, A in a temporary worktree of REV. Both take the benchmark programs
+# of the work tree (bench/), so that one measuring program times two versions of the code;
+# it must build against REV. The programs' output goes to $BUILD_DIR/ab-logs/ (BUILD_DIR
+# defaults to build-bench).
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")/.."
 
@@ -28,6 +30,7 @@ configure_and_build() { # source build
 
 echo "== building $target of $rev (A) and of the work tree (B)"
 git worktree add --detach "$base/tree" "$rev" >/dev/null
+cp -r bench/. "$base/tree/bench/"
 configure_and_build "$base/tree" "$base/build"
 configure_and_build . "$build"
 
