@@ -3,13 +3,12 @@
 #include "recordrow.h"
 #include "recordvalues.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
-
-#include <QElapsedTimer>
 
 #include <functional>
 #include <memory>
