@@ -48,12 +48,13 @@ bool spend(const BudgetFile *file, qint64 amount) {
     return true;
 }
 
-int xClose(sqlite3_file *f) {
-    return realIo(f)->xClose(self(f)->real());
-}
-int xRead(sqlite3_file *f, void *p, int n, sqlite3_int64 off) {
-    return realIo(f)->xRead(self(f)->real(), p, n, off);
-}
+/// The call `M` of the file's own methods, on the file underneath.
+template <auto M> struct Pass;
+template <typename R, typename... A, R (*sqlite3_io_methods::*M)(sqlite3_file *, A...)>
+struct Pass<M> {
+    static R call(sqlite3_file *f, A... args) { return (realIo(f)->*M)(self(f)->real(), args...); }
+};
+
 // Like a full disk, only a write that grows the file takes space: pages rewritten in place
 // (a rollback restoring them) always go through.
 int xWrite(sqlite3_file *f, const void *p, int n, sqlite3_int64 off) {
@@ -64,71 +65,27 @@ int xWrite(sqlite3_file *f, const void *p, int n, sqlite3_int64 off) {
         return SQLITE_FULL;
     return realIo(f)->xWrite(self(f)->real(), p, n, off);
 }
-int xTruncate(sqlite3_file *f, sqlite3_int64 size) {
-    return realIo(f)->xTruncate(self(f)->real(), size);
-}
-int xSync(sqlite3_file *f, int flags) {
-    return realIo(f)->xSync(self(f)->real(), flags);
-}
-int xFileSize(sqlite3_file *f, sqlite3_int64 *size) {
-    return realIo(f)->xFileSize(self(f)->real(), size);
-}
-int xLock(sqlite3_file *f, int l) {
-    return realIo(f)->xLock(self(f)->real(), l);
-}
-int xUnlock(sqlite3_file *f, int l) {
-    return realIo(f)->xUnlock(self(f)->real(), l);
-}
-int xCheckReservedLock(sqlite3_file *f, int *out) {
-    return realIo(f)->xCheckReservedLock(self(f)->real(), out);
-}
-int xFileControl(sqlite3_file *f, int op, void *arg) {
-    return realIo(f)->xFileControl(self(f)->real(), op, arg);
-}
-int xSectorSize(sqlite3_file *f) {
-    return realIo(f)->xSectorSize(self(f)->real());
-}
-int xDeviceCharacteristics(sqlite3_file *f) {
-    return realIo(f)->xDeviceCharacteristics(self(f)->real());
-}
-int xShmMap(sqlite3_file *f, int pg, int sz, int extend, void volatile **pp) {
-    return realIo(f)->xShmMap(self(f)->real(), pg, sz, extend, pp);
-}
-int xShmLock(sqlite3_file *f, int offset, int n, int flags) {
-    return realIo(f)->xShmLock(self(f)->real(), offset, n, flags);
-}
-void xShmBarrier(sqlite3_file *f) {
-    realIo(f)->xShmBarrier(self(f)->real());
-}
-int xShmUnmap(sqlite3_file *f, int deleteFlag) {
-    return realIo(f)->xShmUnmap(self(f)->real(), deleteFlag);
-}
-int xFetch(sqlite3_file *f, sqlite3_int64 off, int n, void **pp) {
-    return realIo(f)->xFetch(self(f)->real(), off, n, pp);
-}
-int xUnfetch(sqlite3_file *f, sqlite3_int64 off, void *p) {
-    return realIo(f)->xUnfetch(self(f)->real(), off, p);
-}
 
-const sqlite3_io_methods kIo = {3,
-                                xClose,
-                                xRead,
-                                xWrite,
-                                xTruncate,
-                                xSync,
-                                xFileSize,
-                                xLock,
-                                xUnlock,
-                                xCheckReservedLock,
-                                xFileControl,
-                                xSectorSize,
-                                xDeviceCharacteristics,
-                                xShmMap,
-                                xShmLock,
-                                xShmBarrier,
-                                xShmUnmap,
-                                xFetch,
-                                xUnfetch};
+using Io = sqlite3_io_methods;
+const Io kIo = {3,
+                Pass<&Io::xClose>::call,
+                Pass<&Io::xRead>::call,
+                xWrite,
+                Pass<&Io::xTruncate>::call,
+                Pass<&Io::xSync>::call,
+                Pass<&Io::xFileSize>::call,
+                Pass<&Io::xLock>::call,
+                Pass<&Io::xUnlock>::call,
+                Pass<&Io::xCheckReservedLock>::call,
+                Pass<&Io::xFileControl>::call,
+                Pass<&Io::xSectorSize>::call,
+                Pass<&Io::xDeviceCharacteristics>::call,
+                Pass<&Io::xShmMap>::call,
+                Pass<&Io::xShmLock>::call,
+                Pass<&Io::xShmBarrier>::call,
+                Pass<&Io::xShmUnmap>::call,
+                Pass<&Io::xFetch>::call,
+                Pass<&Io::xUnfetch>::call};
 
 int xOpen(sqlite3_vfs *, sqlite3_filename name, sqlite3_file *f, int flags, int *outFlags) {
     BudgetFile *file = self(f);
