@@ -68,7 +68,7 @@ case "$cmd" in
       export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:quarantine_size_mb=64
       export LSAN_OPTIONS="suppressions=$PWD/../tests/lsan.supp:print_suppressions=0"
       export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-      QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600
+      QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 -j"$(nproc)"
     else
       build build-test RelWithDebInfo
       cd build-test
