@@ -6,6 +6,8 @@
 #   ./qm.sh test --sanitize   the same, built with AddressSanitizer and UBSan
 #   ./qm.sh fuzz [SECONDS]   fuzz the readout with libFuzzer (clang), default 600 s
 #   ./qm.sh package   build (Release) the Debian package of the programs and print its path
+#   ./qm.sh windows   cross-build the 64-bit Windows zip into dist/ (Qt for Windows is built
+#                     once into ~/.cache/qm-windows: about an hour on 2 cores the first time)
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 
@@ -99,8 +101,12 @@ case "$cmd" in
     deb=$(ls build-release/*.deb)
     echo "$PWD/$deb"
     ;;
+  windows)
+    shift
+    exec packaging/windows/build.sh "$@"
+    ;;
   *)
-    sed -n '2,8p' "$0"
+    sed -n '2,10p' "$0"
     exit 2
     ;;
 esac
