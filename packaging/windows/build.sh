@@ -47,11 +47,11 @@ fail() {
 }
 trap 'fail "command failed (line $LINENO)"' ERR
 
-stage() { # stage <name>: starts the next stage with its progress line and log file
+stage() { # stage <log name> <title>: starts the next stage with its progress line and log
   stage_done
   stage_no=$((stage_no + 1))
-  stage_name=$1
-  stage_log=$CACHE/logs/$(echo "$1" | tr ' /' '__').log
+  stage_name=$2
+  stage_log=$CACHE/logs/$1.log
   mkdir -p "$CACHE/logs"
   : >"$stage_log"
   stage_start=$(date +%s)
@@ -83,7 +83,7 @@ as_root() {
 }
 
 # --- 1. packages --------------------------------------------------------------------------
-stage "packages"
+stage packages "packages"
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -110,7 +110,7 @@ QT_PREFIX=$CACHE/$KEY_QT
 QCP_PREFIX=$CACHE/$KEY_QCP
 
 # --- 2. sources ---------------------------------------------------------------------------
-stage "sources"
+stage sources "sources"
 # Source packages need a deb-src entry beside the deb entry the machine installs from.
 add_deb_src() {
   local out822=/etc/apt/sources.list.d/qm-windows-src.sources
@@ -145,10 +145,17 @@ add_deb_src() {
     rm -f "$tmp822" "$tmplist"
     fail "found no deb entry of Debian's archive in /etc/apt/sources.list{,.d} to add a deb-src entry beside"
   fi
-  [ -s "$tmp822" ] && as_root install -m 644 "$tmp822" "$out822"
-  [ -s "$tmplist" ] && as_root install -m 644 "$tmplist" "$outlist"
+  local written=()
+  if [ -s "$tmp822" ]; then
+    as_root install -m 644 "$tmp822" "$out822"
+    written+=("$out822")
+  fi
+  if [ -s "$tmplist" ]; then
+    as_root install -m 644 "$tmplist" "$outlist"
+    written+=("$outlist")
+  fi
   rm -f "$tmp822" "$tmplist"
-  echo "      added deb-src entries ($out822 $outlist)"
+  echo "      added deb-src entries: ${written[*]}"
   as_root apt-get update -q >>"$stage_log" 2>&1 || fail "apt-get update failed after adding the deb-src entries"
 }
 
@@ -183,7 +190,7 @@ QCP_SRC=$(src_dir qcustomplot "$QCP_DEB")
 # --- 3. SQLite ----------------------------------------------------------------------------
 # One static library from the amalgamation: Qt's SQLite driver and the program link this
 # very library, so the record table's bulk commands and the driver share one SQLite.
-stage "SQLite"
+stage sqlite "SQLite"
 if [ -f "$SQLITE_PREFIX/.done" ]; then
   echo "      cached: $SQLITE_PREFIX"
 else
@@ -219,7 +226,7 @@ SQLITE_LIB=$SQLITE_PREFIX/lib/libsqlite3.a
 SQLITE_INC=$SQLITE_PREFIX/include
 
 # --- 4. Qt --------------------------------------------------------------------------------
-stage "Qt for Windows (static; about an hour on 2 cores)"
+stage qt "Qt for Windows (static; about an hour on 2 cores the first time)"
 if [ -f "$QT_PREFIX/.done" ]; then
   echo "      cached: $QT_PREFIX"
 else
@@ -250,7 +257,7 @@ else
 fi
 
 # --- 5. QCustomPlot -----------------------------------------------------------------------
-stage "QCustomPlot"
+stage qcustomplot "QCustomPlot"
 if [ -f "$QCP_PREFIX/.done" ]; then
   echo "      cached: $QCP_PREFIX"
 else
@@ -286,7 +293,7 @@ if [ $DEPS_ONLY -eq 1 ]; then
 fi
 
 # --- 6. the program -----------------------------------------------------------------------
-stage "program"
+stage program "the programs"
 BUILD=$ROOT/build-windows
 echo "      log: $stage_log"
 run "$QT_PREFIX/bin/qt-cmake" -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
@@ -296,25 +303,32 @@ run "$QT_PREFIX/bin/qt-cmake" -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE
 run cmake --build "$BUILD" --parallel "$JOBS"
 
 # --- 7. check the imports -----------------------------------------------------------------
-stage "DLL check"
+stage imports "DLL check"
 PROGRAMS=(app/qm-interface.exe tools/log/qm-log.exe tools/decode/qm-decode.exe)
+# What Windows itself has in System32; anything else would have to ship beside the programs.
+WINDOWS_DLLS='kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comdlg32|comctl32|winspool\.drv|imm32|winmm|version|uxtheme|dwmapi|shlwapi|userenv|netapi32|mpr|ws2_32|iphlpapi|crypt32|bcrypt|secur32|authz|wtsapi32|setupapi|dwrite|d2d1|d3d9|d3d11|d3d12|dxgi|msvcrt|ucrtbase|api-ms-win-[a-z0-9-]+'
+built=()
+missing=()
 for exe in "${PROGRAMS[@]}"; do
-  [ -f "$BUILD/$exe" ] || fail "$exe was not built"
-  # Windows' own DLLs only: anything else would have to ship beside the program.
-  foreign=$($TRIPLE-objdump -p "$BUILD/$exe" | sed -n 's/^[ \t]*DLL Name: //p' | tr 'A-Z' 'a-z' |
-    grep -v -x -E 'kernel32\.dll|user32\.dll|gdi32\.dll|advapi32\.dll|shell32\.dll|ole32\.dll|oleaut32\.dll|comdlg32\.dll|winspool\.drv|ws2_32\.dll|imm32\.dll|winmm\.dll|version\.dll|uxtheme\.dll|dwmapi\.dll|shlwapi\.dll|userenv\.dll|netapi32\.dll|mpr\.dll|crypt32\.dll|wtsapi32\.dll|setupapi\.dll|d3d9\.dll|d3d11\.dll|dxgi\.dll|dwrite\.dll|d2d1\.dll|msvcrt\.dll|authz\.dll|comctl32\.dll|bcrypt\.dll|secur32\.dll|iphlpapi\.dll|api-ms-win-[a-z0-9-]+\.dll' || true)
+  if [ ! -f "$BUILD/$exe" ]; then
+    missing+=("$(basename "$exe")")
+    continue
+  fi
+  imports=$($TRIPLE-objdump -p "$BUILD/$exe" | sed -n 's/^[ \t]*DLL Name: //p' | tr 'A-Z' 'a-z')
+  foreign=$(echo "$imports" | grep -v -x -E "($WINDOWS_DLLS)(\.dll)?" || true)
   [ -z "$foreign" ] || fail "$exe needs DLLs that Windows does not have: $(echo $foreign)"
-  echo "      $exe: $($TRIPLE-objdump -p "$BUILD/$exe" | sed -n 's/^[ \t]*DLL Name: //p' | tr '\n' ' ')"
+  echo "      $(basename "$exe"): imports only Windows' own $(echo $imports)"
+  built+=("$exe")
 done
 
 # --- 8. zip -------------------------------------------------------------------------------
-stage "zip"
+stage zip "zip"
 VERSION=$(sed -n 's/^project(qm_interface VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
 NAME=qm-interface-$VERSION-win64
 STAGING=$BUILD/$NAME
 rm -rf "$STAGING"
 mkdir -p "$STAGING" "$ROOT/dist"
-for exe in "${PROGRAMS[@]}"; do
+for exe in "${built[@]}"; do
   run $TRIPLE-strip -o "$STAGING/$(basename "$exe")" "$BUILD/$exe"
 done
 # Windows readers expect CR LF.
@@ -322,5 +336,10 @@ sed 's/$/\r/' "$ROOT/packaging/windows/README.txt" >"$STAGING/README.txt"
 rm -f "$ROOT/dist/$NAME.zip"
 run_in "$BUILD" zip -q -9 -r "$ROOT/dist/$NAME.zip" "$NAME"
 stage_done
-echo "qm-windows: $ROOT/dist/$NAME.zip ($(du -k "$ROOT/dist/$NAME.zip" | cut -f1) KiB)" \
-  "in $(($(date +%s) - total_start)) s"
+ZIP=$ROOT/dist/$NAME.zip
+echo "qm-windows: $ZIP ($(du -k "$ZIP" | cut -f1) KiB) in $(($(date +%s) - total_start)) s;" \
+  "cache $(du -sh "$CACHE" | cut -f1) in $CACHE"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "qm-windows: INCOMPLETE: ${missing[*]} not built for Windows; the zip lacks them" >&2
+  exit 1
+fi
