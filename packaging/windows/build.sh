@@ -226,17 +226,12 @@ SQLITE_LIB=$SQLITE_PREFIX/lib/libsqlite3.a
 SQLITE_INC=$SQLITE_PREFIX/include
 
 # --- 4. Qt --------------------------------------------------------------------------------
-stage qt "Qt for Windows (static; about an hour on 2 cores the first time)"
-if [ -f "$QT_PREFIX/.done" ]; then
-  echo "      cached: $QT_PREFIX"
-else
-  rm -rf "$QT_PREFIX" "$CACHE/build/qt"
-  mkdir -p "$CACHE/build/qt"
-  echo "      log: $stage_log"
+QT_BUILD=$CACHE/build/qt
+configure_qt() {
   # Only the modules the programs and their tests use; bundled third-party libraries, so
   # nothing but Windows' own DLLs is needed; no OpenGL, D-Bus or ICU. Debian's tarball
   # leaves out the Wintab headers, so no tablet events.
-  run_in "$CACHE/build/qt" "$QT_SRC/configure" \
+  run_in "$QT_BUILD" "$QT_SRC/configure" \
     -prefix "$QT_PREFIX" \
     -xplatform win32-g++ -static -static-runtime -release \
     -qt-host-path /usr \
@@ -250,9 +245,25 @@ else
     "-DCMAKE_TOOLCHAIN_FILE=$TOOLCHAIN" \
     "-DQT_HOST_PATH_CMAKE_DIR=$HOST_CMAKE_DIR" \
     "-DSQLite3_INCLUDE_DIR=$SQLITE_INC" "-DSQLite3_LIBRARY=$SQLITE_LIB"
-  run cmake --build "$CACHE/build/qt" --parallel "$JOBS"
-  run cmake --install "$CACHE/build/qt"
-  rm -rf "$CACHE/build/qt"
+}
+
+stage qt "Qt for Windows (static; about an hour on 2 cores the first time)"
+if [ -f "$QT_PREFIX/.done" ]; then
+  echo "      cached: $QT_PREFIX"
+else
+  echo "      log: $stage_log"
+  # An interrupted build of the same versions goes on where it stopped.
+  if [ -f "$QT_BUILD/build.ninja" ] && [ "$(cat "$QT_BUILD/.configured" 2>/dev/null)" = "$KEY_QT" ]; then
+    echo "      going on with the interrupted build in $QT_BUILD"
+  else
+    rm -rf "$QT_PREFIX" "$QT_BUILD"
+    mkdir -p "$QT_BUILD"
+    configure_qt
+    echo "$KEY_QT" >"$QT_BUILD/.configured"
+  fi
+  run cmake --build "$QT_BUILD" --parallel "$JOBS"
+  run cmake --install "$QT_BUILD"
+  rm -rf "$QT_BUILD"
   touch "$QT_PREFIX/.done"
 fi
 
@@ -279,7 +290,7 @@ file(WRITE "\${CMAKE_CURRENT_BINARY_DIR}/QCustomPlotQt6Config.cmake"
 install(FILES "\${CMAKE_CURRENT_BINARY_DIR}/QCustomPlotQt6Config.cmake" DESTINATION lib/cmake/QCustomPlotQt6)
 EOF
   run "$QT_PREFIX/bin/qt-cmake" -S "$CACHE/build/qcustomplot" -B "$CACHE/build/qcustomplot/build" \
-    -G Ninja -DCMAKE_BUILD_TYPE=Release "-DCMAKE_INSTALL_PREFIX=$QCP_PREFIX"
+    "-DQT_CHAINLOAD_TOOLCHAIN_FILE=$TOOLCHAIN" -G Ninja -DCMAKE_BUILD_TYPE=Release "-DCMAKE_INSTALL_PREFIX=$QCP_PREFIX"
   run cmake --build "$CACHE/build/qcustomplot/build" --parallel "$JOBS"
   run cmake --install "$CACHE/build/qcustomplot/build"
   rm -rf "$CACHE/build/qcustomplot"
@@ -296,7 +307,10 @@ fi
 stage program "the programs"
 BUILD=$ROOT/build-windows
 echo "      log: $stage_log"
+# The toolchain file of this work tree, not the one Qt was configured with (the tree may
+# have moved since).
 run "$QT_PREFIX/bin/qt-cmake" -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  "-DQT_CHAINLOAD_TOOLCHAIN_FILE=$TOOLCHAIN" \
   "-DCMAKE_PREFIX_PATH=$QCP_PREFIX" \
   "-DSQLite3_INCLUDE_DIR=$SQLITE_INC" "-DSQLite3_LIBRARY=$SQLITE_LIB" \
   -DQM_BUILD_TESTS="${QM_WINDOWS_TESTS:-OFF}" -DQM_BUILD_BENCH=OFF
