@@ -18,7 +18,7 @@ TRIPLE=x86_64-w64-mingw32
 TOOLCHAIN=$ROOT/cmake/mingw-w64-x86_64.cmake
 HOST_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
 # Raised whenever a recipe below changes in a way that needs the cached builds redone.
-RECIPE=1
+RECIPE=2
 DEPS_ONLY=0
 [ "${1:-}" = "--deps-only" ] && DEPS_ONLY=1
 
@@ -230,7 +230,8 @@ QT_BUILD=$CACHE/build/qt
 configure_qt() {
   # Only the modules the programs and their tests use; bundled third-party libraries, so
   # nothing but Windows' own DLLs is needed; no OpenGL, D-Bus or ICU. Debian's tarball
-  # leaves out the Wintab headers, so no tablet events.
+  # leaves out the Wintab headers, so no tablet events. Direct2D stays: without it Qt 6.4
+  # leaves out the DirectWrite font engine that the Windows plugin and printing still call.
   run_in "$QT_BUILD" "$QT_SRC/configure" \
     -prefix "$QT_PREFIX" \
     -xplatform win32-g++ -static -static-runtime -release \
@@ -238,7 +239,7 @@ configure_qt() {
     -nomake examples -nomake tests \
     -qt-zlib -qt-pcre -qt-libpng -qt-libjpeg -qt-freetype -qt-harfbuzz \
     -no-opengl -no-dbus -no-icu -no-feature-tabletevent -no-feature-vulkan \
-    -no-feature-direct2d -no-feature-concurrent -no-feature-xml -no-feature-network \
+    -no-feature-concurrent -no-feature-xml -no-feature-network \
     -sql-sqlite -system-sqlite -no-sql-odbc -no-sql-psql -no-sql-mysql -no-sql-ibase \
     -no-sql-oci -no-sql-db2 \
     -- -G Ninja \
