@@ -321,7 +321,7 @@ run cmake --build "$BUILD" --parallel "$JOBS"
 stage imports "DLL check"
 PROGRAMS=(app/qm-interface.exe tools/log/qm-log.exe tools/decode/qm-decode.exe)
 # What Windows itself has in System32; anything else would have to ship beside the programs.
-WINDOWS_DLLS='kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comdlg32|comctl32|winspool\.drv|imm32|winmm|version|uxtheme|dwmapi|shlwapi|userenv|netapi32|mpr|ws2_32|iphlpapi|crypt32|bcrypt|secur32|authz|wtsapi32|setupapi|dwrite|d2d1|d3d9|d3d11|d3d12|dxgi|msvcrt|ucrtbase|api-ms-win-[a-z0-9-]+'
+WINDOWS_DLLS='kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comdlg32|comctl32|winspool\.drv|imm32|winmm|version|uxtheme|dwmapi|shcore|shlwapi|userenv|netapi32|mpr|ws2_32|iphlpapi|crypt32|bcrypt|secur32|authz|wtsapi32|setupapi|dwrite|d2d1|d3d9|d3d11|d3d12|dxgi|msvcrt|ucrtbase|api-ms-win-[a-z0-9-]+'
 built=()
 missing=()
 for exe in "${PROGRAMS[@]}"; do
@@ -355,6 +355,6 @@ ZIP=$ROOT/dist/$NAME.zip
 echo "qm-windows: $ZIP ($(du -k "$ZIP" | cut -f1) KiB) in $(($(date +%s) - total_start)) s;" \
   "cache $(du -sh "$CACHE" | cut -f1) in $CACHE"
 if [ ${#missing[@]} -gt 0 ]; then
-  echo "qm-windows: INCOMPLETE: ${missing[*]} not built for Windows; the zip lacks them" >&2
+  echo "qm-windows: INCOMPLETE: ${missing[*]} not built for Windows, so not in the zip" >&2
   exit 1
 fi
