@@ -71,10 +71,7 @@ void TFCOMM::buildWindow() {
     m_client->setPalette(pal);
     m_client->setAutoFillBackground(true);
     QFont font;
-    // The design's captions are sized for a narrow 8-point face; a narrow face keeps them
-    // inside their boxes where the design's own face is missing.
-    font.setFamilies({QStringLiteral("Liberation Sans Narrow"), QStringLiteral("MS Sans Serif"),
-                      QStringLiteral("Arial Narrow"), QStringLiteral("Arial")});
+    font.setFamilies(WindowLayout::faces());
     font.setPixelSize(11);
     font.setBold(true);
     m_client->setFont(font);

@@ -199,6 +199,8 @@ private:
     void applyModelProfile();
     void choosePort(int index);
     void onPortLost(const QString &reason);
+    /// The no-link image's hint: why there is no link.
+    void showNoLinkReason();
     void showLinkAlive(bool alive);
     bool isConnected() const;
     void buildScale();
@@ -218,6 +220,7 @@ private:
     void record() override;
     void graphPoint(double value) override;
     void lastPage() override;
+    void scaleFault(std::exception_ptr fault) override;
 
     // Parts of the window built in their own files.
     void buildLinkControls();
@@ -232,7 +235,10 @@ private:
     UiPrompts *m_prompts = nullptr;
     QWidget *m_client = nullptr;
     FrameAssembler m_frames;
+    ReadingDispatch m_dispatch;
     bool m_formCreateDone = false;
+    /// The magnifier image a left press went down on, until the release.
+    QObject *m_pressedImage = nullptr;
 
 public: // controls, by their design names (tests find them with findChild as well)
     QMenuBar *MainMenu1 = nullptr;

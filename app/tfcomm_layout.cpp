@@ -63,18 +63,30 @@ bool TFCOMM::eventFilter(QObject *watched, QEvent *event) {
             FormResize();
         else if (watched == KD)
             KDResize();
-    } else if (event->type() == QEvent::MouseButtonRelease &&
-               static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
-        if (watched == TbFd || watched == TbSx) {
-            TbFdClick();
-            return true;
-        }
-        if (watched == KdFd || watched == KdSx) {
-            KdFdClick();
-            return true;
-        }
+        return QMainWindow::eventFilter(watched, event);
     }
-    return QMainWindow::eventFilter(watched, event);
+    const bool graphImage = watched == TbFd || watched == TbSx;
+    const bool scaleImage = watched == KdFd || watched == KdSx;
+    const bool press =
+        event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick;
+    const bool release = event->type() == QEvent::MouseButtonRelease;
+    if ((!graphImage && !scaleImage) || (!press && !release) ||
+        static_cast<QMouseEvent *>(event)->button() != Qt::LeftButton)
+        return QMainWindow::eventFilter(watched, event);
+    // A click is a press and a release inside the same image; letting go elsewhere cancels.
+    if (press) {
+        m_pressedImage = watched;
+        return true;
+    }
+    const QPoint at = static_cast<QMouseEvent *>(event)->position().toPoint();
+    const bool click =
+        m_pressedImage == watched && static_cast<QWidget *>(watched)->rect().contains(at);
+    m_pressedImage = nullptr;
+    if (click && graphImage)
+        TbFdClick();
+    else if (click)
+        KdFdClick();
+    return true;
 }
 
 void TFCOMM::resizeClient(const QSize &client) {

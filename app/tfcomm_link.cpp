@@ -108,12 +108,13 @@ void TFCOMM::buildLinkControls() {
     CONokN->setObjectName(QStringLiteral("CONokN"));
     CONokN->setGeometry(5, 5, 25, 24);
     CONokN->setPixmap(linkImage(false));
-    CONokN->setToolTip(QStringLiteral("No link"));
 
-    // Made before the window hears of a lost port, so the link has fallen when it does.
     Link = new MeterLink(*COMM2, this);
     Link->setObjectName(QStringLiteral("Link"));
-    connect(COMM2, &CommPortDriver::portLost, this, &TFCOMM::onPortLost);
+    connect(Link, &MeterLink::portLost, this, &TFCOMM::onPortLost);
+    connect(Link, &MeterLink::portReopened, this, [this] { m_frames.reset(); });
+    connect(Link, &MeterLink::portStateChanged, this, &TFCOMM::showNoLinkReason);
+    showNoLinkReason();
 
     // Remote keys. Lefts of the visible row as designed; widths fill to the next key.
     const struct {
@@ -168,6 +169,7 @@ void TFCOMM::choosePort(int index) {
     for (int i = 0; i < 4; ++i)
         panels[i]->setVisible(i == index);
     COMM2->setComPort(static_cast<TComPortNumber>(index));
+    showNoLinkReason();
 }
 
 void TFCOMM::COM11Click() {
@@ -197,7 +199,7 @@ void TFCOMM::BTCon1Click() {
     STOP1->setEnabled(true);
     STOP1->setChecked(false);
     m_frames.reset();
-    if (!COMM2->OpenPort()) {
+    if (!Link->openPort()) {
         // Showing "connected" on a port that did not open would only hide the fault.
         ComSetup1->menuAction()->setEnabled(true);
         START1->setChecked(false);
@@ -219,18 +221,24 @@ void TFCOMM::BtDiscon1Click() {
     START1->setEnabled(true);
     STOP1->setEnabled(false);
     STOP1->setChecked(true);
-    COMM2->ClosePort();
+    // Also ends the reopening of a port that went away.
+    Link->closePort();
     m_frames.reset();
     BTCon->setVisible(true);
     BtDiscon->setVisible(false);
 }
 
 void TFCOMM::onPortLost(const QString &) {
-    // The device went away under an open port: the driver has closed it. The window stays
-    // "connected" so that Disconnect, then Connect, reopens it once the device is back.
+    // The device went away under an open port: the driver has closed it and the link tries
+    // it again until Disconnect. The window stays "connected"; the indicator shows the loss.
     m_frames.reset();
     showLinkAlive(false);
     LinkIdleTicks = Link->idleTicks();
+}
+
+void TFCOMM::showNoLinkReason() {
+    CONokN->setToolTip(QStringLiteral("No link on %1: %2")
+                           .arg(PortNames::displayName(COMM2->ComPort()), Link->noLinkReason()));
 }
 
 void TFCOMM::WriteTo232(quint8 byte) {

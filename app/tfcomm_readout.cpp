@@ -45,7 +45,7 @@ void TFCOMM::buildReadout() {
 }
 
 void TFCOMM::LcdDisplayQM34() {
-    ReadingDispatch::run(FrameHex, RelState, *this);
+    m_dispatch.run(FrameHex, RelState, *this);
 }
 
 void TFCOMM::linkAlive() {
@@ -97,6 +97,10 @@ void TFCOMM::graphPoint(double value) {
 
 void TFCOMM::lastPage() {
     graphFollowLastPage();
+}
+
+void TFCOMM::scaleFault(std::exception_ptr fault) {
+    m_prompts->guard([&] { std::rethrow_exception(fault); });
 }
 
 void TFCOMM::LcdDisplayQM34Mlt() {

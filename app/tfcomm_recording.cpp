@@ -32,6 +32,18 @@
 namespace {
 
 constexpr int kFileButtonsTop = 243;
+
+/// A write of the table that failed for lack of space (or an I/O error) keeps the records
+/// not yet saved: the message says so and what to do.
+[[noreturn]] void reportWriteFailure(const RecordTable &table,
+                                     const RecordTable::WriteFailure &failure) {
+    QString text = QString::fromUtf8(failure.what());
+    if (const qint64 pending = table.pendingCount(); pending > 0)
+        text += QStringLiteral("\nNot saved: %1 records are still pending. Free some space and "
+                               "choose Record, Save again.")
+                    .arg(pending);
+    throw std::runtime_error(text.toStdString());
+}
 constexpr int kFileButtonSize = 22;
 
 QToolButton *makeFileButton(QWidget *parent, const char *name, int left, const QString &hint,
@@ -152,8 +164,15 @@ void TFCOMM::INDataToTable() {
     reading.dcAc = AcDcText;
     reading.unit = UnitText;
     reading.autoText = AutoText;
-    const auto outcome =
-        ReadingRecorder::offer(state, options, reading, *TQM10DB, QTime::currentTime());
+    ReadingRecorder::Outcome outcome;
+    try {
+        outcome = ReadingRecorder::offer(state, options, reading, *TQM10DB, QTime::currentTime());
+    } catch (const RecordTable::AppendRefused &) {
+        // Said once, when the refusals began; the table tries again by itself.
+        return;
+    } catch (const RecordTable::WriteFailure &failure) {
+        reportWriteFailure(*TQM10DB, failure);
+    }
     // Without a table every reading would fail: say so once, then wait for a table.
     if (outcome == ReadingRecorder::Outcome::NoTable && !m_recordTableClosedReported) {
         m_recordTableClosedReported = true;
@@ -227,8 +246,12 @@ void TFCOMM::limitessClick() {
 // its error alone, never a success message before it.
 void TFCOMM::RecordNewClick() {
     const bool cleared = m_prompts->guard([this] {
-        if (TQM10DB->count() >= 1)
-            TQM10DB->empty();
+        try {
+            if (TQM10DB->count() >= 1)
+                TQM10DB->empty();
+        } catch (const RecordTable::WriteFailure &failure) {
+            reportWriteFailure(*TQM10DB, failure);
+        }
         ReadingRecorder::restartNumbering(
             {RecordNo, RecordLimit, RecordedCount, SampleCountdown, LastRecordKey});
     });
@@ -237,7 +260,14 @@ void TFCOMM::RecordNewClick() {
 }
 
 void TFCOMM::RecordSaveClick() {
-    if (m_prompts->guard([this] { TQM10DB->applyUpdates(); }))
+    const bool saved = m_prompts->guard([this] {
+        try {
+            TQM10DB->applyUpdates();
+        } catch (const RecordTable::WriteFailure &failure) {
+            reportWriteFailure(*TQM10DB, failure);
+        }
+    });
+    if (saved)
         m_prompts->information(QStringLiteral(
             "Record has saved, it will be there when you enter the application next time."));
 }

@@ -3,8 +3,10 @@
 #include "datareport.h"
 #include "recordtable.h"
 #include "recordtablesource.h"
+#include "replacetarget.h"
 #include "reportpreview.h"
 
+#include <QFileInfo>
 #include <QToolButton>
 
 #include <memory>
@@ -20,7 +22,27 @@ void TFCOMM::buildReport() {
     connect(BtPrint, &QToolButton::clicked, this, [this] { BtPrintClick(); });
 
     onPreviewReport = [this](DataReport &report) {
-        ReportPreview::exec(report, this, [this](const QString &text) { m_prompts->error(text); });
+        ReportPreview::Prompts prompts;
+        prompts.error = [this](const QString &text) { m_prompts->error(text); };
+        prompts.pdfFile = [this] {
+            const QString path =
+                m_prompts->saveFile({QStringLiteral("Export PDF"),
+                                     QStringLiteral("PDF File(*.pdf)"), QStringLiteral("pdf")});
+            if (path.isEmpty() || !QFileInfo::exists(path))
+                return path;
+            // A PDF in place of the open record table (or one held by another copy of the
+            // program) would take every record with it.
+            const bool free = m_prompts->guard([&] { ReplaceTarget::ensureFree(*TQM10DB, path); });
+            // The window's save dialog leaves replacing to the command; a report replaces
+            // a file only when asked.
+            if (free &&
+                m_prompts->question(
+                    QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(path)))
+                return path;
+            return QString();
+        };
+        ReportPreview preview(report, prompts, this);
+        preview.exec();
     };
 }
 

@@ -33,3 +33,8 @@ bool WindowLayout::scaleIsSound(const QSize &outer) {
     const Normal n = normal(outer);
     return ScaleGeometry(QSize(n.scaleWidth, n.scaleHeight), false, 80, 0).isSound();
 }
+
+QStringList WindowLayout::faces() {
+    return {QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans Narrow"),
+            QStringLiteral("Arial Narrow"), QStringLiteral("Arial")};
+}

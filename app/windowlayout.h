@@ -3,6 +3,7 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 /// The main window's layout arithmetic: where the resizable regions go for a window of a
 /// given outer size, the enlarged bounds of the graph and the scale, and the smallest window
@@ -23,6 +24,10 @@ public:
     /// 580 pixels high, and a taller window that is not also wider shows the scale's black
     /// background until it is widened.
     static constexpr QSize kMinimumClient{627, 360};
+
+    /// The window's face, first choice first: the design's own, then narrow faces that keep
+    /// the captions, sized for it, inside their boxes where it is missing.
+    static QStringList faces();
 
     /// The design's left, top, width and height of a region; all 0 until first saved.
     struct Bounds {

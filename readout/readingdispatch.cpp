@@ -8,6 +8,16 @@
 namespace {
 constexpr double kFrequencyAxis = 100000.0;
 constexpr double kDutyAxis = 10000.0;
+
+/// Runs `step` and hands back what it threw, if anything.
+template <typename Step> std::exception_ptr attempt(Step step) {
+    try {
+        step();
+        return nullptr;
+    } catch (...) {
+        return std::current_exception();
+    }
+}
 } // namespace
 
 std::pair<double, double> ReadingDispatch::valueAxisOf(const DecodedFrame &frame) {
@@ -27,22 +37,27 @@ DecodedFrame ReadingDispatch::run(const QString &frameHex, int relState, Steps &
     const auto [minimum, maximum] = valueAxisOf(frame);
     steps.valueAxis(minimum, maximum);
     steps.scaleMode(frame.hundredMode, frame.span, frame.offset);
-    steps.scaleSetup();
+    // Each scale call on its own: the LCD and the Reading's texts come between them, and
+    // recording must not store the texts of the frame before.
+    const std::exception_ptr setupFailure = attempt([&] { steps.scaleSetup(); });
     steps.showOnLcd(frame);
     steps.takeReading(frame);
-    steps.needle(frame.needlePosition);
+    const std::exception_ptr needleFailure = attempt([&] { steps.needle(frame.needlePosition); });
     steps.alarmCheck(frame);
     steps.extremesUpdate(frame);
 
     // A reading that recording refused or failed on still reaches the graph.
-    std::exception_ptr recordingFailure;
-    try {
-        steps.record();
-    } catch (...) {
-        recordingFailure = std::current_exception();
-    }
+    const std::exception_ptr recordingFailure = attempt([&] { steps.record(); });
     steps.graphPoint(GraphPoint::valueOf(frame));
     steps.lastPage();
+
+    // A scale that fails on every frame is told once, not ten times a second. The flag is
+    // set first: telling may show a modal box, under which more frames can arrive.
+    const std::exception_ptr scaleFailure = setupFailure ? setupFailure : needleFailure;
+    const bool tell = scaleFailure && !m_scaleFailing;
+    m_scaleFailing = scaleFailure != nullptr;
+    if (tell)
+        steps.scaleFault(scaleFailure);
     if (recordingFailure)
         std::rethrow_exception(recordingFailure);
     return frame;

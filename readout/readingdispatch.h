@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <exception>
 #include <utility>
 
 /// The order in which one main display frame is handed on: the link is marked alive, the
@@ -14,7 +15,9 @@
 /// The steps themselves belong to the window and the parts it owns; this class only fixes
 /// their order and the values handed to each, so the order can be checked without a window.
 /// The graph steps run even when recording fails, since the graph plots every reading
-/// whether or not it was stored; the recording failure then goes on to the caller.
+/// whether or not it was stored; the recording failure then goes on to the caller. The scale
+/// is only a picture of the reading: a fault in it skips that picture, not the frame, and is
+/// told once for a run of frames on which it fails.
 class ReadingDispatch {
 public:
     /// What the window does at each step of a frame.
@@ -38,14 +41,21 @@ public:
         virtual void record() = 0;
         virtual void graphPoint(double value) = 0;
         virtual void lastPage() = 0;
+        /// The scale failed to draw; comes after the frame's other steps, and only for the
+        /// first of consecutive frames on which it fails.
+        virtual void scaleFault(std::exception_ptr fault) = 0;
     };
 
     /// Decodes `frameHex` and runs every step for it; returns the decoded frame.
-    static DecodedFrame run(const QString &frameHex, int relState, Steps &steps);
+    DecodedFrame run(const QString &frameHex, int relState, Steps &steps);
 
     /// The graph's value axis for a frame: plus and minus the span times 100, or times 1000
     /// for a five-digit reading, in the function modes (the frame's own span, 80, also for
     /// the first function frame after a frequency or duty frame); 100000 in frequency mode
     /// and 10000 in duty mode.
     static std::pair<double, double> valueAxisOf(const DecodedFrame &frame);
+
+private:
+    /// The scale failed on the last frame (and that was told).
+    bool m_scaleFailing = false;
 };

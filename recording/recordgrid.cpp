@@ -78,10 +78,10 @@ QFont pixelFont(const QStringList &families, int pixels) {
 
 // The columns are sized for the design's faces; where those are missing a narrow face
 // keeps a time of day or a unit inside its cell.
-const QStringList kCellFaces{QStringLiteral("Liberation Sans Narrow"), QStringLiteral("Arial"),
+const QStringList kCellFaces{QStringLiteral("Arial"), QStringLiteral("Liberation Sans Narrow"),
                              QStringLiteral("Arial Narrow")};
-const QStringList kTitleFaces{QStringLiteral("Liberation Sans Narrow"),
-                              QStringLiteral("MS Sans Serif"), QStringLiteral("Arial")};
+const QStringList kTitleFaces{QStringLiteral("MS Sans Serif"),
+                              QStringLiteral("Liberation Sans Narrow"), QStringLiteral("Arial")};
 
 } // namespace
 

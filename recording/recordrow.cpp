@@ -1,5 +1,7 @@
 #include "recordrow.h"
 
+#include "recordvalues.h"
+
 #include <QDateTime>
 #include <QSqlQuery>
 
@@ -19,6 +21,19 @@ RecordRow RecordRow::fromQuery(const QSqlQuery &query, int firstColumn) {
     row.texts[Time] = timeText(query.value(firstColumn + Time));
     for (int c = DcAc; c < ColumnCount; ++c)
         row.texts[c] = query.value(firstColumn + c).toString();
+    for (QString &text : row.texts)
+        text = oneLine(std::move(text));
+    return row;
+}
+
+RecordRow RecordRow::fromValues(const RecordValues &values) {
+    RecordRow row;
+    row.texts[No] = QString::number(values.no);
+    row.texts[Time] = RecordValues::storedTime(values.time);
+    row.texts[DcAc] = values.dcAc;
+    row.texts[Value] = values.value;
+    row.texts[Unit] = values.unit;
+    row.texts[Auto] = values.autoText;
     for (QString &text : row.texts)
         text = oneLine(std::move(text));
     return row;

@@ -5,6 +5,8 @@
 
 #include <array>
 
+struct RecordValues;
+
 class QSqlQuery;
 
 /// One record as the grid, the text export and the report show it: the display texts of
@@ -21,6 +23,8 @@ struct RecordRow {
 
     /// Reads the six fields from `query`, starting at `firstColumn`, in column order.
     static RecordRow fromQuery(const QSqlQuery &query, int firstColumn);
+    /// The row of a record as recording writes it, shown as it will read once stored.
+    static RecordRow fromValues(const RecordValues &values);
 
     /// `text` with every tab and every character that starts a new line (CR, LF, vertical
     /// tab, form feed, NEL, line and paragraph separator) replaced by a blank.

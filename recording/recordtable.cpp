@@ -1,9 +1,14 @@
 #include "recordtable.h"
 
+#include "pendingspool.h"
+
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QStorageInfo>
+
+#include <sqlite3.h>
 
 #include <stdexcept>
 
@@ -27,6 +32,24 @@ bool isLockError(const QSqlError &error) {
     return code == u"5" || code == u"6" || error.databaseText().contains(u"locked");
 }
 
+bool isWriteError(const QSqlError &error) {
+    // SQLITE_IOERR and SQLITE_FULL, the failures that may end the open transaction.
+    const int code = error.nativeErrorCode().toInt();
+    return (code & 0xFF) == SQLITE_IOERR || (code & 0xFF) == SQLITE_FULL;
+}
+
+sqlite3 *nativeHandleOf(const QString &connection) {
+    const QVariant handle = QSqlDatabase::database(connection, false).driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3 *const *>(handle.constData());
+}
+
+qint64 freeBytes(const QString &folder) {
+    const QStorageInfo storage(folder);
+    return storage.isValid() ? storage.bytesAvailable() : -1;
+}
+
 } // namespace
 
 const QStringList &RecordTable::fieldNames() {
@@ -44,7 +67,7 @@ QString RecordTable::createSql(const QString &tableName) {
         .arg(quoted(tableName));
 }
 
-RecordTable::RecordTable(QObject *parent) : QObject(parent) {}
+RecordTable::RecordTable(QObject *parent) : QObject(parent), m_spaceProbe(freeBytes) {}
 
 RecordTable::~RecordTable() {
     releaseConnection();
@@ -72,6 +95,7 @@ void RecordTable::open(const QString &path, OpenMode mode) {
         }
         // Exclusive locking mode keeps the lock of the first write transaction until the
         // connection closes; the transaction itself holds the pending records.
+        m_handle = nativeHandleOf(m_connection);
         exec(QStringLiteral("PRAGMA locking_mode=EXCLUSIVE"));
         exec(QStringLiteral("BEGIN EXCLUSIVE"));
         m_tableName = chooseTable(mode == OpenMode::CreateIfMissing);
@@ -93,6 +117,12 @@ void RecordTable::open(const QString &path, OpenMode mode) {
                                  .arg(quoted(m_tableName))))
             fail(QString(), m_page->lastError());
         m_open = true;
+        // Without room for the spool the table still opens, to be read and exported;
+        // appends are refused until the spool can be made.
+        try {
+            m_spool = std::make_unique<PendingSpool>(spoolPath());
+        } catch (const std::exception &) {
+        }
     } catch (...) {
         releaseConnection();
         emit reset();
@@ -111,6 +141,69 @@ void RecordTable::close() {
 
 void RecordTable::append(const RecordValues &values) {
     requireOpen();
+    if (m_refusing) {
+        // Trying again on every reading would hammer a full disk: once a second at most,
+        // and only when the disk has room again.
+        if (m_lastTry.isValid() && m_lastTry.elapsed() < kRetryMs)
+            throw AppendRefused("appends are refused after a failed write");
+        m_lastTry.restart();
+        if (!hasRoom())
+            throw AppendRefused("appends are refused after a failed write: the disk is full");
+    }
+    try {
+        appendOnce(values);
+    } catch (const WriteFailure &e) {
+        const bool first = !m_refusing;
+        m_refusing = true;
+        m_lastTry.restart();
+        if (first)
+            throw;
+        throw AppendRefused(e.what());
+    }
+    m_refusing = false;
+    emit appended(m_count - 1);
+}
+
+void RecordTable::appendOnce(const RecordValues &values) {
+    if (!m_spool) {
+        try {
+            m_spool = std::make_unique<PendingSpool>(spoolPath());
+        } catch (const std::exception &e) {
+            throw WriteFailure(e.what());
+        }
+    }
+    try {
+        m_spool->append(values);
+    } catch (const std::exception &e) {
+        throw WriteFailure(e.what());
+    }
+    if (m_detached) {
+        ++m_count;
+        return;
+    }
+    bool stored = false;
+    try {
+        ensureTransaction();
+        stored = insert(values);
+    } catch (...) {
+        m_spool->dropLast();
+        throw;
+    }
+    if (!stored) {
+        m_spool->dropLast();
+        const QSqlError error = m_insert->lastError();
+        if (!inTransaction())
+            detach();
+        fail(QString(), error);
+    }
+    const qint64 key = m_insert->lastInsertId().toLongLong();
+    if (m_dbRows % kAnchorStride == 0)
+        m_anchors.push_back(key);
+    ++m_dbRows;
+    ++m_count;
+}
+
+bool RecordTable::insert(const RecordValues &values) {
     QSqlQuery &q = *m_insert;
     q.bindValue(0, values.value);
     q.bindValue(1, static_cast<double>(values.nval));
@@ -119,27 +212,30 @@ void RecordTable::append(const RecordValues &values) {
     q.bindValue(4, values.dcAc);
     q.bindValue(5, values.unit);
     q.bindValue(6, values.autoText);
-    if (!q.exec())
-        fail(QString(), q.lastError());
-    const qint64 key = q.lastInsertId().toLongLong();
-    if (m_count % kAnchorStride == 0)
-        m_anchors.push_back(key);
-    ++m_count;
-    emit appended(m_count - 1);
+    return q.exec();
 }
 
 void RecordTable::applyUpdates() {
     requireOpen();
-    bool lost = false;
-    try {
-        commitAndBegin(&lost);
-    } catch (...) {
-        if (lost) {
-            emit aboutToReset();
-            emit reset();
-        }
-        throw;
+    if (!m_detached) {
+        commitWith([] {});
+    } else {
+        // The engine lost the pending records with its transaction: they go in again from
+        // the spool, now, when the user asks for the save and the disk may have room.
+        commitWith([this] {
+            PendingSpool::Cursor cursor(*m_spool, 0);
+            RecordValues record;
+            while (cursor.next(&record))
+                if (!insert(record))
+                    fail(QString(), m_insert->lastError());
+        });
+        m_detached = false;
+        reloadAfterFailure();
     }
+    if (m_spool)
+        m_spool->clear();
+    // The disk took the save: recording need not wait for its next try.
+    m_refusing = false;
 }
 
 qint64 RecordTable::count() const {
@@ -147,19 +243,30 @@ qint64 RecordTable::count() const {
     return m_count;
 }
 
+qint64 RecordTable::pendingCount() const {
+    return m_open && m_spool ? m_spool->count() : 0;
+}
+
+const PendingSpool *RecordTable::detachedSpool() const {
+    return m_open && m_detached ? m_spool.get() : nullptr;
+}
+
 void RecordTable::empty() {
     requireOpen();
     emit aboutToReset();
     try {
-        exec(QStringLiteral("DELETE FROM %1").arg(quoted(m_tableName)));
-        commitAndBegin(nullptr);
-        m_count = 0;
-        m_anchors.clear();
+        commitWith([this] { exec(QStringLiteral("DELETE FROM %1").arg(quoted(m_tableName))); });
     } catch (...) {
-        reloadAfterFailure();
         emit reset();
         throw;
     }
+    if (m_spool)
+        m_spool->clear();
+    m_detached = false;
+    m_refusing = false;
+    m_count = 0;
+    m_dbRows = 0;
+    m_anchors.clear();
     emit reset();
 }
 
@@ -167,29 +274,41 @@ QList<RecordRow> RecordTable::rows(qint64 first, int n) const {
     QList<RecordRow> result;
     if (!m_open || first < 0 || first >= m_count || n <= 0)
         return result;
-    const auto anchor = static_cast<std::size_t>(first / kAnchorStride);
-    if (anchor >= m_anchors.size())
-        return result;
-    QSqlQuery &q = *m_page;
-    q.bindValue(0, m_anchors[anchor]);
-    q.bindValue(1, n);
-    q.bindValue(2, first % kAnchorStride);
-    if (q.exec()) {
-        result.reserve(n);
-        while (q.next())
-            result.append(RecordRow::fromQuery(q, 1));
+    if (first < m_dbRows) {
+        const auto anchor = static_cast<std::size_t>(first / kAnchorStride);
+        if (anchor >= m_anchors.size())
+            return result;
+        QSqlQuery &q = *m_page;
+        q.bindValue(0, m_anchors[anchor]);
+        q.bindValue(1, int(std::min<qint64>(n, m_dbRows - first)));
+        q.bindValue(2, first % kAnchorStride);
+        if (q.exec()) {
+            result.reserve(n);
+            while (q.next())
+                result.append(RecordRow::fromQuery(q, 1));
+        }
+        // A statement left open would hold a read on the file across the next commit.
+        q.finish();
+        if (result.size() < std::min<qint64>(n, m_dbRows - first))
+            return result;
     }
-    // A statement left open would hold a read on the file across the next commit.
-    q.finish();
+    if (const PendingSpool *spool = detachedSpool(); spool && result.size() < n) {
+        try {
+            const qint64 from = first + result.size() - m_dbRows;
+            for (const RecordValues &v : spool->read(from, n - int(result.size())))
+                result.append(RecordRow::fromValues(v));
+        } catch (const std::exception &) {
+            // Views must not fail; a short answer tells the report.
+        }
+    }
     return result;
 }
 
 sqlite3 *RecordTable::nativeHandle() const {
     requireOpen();
-    const QVariant handle = QSqlDatabase::database(m_connection, false).driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+    if (!m_handle)
         raise(QStringLiteral("%1: no engine handle").arg(m_fileName));
-    return *static_cast<sqlite3 *const *>(handle.constData());
+    return m_handle;
 }
 
 void RecordTable::requireOpen() const {
@@ -204,8 +323,11 @@ void RecordTable::fail(const QString &what, const QSqlError &error) const {
     QString engine = error.databaseText();
     if (engine.isEmpty())
         engine = error.text();
-    raise(what.isEmpty() ? QStringLiteral("%1: %2").arg(m_fileName, engine)
-                         : QStringLiteral("%1 %2: %3").arg(what, m_fileName, engine));
+    const QString text = what.isEmpty() ? QStringLiteral("%1: %2").arg(m_fileName, engine)
+                                        : QStringLiteral("%1 %2: %3").arg(what, m_fileName, engine);
+    if (isWriteError(error))
+        throw WriteFailure(text.toStdString());
+    raise(text);
 }
 
 void RecordTable::exec(const QString &sql) {
@@ -214,22 +336,61 @@ void RecordTable::exec(const QString &sql) {
         fail(QString(), q.lastError());
 }
 
-void RecordTable::commitAndBegin(bool *lost) {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("COMMIT"))) {
-        const QSqlError error = q.lastError();
-        // Some failures (a full disk) end the transaction; then the pending records are gone
-        // and the table must start a new one and recount.
-        QSqlQuery begin(db);
-        if (begin.exec(QStringLiteral("BEGIN EXCLUSIVE"))) {
-            reloadAfterFailure();
-            if (lost)
-                *lost = true;
+void RecordTable::commitWith(const std::function<void()> &work) {
+    ensureTransaction();
+    exec(QStringLiteral("SAVEPOINT qm_step"));
+    try {
+        work();
+        exec(QStringLiteral("COMMIT"));
+    } catch (...) {
+        if (inTransaction()) {
+            QSqlQuery undo(QSqlDatabase::database(m_connection, false));
+            undo.exec(QStringLiteral("ROLLBACK TO qm_step"));
+            undo.exec(QStringLiteral("RELEASE qm_step"));
+        } else {
+            detach();
         }
-        fail(QString(), error);
+        throw;
     }
-    exec(QStringLiteral("BEGIN EXCLUSIVE"));
+    // The save itself succeeded; a transaction that cannot start now is started by the next
+    // write, which fails if it still cannot.
+    try {
+        ensureTransaction();
+    } catch (const std::exception &) {
+    }
+}
+
+void RecordTable::ensureTransaction() {
+    if (!inTransaction())
+        exec(QStringLiteral("BEGIN EXCLUSIVE"));
+}
+
+bool RecordTable::inTransaction() const {
+    return m_handle && sqlite3_get_autocommit(m_handle) == 0;
+}
+
+void RecordTable::detach() {
+    if (!m_detached && m_spool) {
+        // The engine is back at the last save, so its rows are the stored ones; they keep
+        // their positions and keys, and the spool's follow them. Nothing needs reading, which
+        // may fail now.
+        m_detached = true;
+        m_dbRows -= m_spool->count();
+        m_anchors.resize(std::size_t((m_dbRows + kAnchorStride - 1) / kAnchorStride));
+    }
+    try {
+        ensureTransaction();
+    } catch (const std::exception &) {
+    }
+}
+
+bool RecordTable::hasRoom() const {
+    const qint64 free = m_spaceProbe(QFileInfo(m_fileName).absolutePath());
+    return free < 0 || free >= 2 * PendingSpool::kBlockBytes;
+}
+
+QString RecordTable::spoolPath() const {
+    return m_fileName + QStringLiteral("-pending");
 }
 
 QString RecordTable::chooseTable(bool mayCreate) {
@@ -252,7 +413,8 @@ QString RecordTable::chooseTable(bool mayCreate) {
         if (!mayCreate)
             raise(QStringLiteral("No table in file: %1").arg(m_fileName));
         exec(createSql(base));
-        commitAndBegin(nullptr);
+        exec(QStringLiteral("COMMIT"));
+        exec(QStringLiteral("BEGIN EXCLUSIVE"));
         return base;
     }
     // Several tables, none named after the file: the first one with the record fields.
@@ -284,7 +446,7 @@ void RecordTable::checkFields() {
 }
 
 void RecordTable::loadPositions() {
-    m_count = 0;
+    m_count = m_dbRows = 0;
     m_anchors.clear();
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.setForwardOnly(true);
@@ -318,24 +480,30 @@ void RecordTable::loadPositions() {
                 m_anchors.push_back(q.value(0).toLongLong());
         q.finish();
     }
-    m_count = count;
+    m_count = m_dbRows = count;
 }
 
 void RecordTable::reloadAfterFailure() {
     try {
         loadPositions();
     } catch (const std::exception &) {
-        m_count = 0;
+        m_count = m_dbRows = 0;
         m_anchors.clear();
     }
+    if (m_detached)
+        m_count += m_spool->count();
 }
 
 void RecordTable::releaseConnection() {
     m_insert.reset();
     m_page.reset();
     m_open = false;
-    m_count = 0;
+    m_count = m_dbRows = 0;
     m_anchors.clear();
+    m_spool.reset();
+    m_detached = false;
+    m_refusing = false;
+    m_handle = nullptr;
     if (m_connection.isEmpty())
         return;
     {

@@ -9,8 +9,15 @@
 #include <QString>
 #include <QStringList>
 
+#include <QElapsedTimer>
+
+#include <functional>
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <vector>
+
+class PendingSpool;
 
 /// The record table: one table of measurements in a SQLite file, held exclusively by this
 /// program while it is open.
@@ -25,11 +32,36 @@
 /// written elsewhere may have holes, so the table keeps the key of every kAnchorStride-th row
 /// and reaches any row from the anchor below it.
 ///
-/// Failures throw std::runtime_error carrying the engine's message and the file name.
+/// A write that fails for lack of space or an I/O error may end that transaction, and the
+/// pending records with it. So every appended record also goes to a PendingSpool beside the
+/// file, whose space was reserved before the disk filled. When the engine drops the
+/// transaction the table is "detached": the stored rows come from the file, the pending ones
+/// from the spool, in the same positions as before, and the next save writes them into the
+/// file again. Nothing reaches the file but by a save, whatever failed.
+///
+/// Failures throw std::runtime_error carrying the engine's message and the file name; a write
+/// that failed for lack of space or an I/O error throws WriteFailure. After such a failure
+/// appends are refused for a while: the first refusal throws WriteFailure, the later ones
+/// AppendRefused, and the table tries again at most once a second, once the disk has room.
 class RecordTable : public QObject {
     Q_OBJECT
 
 public:
+    /// A write failed for lack of space or an I/O error; the pending records are kept.
+    class WriteFailure : public std::runtime_error {
+    public:
+        using std::runtime_error::runtime_error;
+    };
+    /// An append refused because the failure that began the refusals still holds; it was
+    /// reported when it began.
+    class AppendRefused : public std::runtime_error {
+    public:
+        using std::runtime_error::runtime_error;
+    };
+    /// Free bytes where the table file lives.
+    using SpaceProbe = std::function<qint64(const QString &folder)>;
+    static constexpr int kRetryMs = 1000;
+
     enum class OpenMode { CreateIfMissing, MustExist };
 
     /// The fields every record table has, spelled as the table is created.
@@ -55,12 +87,20 @@ public:
 
     /// Appends one record at the end; it is pending until applyUpdates().
     void append(const RecordValues &values);
-    /// Writes the pending records into the stored table.
+    /// Writes the pending records into the stored table. On failure they stay pending.
     void applyUpdates();
     /// Stored and pending records.
     qint64 count() const;
-    /// Removes every record, stored and pending, at once.
+    /// Records appended since the last save (or open, or empty()).
+    qint64 pendingCount() const;
+    /// Removes every record, stored and pending, at once. On failure nothing is removed.
     void empty();
+    /// Whether appends are being refused after a failed write.
+    bool appendsRefused() const { return m_refusing; }
+    /// Replaces how the free space of the table's folder is asked (for tests).
+    void setSpaceProbe(SpaceProbe probe) { m_spaceProbe = std::move(probe); }
+    /// The pending records when the engine no longer holds them, else null.
+    const PendingSpool *detachedSpool() const;
 
     /// Up to `n` rows from position `first` on, in key order. Empty on any failure: views
     /// ask for rows while painting and must not fail.
@@ -81,9 +121,21 @@ private:
     void requireOpen() const;
     [[noreturn]] void fail(const QString &what, const class QSqlError &error) const;
     void exec(const QString &sql);
-    /// Commits and starts the next transaction; `*lost` tells whether a failed commit took
-    /// the pending records with it.
-    void commitAndBegin(bool *lost);
+    /// Appends once, into the spool and, unless detached, the engine.
+    void appendOnce(const RecordValues &values);
+    bool insert(const RecordValues &values);
+    /// Runs `work` in the open transaction and commits. On failure the transaction is put
+    /// back as it was before `work`, or, when the engine ended it, the table detaches; then
+    /// it throws.
+    void commitWith(const std::function<void()> &work);
+    /// Starts the write transaction when none is open, so that nothing is ever written
+    /// outside one.
+    void ensureTransaction();
+    bool inTransaction() const;
+    /// The engine dropped the open transaction: the pending records are read from the spool.
+    void detach();
+    bool hasRoom() const;
+    QString spoolPath() const;
     QString chooseTable(bool mayCreate);
     QString missingField();
     void checkFields();
@@ -93,10 +145,17 @@ private:
 
     QString m_fileName;
     QString m_connection;
+    struct sqlite3 *m_handle = nullptr;
     QString m_tableName;
     bool m_open = false;
-    qint64 m_count = 0;
+    qint64 m_count = 0;            // stored and pending
+    qint64 m_dbRows = 0;           // rows the engine holds: all of them unless detached
     std::vector<qint64> m_anchors; // key of rows 0, kAnchorStride, 2 * kAnchorStride, ...
+    std::unique_ptr<PendingSpool> m_spool;
+    bool m_detached = false;
+    bool m_refusing = false;
+    QElapsedTimer m_lastTry;
+    SpaceProbe m_spaceProbe;
     std::optional<QSqlQuery> m_insert;
     mutable std::optional<QSqlQuery> m_page;
 };

@@ -18,60 +18,99 @@ namespace {
 } // namespace
 
 RecordWalk::RecordWalk(const RecordTable &table) : m_table(table) {
-    sqlite3 *db = table.nativeHandle();
     QString name = table.tableName();
     name.replace(u'"', QStringLiteral("\"\""));
-    const QByteArray sql =
-        QStringLiteral("SELECT _rowid_, \"No\", \"Time\", \"DC/AC\", \"Value\", "
-                       "\"Unit\", \"AUTO\", \"Nval\" FROM \"%1\" ORDER BY _rowid_")
-            .arg(name)
-            .toUtf8();
-    if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &m_statement, nullptr) !=
-        SQLITE_OK) {
-        const QByteArray message = sqlite3_errmsg(db);
-        sqlite3_finalize(m_statement);
-        m_statement = nullptr;
-        raise(table, message.constData());
+    m_statement =
+        prepare(QStringLiteral("SELECT _rowid_, \"No\", \"Time\", \"DC/AC\", \"Value\", "
+                               "\"Unit\", \"AUTO\", \"Nval\" FROM \"%1\" ORDER BY _rowid_")
+                    .arg(name));
+    m_current = m_statement;
+    if (const PendingSpool *spool = table.detachedSpool()) {
+        try {
+            m_pendingRow = prepare(QStringLiteral("SELECT NULL, ?, ?, ?, ?, ?, ?, ?"));
+        } catch (...) {
+            sqlite3_finalize(m_statement);
+            throw;
+        }
+        m_pending.emplace(*spool, 0);
     }
 }
 
 RecordWalk::~RecordWalk() {
     sqlite3_finalize(m_statement);
+    sqlite3_finalize(m_pendingRow);
+}
+
+sqlite3_stmt *RecordWalk::prepare(const QString &sql) const {
+    sqlite3 *db = m_table.nativeHandle();
+    const QByteArray utf8 = sql.toUtf8();
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &statement, nullptr) !=
+        SQLITE_OK) {
+        const QByteArray message = sqlite3_errmsg(db);
+        sqlite3_finalize(statement);
+        raise(m_table, message.constData());
+    }
+    return statement;
 }
 
 bool RecordWalk::next() {
-    const int rc = sqlite3_step(m_statement);
-    if (rc == SQLITE_ROW)
-        return true;
-    if (rc == SQLITE_DONE) {
+    if (m_current == m_statement) {
+        const int rc = sqlite3_step(m_statement);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc != SQLITE_DONE)
+            raise(m_table, sqlite3_errmsg(sqlite3_db_handle(m_statement)));
         // Ends the read so that it holds nothing across the next commit.
         sqlite3_reset(m_statement);
-        return false;
+        if (!m_pending)
+            return false;
+        m_current = m_pendingRow;
     }
-    raise(m_table, sqlite3_errmsg(sqlite3_db_handle(m_statement)));
+    return nextPending();
+}
+
+bool RecordWalk::nextPending() {
+    RecordValues record;
+    sqlite3_reset(m_pendingRow);
+    if (!m_pending->next(&record))
+        return false;
+    m_texts[0] = RecordValues::storedTime(record.time).toUtf8();
+    m_texts[1] = record.dcAc.toUtf8();
+    m_texts[2] = record.value.toUtf8();
+    m_texts[3] = record.unit.toUtf8();
+    m_texts[4] = record.autoText.toUtf8();
+    sqlite3_bind_int(m_pendingRow, 1, record.no);
+    for (int i = 0; i < 5; ++i)
+        sqlite3_bind_text(m_pendingRow, i + 2, m_texts[i].constData(), int(m_texts[i].size()),
+                          SQLITE_STATIC);
+    sqlite3_bind_double(m_pendingRow, 7, record.nval);
+    if (sqlite3_step(m_pendingRow) != SQLITE_ROW)
+        raise(m_table, sqlite3_errmsg(sqlite3_db_handle(m_pendingRow)));
+    return true;
 }
 
 bool RecordWalk::isText(int column) const {
-    return sqlite3_column_type(m_statement, column) == SQLITE_TEXT;
+    return sqlite3_column_type(m_current, column) == SQLITE_TEXT;
 }
 
 QByteArray RecordWalk::rawText(int column) const {
-    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(m_statement, column));
-    return QByteArray(text, sqlite3_column_bytes(m_statement, column));
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(m_current, column));
+    return QByteArray(text, sqlite3_column_bytes(m_current, column));
 }
 
 QVariant RecordWalk::value(int column) const {
-    switch (sqlite3_column_type(m_statement, column)) {
+    switch (sqlite3_column_type(m_current, column)) {
     case SQLITE_INTEGER:
-        return QVariant(qlonglong(sqlite3_column_int64(m_statement, column)));
+        return QVariant(qlonglong(sqlite3_column_int64(m_current, column)));
     case SQLITE_FLOAT:
-        return QVariant(sqlite3_column_double(m_statement, column));
+        return QVariant(sqlite3_column_double(m_current, column));
     case SQLITE_NULL:
         return QVariant();
     case SQLITE_BLOB:
         return QVariant(
-            QByteArray(static_cast<const char *>(sqlite3_column_blob(m_statement, column)),
-                       sqlite3_column_bytes(m_statement, column)));
+            QByteArray(static_cast<const char *>(sqlite3_column_blob(m_current, column)),
+                       sqlite3_column_bytes(m_current, column)));
     default:
         return QVariant(QString::fromUtf8(rawText(column)));
     }

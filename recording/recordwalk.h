@@ -1,7 +1,11 @@
 #pragma once
 
+#include "pendingspool.h"
+
 #include <QByteArray>
 #include <QVariant>
+
+#include <optional>
 
 struct sqlite3_stmt;
 class RecordTable;
@@ -9,7 +13,8 @@ class RecordTable;
 /// A forward walk over every record of an open table in table order, for the bulk commands
 /// (text export, table copy). It reads through the engine's own statement interface rather
 /// than row-by-row variants: at a million records the variants cost most of the time.
-/// The walk must end before its table is closed.
+/// The walk must end before its table is closed. Records the engine no longer holds after a
+/// failed write (they wait in the table's spool) come last, as rows of the same shape.
 class RecordWalk {
 public:
     enum Column { Key, No, Time, DcAc, Value, Unit, Auto, Nval, ColumnCount };
@@ -30,9 +35,17 @@ public:
     /// The field as Qt's SQLite driver would give it: integer, real, text, blob or null.
     QVariant value(int column) const;
     /// The statement, positioned on the current record.
-    sqlite3_stmt *statement() const { return m_statement; }
+    sqlite3_stmt *statement() const { return m_current; }
 
 private:
+    sqlite3_stmt *prepare(const QString &sql) const;
+    bool nextPending();
+
     const RecordTable &m_table;
     sqlite3_stmt *m_statement = nullptr;
+    sqlite3_stmt *m_current = nullptr;
+    /// A row of the spool presented as a row of the table: `SELECT` of its bound values.
+    sqlite3_stmt *m_pendingRow = nullptr;
+    std::optional<PendingSpool::Cursor> m_pending;
+    QByteArray m_texts[5];
 };

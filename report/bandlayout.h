@@ -4,8 +4,9 @@
 
 #include <array>
 
-/// The banded layout of the printed list of records on one A4 portrait sheet: where each
-/// band sits, what it says, and how many records a page holds.
+/// The design of the printed list of records, drawn for one A4 portrait sheet: where each
+/// band sits and what it says. PageBands places these bands on the sheet actually printed on
+/// and pages the records.
 ///
 /// Lengths are whole hundredths of a millimetre, the precision of the design, so the page
 /// arithmetic never depends on floating-point rounding; renderers convert them to their
@@ -58,22 +59,4 @@ public:
     static constexpr Hmm pageFooterTop() { return kPaperHeight - kMargin - kPageFooterHeight; }
     /// The right edge of every band, from the left of the sheet.
     static constexpr Hmm bandRight() { return kMargin + kBandWidth; }
-
-    /// Detail lines that fit between the column header and the footer.
-    static constexpr int detailLinesPerPage() {
-        return (pageFooterTop() - detailTop(0)) / kDetailHeight;
-    }
-    /// Pages of a report of `records` records; none for an empty table.
-    static constexpr qint64 pageCount(qint64 records) {
-        return records <= 0 ? 0 : (records + detailLinesPerPage() - 1) / detailLinesPerPage();
-    }
-    /// Position of the first record of `page` (both from 0).
-    static constexpr qint64 firstRecordOf(qint64 page) { return page * detailLinesPerPage(); }
-    /// Detail lines on `page` of a report of `records` records.
-    static constexpr int linesOnPage(qint64 page, qint64 records) {
-        if (page < 0 || page >= pageCount(records))
-            return 0;
-        const qint64 left = records - firstRecordOf(page);
-        return left < detailLinesPerPage() ? int(left) : detailLinesPerPage();
-    }
 };

@@ -1,13 +1,11 @@
 #include "datareport.h"
 
-#include "bandlayout.h"
 #include "reportrowsource.h"
 
 #include <QFontMetricsF>
 #include <QPageSize>
 #include <QPagedPaintDevice>
 #include <QPainter>
-#include <QPdfWriter>
 
 #include <algorithm>
 #include <stdexcept>
@@ -32,14 +30,25 @@ struct DeviceScale {
 } // namespace
 
 DataReport::DataReport(std::shared_ptr<const ReportRowSource> source)
-    : m_source(std::move(source)),
-      m_records(m_source ? std::max<qint64>(0, m_source->count()) : 0) {}
+    : m_source(std::move(source)), m_records(m_source ? std::max<qint64>(0, m_source->count()) : 0),
+      m_pageLayout(designPageLayout()) {}
 
-qint64 DataReport::pageCount() const {
-    return BandLayout::pageCount(m_records);
+QSizeF DataReport::pageSizeMm() const {
+    return QSizeF(m_bands.paperWidth() / 100.0, m_bands.paperHeight() / 100.0);
 }
 
-QPageLayout DataReport::pageLayout() {
+void DataReport::setPageLayout(const QPageLayout &layout) {
+    const PageBands bands = PageBands::forPage(layout);
+    if (bands.detailLinesPerPage() < 1)
+        raise(QStringLiteral("The paper %1 is too small for the report: not one record fits "
+                             "between its column headings and its footer.")
+                  .arg(layout.pageSize().name()));
+    m_pageLayout = layout;
+    m_pageLayout.setMode(QPageLayout::FullPageMode);
+    m_bands = bands;
+}
+
+QPageLayout DataReport::designPageLayout() {
     const double margin = BandLayout::kMargin / 100.0;
     QPageLayout layout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
                        QMarginsF(margin, margin, margin, margin), QPageLayout::Millimeter);
@@ -59,16 +68,18 @@ QFont DataReport::font() {
 }
 
 QList<RecordRow> DataReport::recordsOf(qint64 page) const {
-    const int lines = BandLayout::linesOnPage(page, m_records);
+    const int lines = m_bands.linesOnPage(page, m_records);
     if (lines == 0)
         return {};
-    const qint64 first = BandLayout::firstRecordOf(page);
+    const qint64 first = m_bands.firstRecordOf(page);
     if (first < m_windowFirst || first + lines > m_windowFirst + m_window.size()) {
         // Printed last page first, the pages come backwards: the window then ends at the
-        // page, so that the pages before it are in it too.
+        // page, so that the pages before it are in it too. A sheet may hold more lines than
+        // a window.
+        const int windowRows = std::max(kWindowRows, lines);
         const qint64 start =
-            first < m_windowFirst ? std::max<qint64>(0, first + lines - kWindowRows) : first;
-        const int n = int(std::min<qint64>(kWindowRows, m_records - start));
+            first < m_windowFirst ? std::max<qint64>(0, first + lines - windowRows) : first;
+        const int n = int(std::min<qint64>(windowRows, m_records - start));
         m_window.clear();
         m_window = m_source->rows(start, n);
         m_windowFirst = start;
@@ -86,6 +97,7 @@ void DataReport::paintPage(QPainter &painter, qint64 page) const {
     if (page < 0 || page >= pageCount())
         return;
     const QList<RecordRow> records = recordsOf(page);
+    const PageBands &bands = m_bands;
 
     const DeviceScale scale(*painter.device());
     painter.save();
@@ -93,58 +105,57 @@ void DataReport::paintPage(QPainter &painter, qint64 page) const {
     painter.setPen(Qt::black);
     const QFontMetricsF metrics(painter.font(), painter.device());
     const double ascent = metrics.ascent();
+    // A text that cannot reach the end of its room (no more characters than the widest
+    // glyph fits in it) is drawn without measuring it; a longer one is measured and, where
+    // it does not fit, cut with "…" so that a record keeps to its one line.
+    const double widestGlyph = std::max(1.0, metrics.maxWidth());
+    struct Room {
+        double width;
+        qsizetype sure;
+    };
+    auto roomOf = [&](BandLayout::Hmm hmm) {
+        const double width = scale.toX(hmm);
+        return Room{width, qsizetype(width / widestGlyph)};
+    };
     // Texts are placed by the top of their line box; the painter wants the baseline.
-    auto drawAt = [&](BandLayout::Hmm left, BandLayout::Hmm top, const QString &text) {
-        painter.drawText(QPointF(scale.toX(left), scale.toY(top) + ascent), text);
+    auto drawAt = [&](double left, BandLayout::Hmm top, const QString &text, const Room &room) {
+        const QString shown =
+            text.size() <= room.sure ? text : metrics.elidedText(text, Qt::ElideRight, room.width);
+        painter.drawText(QPointF(left, scale.toY(top) + ascent), shown);
     };
 
-    const QString title = QLatin1String(BandLayout::kTitle);
+    const QString title = metrics.elidedText(QLatin1String(BandLayout::kTitle), Qt::ElideRight,
+                                             scale.toX(bands.bandWidth()));
     const double titleLeft =
-        scale.toX(BandLayout::kMargin) +
-        (scale.toX(BandLayout::kBandWidth) - metrics.horizontalAdvance(title)) / 2.0;
+        scale.toX(bands.bandLeft()) +
+        (scale.toX(bands.bandWidth()) - metrics.horizontalAdvance(title)) / 2.0;
     painter.drawText(
-        QPointF(titleLeft, scale.toY(BandLayout::pageHeaderTop() + BandLayout::kTitleTop) + ascent),
+        QPointF(titleLeft, scale.toY(bands.pageHeaderTop() + BandLayout::kTitleTop) + ascent),
         title);
 
-    const BandLayout::Hmm headingTop = BandLayout::columnHeaderTop() + BandLayout::kHeadingTop;
-    for (const BandLayout::Column &column : BandLayout::kColumns)
-        drawAt(BandLayout::kMargin + column.headingLeft, headingTop, QLatin1String(column.heading));
+    const BandLayout::Hmm headingTop = bands.columnHeaderTop() + BandLayout::kHeadingTop;
+    for (int c = 0; c < RecordRow::ColumnCount; ++c)
+        drawAt(scale.toX(bands.headingLeft(c)), headingTop,
+               QLatin1String(BandLayout::kColumns[std::size_t(c)].heading),
+               roomOf(bands.headingRoom(c)));
 
-    // A field wraps only where it would run past the band's right edge, which short texts
-    // cannot reach: those are drawn without measuring them.
-    const double maxCharWidth = std::max(1.0, metrics.maxWidth());
-    std::array<qsizetype, RecordRow::ColumnCount> unmeasured{};
-    std::array<double, RecordRow::ColumnCount> room{};
+    std::array<Room, RecordRow::ColumnCount> rooms;
+    std::array<double, RecordRow::ColumnCount> lefts{};
     for (int c = 0; c < RecordRow::ColumnCount; ++c) {
-        room[c] = scale.toX(BandLayout::bandRight() - BandLayout::kMargin -
-                            BandLayout::kColumns[c].fieldLeft);
-        unmeasured[c] = qsizetype(room[c] / maxCharWidth);
+        rooms[std::size_t(c)] = roomOf(bands.fieldRoom(c));
+        lefts[std::size_t(c)] = scale.toX(bands.fieldLeft(c));
     }
     for (int line = 0; line < records.size(); ++line) {
-        const RecordRow &record = records[line];
-        const BandLayout::Hmm top = BandLayout::detailTop(line) + BandLayout::kFieldTop;
-        for (int c = 0; c < RecordRow::ColumnCount; ++c) {
-            const QString &text = record.texts[c];
-            if (text.isEmpty())
-                continue;
-            const BandLayout::Hmm left = BandLayout::kMargin + BandLayout::kColumns[c].fieldLeft;
-            if (text.size() <= unmeasured[c] || metrics.horizontalAdvance(text) <= room[c]) {
-                drawAt(left, top, text);
-                continue;
-            }
-            // Wrapped lines stay inside their own detail band so that they never cover the
-            // next record.
-            const QRectF box(scale.toX(left), scale.toY(top), room[c],
-                             scale.toY(BandLayout::kDetailHeight - BandLayout::kFieldTop));
-            painter.save();
-            painter.setClipRect(box);
-            painter.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextWrapAnywhere, text);
-            painter.restore();
+        const BandLayout::Hmm top = bands.detailTop(line) + BandLayout::kFieldTop;
+        for (std::size_t c = 0; c < RecordRow::ColumnCount; ++c) {
+            const QString &text = records[line].texts[c];
+            if (!text.isEmpty())
+                drawAt(lefts[c], top, text, rooms[c]);
         }
     }
 
-    drawAt(BandLayout::kMargin + BandLayout::kFootLeft,
-           BandLayout::pageFooterTop() + BandLayout::kFootTop, QLatin1String(BandLayout::kFoot));
+    drawAt(scale.toX(bands.footLeft()), bands.pageFooterTop() + BandLayout::kFootTop,
+           QLatin1String(BandLayout::kFoot), roomOf(bands.bandRight() - bands.footLeft()));
     painter.restore();
 }
 
@@ -155,25 +166,25 @@ std::vector<qint64> DataReport::allPages() const {
     return pages;
 }
 
-void DataReport::render(QPagedPaintDevice &device, const std::vector<qint64> &pages) const {
+bool DataReport::render(QPagedPaintDevice &device, const std::vector<qint64> &pages,
+                        const Progress &progress) const {
     if (pages.empty())
-        return;
+        return true;
     QPainter painter;
     if (!painter.begin(&device))
         raise(QStringLiteral("The report could not be started on the output device"));
-    for (std::size_t i = 0; i < pages.size(); ++i) {
+    const qint64 total = qint64(pages.size());
+    for (qint64 i = 0; i < total; ++i) {
         if (i > 0 && !device.newPage())
             raise(QStringLiteral("The output device refused page %1 of the report")
-                      .arg(pages[i] + 1));
-        paintPage(painter, pages[i]);
+                      .arg(pages[std::size_t(i)] + 1));
+        paintPage(painter, pages[std::size_t(i)]);
+        if (progress && !progress(i + 1, total)) {
+            painter.end();
+            return false;
+        }
     }
     if (!painter.end())
         raise(QStringLiteral("The report could not be finished on the output device"));
-}
-
-void DataReport::writePdf(const QString &path) const {
-    QPdfWriter writer(path);
-    writer.setPageLayout(pageLayout());
-    writer.setTitle(QLatin1String(BandLayout::kTitle));
-    render(writer, allPages());
+    return true;
 }

@@ -7,11 +7,11 @@
 #include "remotekeys.h"
 #include "requestcycle.h"
 
-MeterLink::MeterLink(CommPortDriver &driver, QObject *parent) : QObject(parent), m_driver(driver) {
-    connect(&m_driver, &CommPortDriver::portLost, this, [this] {
-        m_idleTicks = 0;
-        setAlive(false);
-    });
+MeterLink::MeterLink(CommPortDriver &driver, QObject *parent)
+    : QObject(parent), m_driver(driver), m_reopenTimer(new QTimer(this)) {
+    m_reopenTimer->setInterval(kReopenInterval);
+    connect(m_reopenTimer, &QTimer::timeout, this, &MeterLink::tryReopen);
+    connect(&m_driver, &CommPortDriver::portLost, this, &MeterLink::onDriverLostPort);
 }
 
 void MeterLink::start() {
@@ -38,6 +38,76 @@ void MeterLink::stop() {
 
 bool MeterLink::isRunning() const {
     return m_requestTimer && m_requestTimer->isActive();
+}
+
+bool MeterLink::openPort(bool keepTrying) {
+    if (m_driver.OpenPort()) {
+        m_reopenTimer->stop();
+        setPortState(PortState::Open);
+        return true;
+    }
+    if (!keepTrying) {
+        closePort();
+        return false;
+    }
+    m_wasLost = false;
+    m_reopenTimer->start();
+    setPortState(PortState::Reopening);
+    return false;
+}
+
+void MeterLink::closePort() {
+    m_reopenTimer->stop();
+    m_driver.ClosePort();
+    setPortState(PortState::Closed);
+}
+
+void MeterLink::setReopenInterval(std::chrono::milliseconds interval) {
+    m_reopenTimer->setInterval(interval);
+}
+
+std::chrono::milliseconds MeterLink::reopenInterval() const {
+    return m_reopenTimer->intervalAsDuration();
+}
+
+QString MeterLink::noLinkReason() const {
+    switch (m_portState) {
+    case PortState::Closed:
+        break;
+    case PortState::Open:
+        return QStringLiteral("no answer from the meter");
+    case PortState::Reopening:
+        return QStringLiteral("%1; it is tried again every %2 s")
+            .arg(m_wasLost ? QStringLiteral("the port went away")
+                           : QStringLiteral("the port does not open"))
+            .arg(double(reopenInterval().count()) / 1000.0);
+    }
+    return QStringLiteral("not connected");
+}
+
+void MeterLink::onDriverLostPort(const QString &reason) {
+    m_idleTicks = 0;
+    setAlive(false);
+    // Only a port the owner opened through the link is kept open; one opened on the driver
+    // directly stays closed.
+    if (m_portState == PortState::Open) {
+        m_wasLost = true;
+        m_reopenTimer->start();
+        setPortState(PortState::Reopening);
+    }
+    emit portLost(reason);
+}
+
+void MeterLink::tryReopen() {
+    // The port's name is resolved again by the open: a QM_COMn link that now points at
+    // another device (an adapter back under a new name) is followed.
+    if (!m_driver.OpenPort()) {
+        emit reopenFailed(m_driver.lastOpenError());
+        return;
+    }
+    m_reopenTimer->stop();
+    setPortState(PortState::Open);
+    emit portReopened();
 }
 
 void MeterLink::requestTick() {
@@ -78,4 +148,11 @@ void MeterLink::setAlive(bool alive) {
         return;
     m_alive = alive;
     emit aliveChanged(alive);
+}
+
+void MeterLink::setPortState(PortState state) {
+    if (state == m_portState)
+        return;
+    m_portState = state;
+    emit portStateChanged(state);
 }

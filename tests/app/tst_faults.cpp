@@ -1,13 +1,15 @@
 // Faults the program must live through, each against the real main window with the meter
 // emulator as a separate process: the emulator dying under an open port, hostile bytes on
-// the line, files that are not record tables, saves that cannot be written, the program
-// killed right after a save, and two copies started in one folder.
+// the line, files that are not record tables, saves that cannot be written, a disk that fills
+// up under the record table, the program killed right after a save, and two copies started
+// in one folder.
 //
 // The last two need the program in processes of its own. This executable doubles as that
 // program: run with --copy it builds the real window (the same TFCOMM that qm-interface
 // shows) offscreen, optionally connects it to the emulator, and takes the commands "count",
-// "save" and "quit" on standard input. The real qm-interface binary is started as well,
-// where all it has to show is that it starts and keeps running.
+// "save", "budget N" (bytes its folder's disk still takes) and "quit" on standard input. The real
+// qm-interface binary is started as well, where all it has to show is that it starts and keeps
+// running.
 #include <QApplication>
 #include <QCheckBox>
 #include <QCryptographicHash>
@@ -17,6 +19,7 @@
 #include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -25,12 +28,14 @@
 
 #include "bevelpanel.h"
 #include "meteremulator.h"
+#include "meterlink.h"
 #include "recordtable.h"
 #include "recordtablemodel.h"
 #include "residentmemory.h"
 #include "testfiles.h"
 #include "tfcomm.h"
 #include "windowharness.h"
+#include "writebudget.h"
 
 #include <cstdio>
 #include <memory>
@@ -143,11 +148,14 @@ public:
         }
         return said;
     }
-    /// Sends `command` and returns the number in its "<command> N" answer, or -1.
+    /// Sends `command` and returns the number in its "<command> N" answer, or -1. Error
+    /// boxes shown on the way go to `errors`.
     qint64 ask(const char *command) {
         m_process.write(QByteArray(command) + '\n');
         m_process.waitForBytesWritten(1000);
-        const QString answer = line();
+        QString answer = line();
+        for (; answer.startsWith(u"error: "); answer = line())
+            errors << answer;
         const QString prefix = QLatin1String(command) + u' ';
         return answer.startsWith(prefix) ? answer.mid(prefix.size()).toLongLong() : -1;
     }
@@ -163,6 +171,7 @@ public:
         }
     }
     QProcess &process() { return m_process; }
+    QStringList errors;
 
 private:
     QProcess m_process;
@@ -207,6 +216,9 @@ int runCopy(int argc, char **argv) {
             } else if (command == "save") {
                 h.w->RecordSaveClick();
                 say(QStringLiteral("save %1").arg(count()));
+            } else if (command.startsWith("budget ")) {
+                WriteBudget::set(folder, command.mid(7).toLongLong());
+                say(QStringLiteral("%1 %2").arg(QString::fromLatin1(command)).arg(count()));
             } else if (command == "quit") {
                 app.quit();
             }
@@ -230,41 +242,54 @@ private slots:
         qputenv("QM_COM1", link().toLocal8Bit());
     }
 
-    // The adapter pulled, the meter's process gone: the port hangs up under the program.
+    // The adapter pulled, the meter's process gone: the port hangs up under the program,
+    // which tries it again every 2 s at little cost and records again, with no click, once
+    // the meter is back on the same path.
     void emulatorGoneAndBack_data() {
         QTest::addColumn<bool>("hard");
-        QTest::newRow("killed") << true;
-        QTest::newRow("ended") << false;
+        QTest::addColumn<bool>("measureCpu");
+        QTest::newRow("killed") << true << false;
+        // Ended politely, the emulator takes its link away: the retries find no device.
+        QTest::newRow("ended") << false << true;
     }
     void emulatorGoneAndBack() {
         QFETCH(bool, hard);
+        QFETCH(bool, measureCpu);
         auto sim = std::make_unique<MeterEmulator>(QStringList{"--fixed"}, link(), 3);
         QVERIFY(sim->ready());
         WindowHarness h({.show = true});
+        h.w->RepeatSet->setChecked(false); // every reading recorded
         h.w->BTCon1Click();
         QTRY_VERIFY_WITH_TIMEOUT(h.linkAlive(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.w->TQM10DB->count() > 0, 3000);
 
+        QSignalSpy retries(h.w->Link, &MeterLink::reopenFailed);
         QVERIFY(sim->stop(hard));
         QTRY_VERIFY_WITH_TIMEOUT(!h.linkAlive(), 2000);
         QTRY_VERIFY_WITH_TIMEOUT(!h.w->COMM2->PortIsOpen(), 2000);
         QVERIFY(h.w->BtDiscon->isVisible());
-        // No busy loop on the dead device: a second of the event loop costs little.
-        const qint64 cpuBefore = cpuMs();
-        QElapsedTimer wall;
-        wall.start();
-        QTest::qWait(1000);
-        const qint64 cpu = cpuMs() - cpuBefore;
-        QVERIFY2(cpu * 5 < wall.elapsed(),
-                 qPrintable(QStringLiteral("%1 ms CPU in %2 ms").arg(cpu).arg(wall.elapsed())));
-        QVERIFY(!h.linkAlive());
+        QVERIFY(h.w->CONokN->toolTip().contains(QStringLiteral("tried again every 2 s")));
+        if (measureCpu) {
+            // No busy loop on the dead device, and the retries cost little: 5 s, more
+            // than two retry periods, of the event loop.
+            const qint64 cpuBefore = cpuMs();
+            QElapsedTimer wall;
+            wall.start();
+            QTest::qWait(5000);
+            const qint64 cpu = cpuMs() - cpuBefore;
+            QVERIFY2(cpu * 5 < wall.elapsed(),
+                     qPrintable(QStringLiteral("%1 ms CPU in %2 ms").arg(cpu).arg(wall.elapsed())));
+            QVERIFY2(retries.size() >= 2, qPrintable(QString::number(retries.size())));
+            QVERIFY(!h.linkAlive());
+        }
+        const qint64 before = h.w->TQM10DB->count();
 
         sim = std::make_unique<MeterEmulator>(QStringList{"--fixed"}, link(), 3);
         QVERIFY(sim->ready());
-        h.w->BtDiscon1Click();
-        h.w->BTCon1Click();
-        QVERIFY(h.w->COMM2->PortIsOpen());
-        QTRY_VERIFY_WITH_TIMEOUT(h.linkAlive(), 3000);
-        QTRY_COMPARE_WITH_TIMEOUT(h.w->ValueText, QStringLiteral("01.234"), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.linkAlive(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.w->TQM10DB->count() > before, 3000);
+        QCOMPARE(h.w->ValueText, QStringLiteral("01.234"));
+        QVERIFY(h.w->BtDiscon->isVisible());
         QCOMPARE(h.errors, QStringList());
     }
 
@@ -452,16 +477,75 @@ private slots:
         QCOMPARE(h.w->TQM10DB->count(), records + 1);
     }
 
+    // Readings flood in up to the record limit while the working folder's disk has a few
+    // hundred kB left: Save fails and says so once, every record stays in the grid, Save data
+    // files gets them all out to another drive, and once there is room Save stores each of
+    // them exactly once.
+    void diskFullAtSave() {
+        MeterEmulator sim({"--fixed", "--flood"}, link(), 3);
+        QVERIFY(sim.ready());
+        QTemporaryDir otherDrive;
+        WindowHarness h;
+        const auto lift = qScopeGuard([] { WriteBudget::lift(); });
+        WriteBudget::set(h.folder(), 300 * 1024);
+        h.w->RepeatSet->setChecked(false);
+        h.w->BTCon1Click();
+        const int limit = h.w->RecordLimit;
+        QTRY_COMPARE_WITH_TIMEOUT(h.w->TQM10DB->count(), qint64(limit), 30000);
+        h.w->BtDiscon1Click();
+
+        h.w->RecordSaveClick();
+        QCOMPARE(h.errors.size(), 1);
+        QVERIFY2(h.errors[0].contains(u"database or disk is full") &&
+                     h.errors[0].contains(
+                         QStringLiteral(
+                             "Not saved: %1 records are still pending. Free some space and choose "
+                             "Record, Save again.")
+                             .arg(limit)),
+                 qPrintable(h.errors[0]));
+        QCOMPARE(h.infos, QStringList());
+        QCOMPARE(h.w->Data1->rowCount(), limit);
+        QCOMPARE(h.w->Data1->index(limit - 1, 0).data().toString(), QString::number(limit));
+
+        h.nextFile = otherDrive.filePath(QStringLiteral("Qm20db.db"));
+        h.w->saveasClick();
+        QCOMPARE(h.errors.size(), 1);
+        QCOMPARE(inspect(h.nextFile).second, qint64(limit));
+
+        WriteBudget::lift();
+        h.w->RecordSaveClick();
+        QCOMPARE(h.errors.size(), 1);
+        QCOMPARE(h.infos.size(), 1);
+        h.w->TQM10DB->close();
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "numbers");
+        db.setDatabaseName(h.path(QStringLiteral("Qm20db.db")));
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec(QStringLiteral("SELECT count(*), min(\"No\"), max(\"No\"), "
+                                      "count(DISTINCT \"No\") FROM Qm20db")) &&
+                q.next());
+        QCOMPARE(q.value(0).toInt(), limit);
+        QCOMPARE(q.value(1).toInt(), 1);
+        QCOMPARE(q.value(2).toInt(), limit);
+        QCOMPARE(q.value(3).toInt(), limit);
+        q = QSqlQuery();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("numbers"));
+    }
+
     // The program killed at once after Save, or with new records pending since: the saved
     // records are all there at the next start, none of the pending ones, and the file is
     // sound.
     void killedAfterSave_data() {
         QTest::addColumn<int>("pendingAfterSave");
-        QTest::newRow("right after Save") << 0;
-        QTest::newRow("with records pending since") << 300;
+        QTest::addColumn<bool>("diskFull"); // and a second Save failed for it
+        QTest::newRow("right after Save") << 0 << false;
+        QTest::newRow("with records pending since") << 300 << false;
+        QTest::newRow("after a Save that found the disk full") << 300 << true;
     }
     void killedAfterSave() {
         QFETCH(int, pendingAfterSave);
+        QFETCH(bool, diskFull);
         MeterEmulator sim({"--fixed", "--flood"}, link(), 3);
         QVERIFY(sim.ready());
         ProgramCopy copy(m_dir->path(), link());
@@ -469,8 +553,19 @@ private slots:
         QVERIFY(copy.awaitRecords(50) >= 50);
         const qint64 saved = copy.ask("save");
         QVERIFY(saved >= 50);
+        if (diskFull)
+            QVERIFY(copy.ask("budget 0") >= saved);
         if (pendingAfterSave > 0)
             QVERIFY(copy.awaitRecords(saved + pendingAfterSave) >= saved + pendingAfterSave);
+        if (diskFull) {
+            QVERIFY(copy.ask("save") >= saved + pendingAfterSave);
+            // The Save's message, and at most one more from recording when an append found
+            // the disk full first; never one a reading.
+            QVERIFY(!copy.errors.isEmpty() && copy.errors.size() <= 2);
+            QVERIFY2(copy.errors.last().contains(u"database or disk is full") &&
+                         copy.errors.last().contains(u"records are still pending"),
+                     qPrintable(copy.errors.last()));
+        }
         copy.process().kill();
         QVERIFY(copy.process().waitForFinished(3000));
         QCOMPARE(copy.process().exitStatus(), QProcess::CrashExit);
@@ -531,6 +626,8 @@ private slots:
 };
 
 int main(int argc, char **argv) {
+    // Before any table opens: the write budget is the default for every connection.
+    WriteBudget::install();
     if (argc >= 3 && qstrcmp(argv[1], "--copy") == 0)
         return runCopy(argc, argv);
     QApplication app(argc, argv);

@@ -140,6 +140,15 @@ private slots:
         QCOMPARE(h.w->Bt10->text(), QStringLiteral("2"));
     }
 
+    // The value axis is each frame's own, the volts frame after a kilohertz one included.
+    void valueAxisFollowsEachFrame() {
+        Harness h;
+        h.frame("89 70 14 00 04 0F 01 02 03 04 0A");
+        QCOMPARE(h.chart().yAxis->range(), QCPRange(-100000, 100000));
+        h.frame("89 70 00 00 00 0F 01 02 03 04 0A");
+        QCOMPARE(h.chart().yAxis->range(), QCPRange(-8000, 8000));
+    }
+
     // A reading that recording fails on still reaches the graph; the failure is told once.
     void recordingFaultStillPlots() {
         Harness h;

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QDir>
+#include <QFontDatabase>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
@@ -42,12 +43,19 @@ struct Fit {
     int room = 0;
 };
 
-QList<Fit> captionsOf(const TFCOMM &w) {
+/// `font` in `face` alone where its list offers that face; as it is otherwise.
+QFont inFace(QFont font, const QString &face) {
+    if (font.families().contains(face))
+        font.setFamilies({face});
+    return font;
+}
+
+QList<Fit> captionsOf(const TFCOMM &w, const QString &face) {
     QList<Fit> fits;
     for (QWidget *widget : w.findChildren<QWidget *>()) {
         if (!widget->isVisible() || qobject_cast<LcdGlyphLabel *>(widget))
             continue; // LCD glyph texts squeeze themselves into their box
-        const QFontMetrics fm(widget->font());
+        const QFontMetrics fm(inFace(widget->font(), face));
         const QString name = widget->objectName();
         if (auto *box = qobject_cast<QCheckBox *>(widget)) {
             QStyleOptionButton option;
@@ -77,12 +85,13 @@ QList<Fit> captionsOf(const TFCOMM &w) {
         const int room = view->columnWidth(c) -
                          2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
         const QString title = view->model()->headerData(c, Qt::Horizontal).toString();
-        fits.append({QStringLiteral("title ") + title,
-                     QFontMetrics(view->horizontalHeader()->font()).horizontalAdvance(title),
-                     room});
+        fits.append(
+            {QStringLiteral("title ") + title,
+             QFontMetrics(inFace(view->horizontalHeader()->font(), face)).horizontalAdvance(title),
+             room});
         if (widest[c])
             fits.append({QStringLiteral("cell ") + title,
-                         QFontMetrics(RecordGrid::columnFont(c))
+                         QFontMetrics(inFace(RecordGrid::columnFont(c), face))
                              .horizontalAdvance(QLatin1String(widest[c])),
                          room});
     }
@@ -188,6 +197,12 @@ private slots:
         QTest::mouseClick(w.TbSx, Qt::LeftButton, {}, QPoint(10, 10));
         QCOMPARE(h.graph(), QRect(305, 176, 320, 234));
         QVERIFY(w.TbFd->isVisible() && !w.TbSx->isVisible());
+        // Letting go outside the image, or a release without its press, is no click.
+        QTest::mousePress(w.TbFd, Qt::LeftButton, {}, QPoint(10, 10));
+        QTest::mouseRelease(w.TbFd, Qt::LeftButton, {}, QPoint(40, 10));
+        QCOMPARE(h.graph(), QRect(305, 176, 320, 234));
+        QTest::mouseRelease(w.TbFd, Qt::LeftButton, {}, QPoint(10, 10));
+        QCOMPARE(h.graph(), QRect(305, 176, 320, 234));
 
         w.TbFdClick();
         h.client(800, 500);
@@ -240,11 +255,23 @@ private slots:
             qPrintable(QStringLiteral("%1 x %2").arg(h.w->KD->width()).arg(h.w->KD->height())));
     }
 
-    // At the design size every caption, label, check box and grid column holds its text.
+    // At the design size every caption, label, check box and grid column holds its text, in
+    // the faces the program picks and in each face of their lists that is installed.
+    void captionsFit_data() {
+        QTest::addColumn<QString>("face");
+        QTest::newRow("as picked") << QString();
+        QStringList faces = WindowLayout::faces() + RecordGrid::titleFont().families() +
+                            RecordGrid::columnFont(0).families();
+        faces.removeDuplicates();
+        for (const QString &face : faces)
+            if (QFontDatabase::hasFamily(face))
+                QTest::newRow(qPrintable(face)) << face;
+    }
     void captionsFit() {
+        QFETCH(QString, face);
         Harness h;
         h.w->RecordSI->setChecked(true);
-        const QList<Fit> fits = captionsOf(*h.w);
+        const QList<Fit> fits = captionsOf(*h.w, face);
         QVERIFY(fits.size() > 20);
         QStringList clipped;
         for (const Fit &f : fits)

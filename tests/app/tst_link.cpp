@@ -5,7 +5,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <memory>
+
 #include "bevelpanel.h"
+#include "meterlink.h"
 #include "ptypair.h"
 #include "tfcomm.h"
 #include "windowharness.h"
@@ -301,29 +304,50 @@ private slots:
         }
     }
 
-    void vanishedDeviceFallsToNoLinkAndReopens() {
+    // A port that goes away while connected is tried again, with no click, until Disconnect;
+    // the no-link image's hint says why there is no link, and the port panel stays locked.
+    void vanishedDeviceIsReopenedUntilDisconnect() {
         auto pty = std::make_unique<PtyPair>();
         QVERIFY(pty->exportAs("QM_COM1"));
         Harness h;
         TFCOMM &w = *h.w;
+        w.Link->setReopenInterval(std::chrono::milliseconds(100)); // 2 s in use
+        const QString reason = QStringLiteral("No link on COM1: %1");
+        QCOMPARE(w.CONokN->toolTip(), reason.arg("not connected"));
         w.BTCon1Click();
-        QVERIFY(w.COMM2->PortIsOpen());
+        QCOMPARE(w.CONokN->toolTip(), reason.arg("no answer from the meter"));
         const QByteArray frame("\x8A\x00\x37\x00\x12\x34\x0A", 7);
-        pty->write(frame);
+        auto pullOut = [&] {
+            pty->closeSlave();
+            pty->closeMaster();
+            QTRY_VERIFY_WITH_TIMEOUT(!w.COMM2->PortIsOpen(), 3000);
+            QTRY_VERIFY_WITH_TIMEOUT(!h.linkAlive(), 1000);
+            QCOMPARE(w.CONokN->toolTip(),
+                     reason.arg("the port went away; it is tried again every 0.1 s"));
+            QVERIFY(w.BtDiscon->isVisible());
+            QVERIFY(!w.ComSetup1->menuAction()->isEnabled());
+        };
+        for (int round = 0; round < 2; ++round) {
+            QVERIFY(pty->write(frame));
+            QTRY_VERIFY_WITH_TIMEOUT(h.linkAlive(), 2000);
+            pullOut();
+            pty = std::make_unique<PtyPair>(); // back, under another device name
+            QVERIFY(pty->exportAs("QM_COM1"));
+            QTRY_VERIFY_WITH_TIMEOUT(w.COMM2->PortIsOpen(), 2000);
+            QCOMPARE(w.COMM2->lastOpenPath(), pty->path());
+            QCOMPARE(w.CONokN->toolTip(), reason.arg("no answer from the meter"));
+        }
+        QVERIFY(pty->write(frame));
         QTRY_VERIFY_WITH_TIMEOUT(h.linkAlive(), 2000);
-        pty->closeSlave();
-        pty->closeMaster();
-        QTRY_VERIFY_WITH_TIMEOUT(!w.COMM2->PortIsOpen(), 3000);
-        QTRY_VERIFY_WITH_TIMEOUT(!h.linkAlive(), 1000);
-        QVERIFY(w.BtDiscon->isVisible());
 
+        pullOut();
+        w.BtDiscon1Click();
+        QCOMPARE(w.CONokN->toolTip(), reason.arg("not connected"));
         PtyPair back;
         QVERIFY(back.exportAs("QM_COM1"));
-        w.BtDiscon1Click();
-        w.BTCon1Click();
-        QVERIFY(w.COMM2->PortIsOpen());
-        back.write(frame);
-        QTRY_VERIFY_WITH_TIMEOUT(h.linkAlive(), 2000);
+        QTest::qWait(400); // four retry periods
+        QVERIFY(!w.COMM2->PortIsOpen());
+        QVERIFY(w.BTCon->isVisible());
         QCOMPARE(h.errors, QStringList());
     }
 };

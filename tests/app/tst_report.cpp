@@ -1,15 +1,18 @@
+#include <QAction>
 #include <QApplication>
-#include <QPrintPreviewDialog>
-#include <QPrintPreviewWidget>
+#include <QFile>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
 #include "datareport.h"
+#include "pdfexport.h"
 #include "recordtable.h"
 #include "recordtablemodel.h"
 #include "reportfixture.h"
+#include "reportpreview.h"
 #include "tfcomm.h"
 #include "windowharness.h"
 
@@ -41,7 +44,7 @@ struct Harness : WindowHarness {
     /// The report's text, page by page, written through a PDF file.
     QStringList pdfText(const DataReport &report) {
         const QString file = path(QStringLiteral("report-%1.pdf").arg(++m_pdfs));
-        report.writePdf(file);
+        PdfExport::write(report, file);
         return ReportFixture::pdfPages(file, &pdftotextMissing);
     }
 
@@ -183,30 +186,55 @@ private slots:
         QCOMPARE(after, before);
     }
 
-    /// The window's own hook opens the real preview, modal, on the report.
+    /// The window's own hook opens the real preview, modal, on the report; its Export PDF…
+    /// asks for the file through the window's save dialog and asks before replacing one.
+    void previewWindow_data() {
+        QTest::addColumn<bool>("fileThere");
+        QTest::addColumn<bool>("replace");
+        QTest::addColumn<bool>("theTable");
+        QTest::newRow("new file") << false << false << false;
+        QTest::newRow("file there, kept") << true << false << false;
+        QTest::newRow("file there, replaced") << true << true << false;
+        QTest::newRow("the record table") << true << true << true;
+    }
     void previewWindow() {
+        QFETCH(bool, fileThere);
+        QFETCH(bool, replace);
+        QFETCH(bool, theTable);
         WindowHarness h;
         for (int i = 0; i < 50; ++i) {
             h.w->ValueText = QString::number(i);
             h.w->INDataToTable();
         }
-        int previewPages = -1;
+        h.w->RecordSaveClick();
+        h.nextFile = theTable ? h.w->TQM10DB->fileName() : h.path(QStringLiteral("list.pdf"));
+        if (fileThere && !theTable) {
+            QFile old(h.nextFile);
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+        }
+        h.answer = replace;
         QString shown;
         QTimer::singleShot(0, [&] {
-            auto *dialog = qobject_cast<QPrintPreviewDialog *>(QApplication::activeModalWidget());
-            if (!dialog) {
+            auto *preview = qobject_cast<ReportPreview *>(QApplication::activeModalWidget());
+            if (!preview) {
                 shown = QStringLiteral("no preview");
                 return;
             }
-            shown = QStringLiteral("preview");
-            if (auto *pages = dialog->findChild<QPrintPreviewWidget *>())
-                previewPages = pages->pageCount();
-            dialog->reject();
+            shown =
+                preview->windowTitle() + QLatin1Char(' ') +
+                preview->findChild<QLabel *>(QStringLiteral("pageCountLabel"))->text().trimmed();
+            preview->findChild<QAction *>(QStringLiteral("exportPdfAction"))->trigger();
+            preview->reject();
         });
         h.w->BtPrintClick();
-        QCOMPARE(shown, QStringLiteral("preview"));
-        QCOMPARE(previewPages, 2);
-        QVERIFY(h.errors.isEmpty());
+        QCOMPARE(shown, QStringLiteral("Print Preview / 2"));
+        QCOMPARE(h.dialogs.size(), 1);
+        QCOMPARE(h.questions.size(), fileThere && !theTable ? 1 : 0);
+        QFile written(h.nextFile);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll().startsWith("%PDF"), !theTable && (!fileThere || replace));
+        QCOMPARE(h.errors, theTable ? QStringList{"Table in use: " + h.nextFile} : QStringList());
+        QCOMPARE(h.w->TQM10DB->count(), 50);
     }
 };
 

@@ -145,6 +145,7 @@ public:
         point = value;
     }
     void lastPage() override { order.push_back(11); }
+    void scaleFault(std::exception_ptr) override {}
 
 private:
     bool m_recordFails;
@@ -155,7 +156,7 @@ void checkDispatch(const QString &hex, int relState, bool recordFails, const Sca
     DecodedFrame f;
     bool thrown = false;
     try {
-        f = ReadingDispatch::run(hex, relState, log);
+        f = ReadingDispatch().run(hex, relState, log);
     } catch (const std::runtime_error &) {
         thrown = true;
         f = ReadingDecoder::decode(hex, relState);

@@ -33,6 +33,7 @@ public:
     void record() override { note(QStringLiteral("record")); }
     void graphPoint(double value) override { note(QStringLiteral("point %1").arg(value)); }
     void lastPage() override { note(QStringLiteral("last page")); }
+    void scaleFault(std::exception_ptr) override { note(QStringLiteral("scale fault")); }
 
 private:
     void note(const QString &step) {
@@ -46,6 +47,11 @@ QString hex(const char *spaced) {
     return QString::fromLatin1(spaced).remove(u' ');
 }
 
+const QString kVolts = hex("89 70 00 00 00 0F 01 02 03 04 0A");
+const QStringList kVoltsSteps{"link",     "axis -8000..8000", "mode 0/80/0", "setup",
+                              "lcd V",    "reading 01.234",   "needle 462",  "alarm",
+                              "extremes", "record",           "point 1234",  "last page"};
+
 } // namespace
 
 class TestReadingDispatch : public QObject {
@@ -54,14 +60,11 @@ class TestReadingDispatch : public QObject {
 private slots:
     void stepsInOrder() {
         Recorder r;
-        ReadingDispatch::run(hex("89 70 00 00 00 0F 01 02 03 04 0A"), 0, r);
-        QCOMPARE(r.steps, (QStringList{"link", "axis -8000..8000", "mode 0/80/0", "setup", "lcd V",
-                                       "reading 01.234", "needle 462", "alarm", "extremes",
-                                       "record", "point 1234", "last page"}));
+        ReadingDispatch().run(kVolts, 0, r);
+        QCOMPARE(r.steps, kVoltsSteps);
     }
 
-    // The value axis and the scale mode follow each frame; the first function frame after a
-    // frequency or duty frame is a function frame like any other.
+    // The value axis and the scale mode follow each frame.
     void axisAndModeAcrossFrames_data() {
         QTest::addColumn<QString>("frame");
         QTest::addColumn<QString>("axis");
@@ -73,10 +76,6 @@ private slots:
         QTest::newRow("kilohertz")
             << hex("89 70 14 00 04 0F 01 02 03 04 0A") << "axis -100000..100000"
             << "mode 1/100/100"
-            << "point 1234";
-        QTest::newRow("volts after hertz")
-            << hex("89 70 00 00 00 0F 01 02 03 04 0A") << "axis -8000..8000"
-            << "mode 0/80/0"
             << "point 1234";
         QTest::newRow("duty") << hex("89 70 05 00 00 03 01 02 03 04 0A") << "axis -10000..10000"
                               << "mode 1/100/100"
@@ -99,33 +98,54 @@ private slots:
         QFETCH(QString, mode);
         QFETCH(QString, point);
         Recorder r;
-        ReadingDispatch::run(frame, 0, r);
+        ReadingDispatch().run(frame, 0, r);
         QCOMPARE(r.steps.at(1), axis);
         QCOMPARE(r.steps.at(2), mode);
         QCOMPARE(r.steps.at(10), point);
     }
 
     // A reading that recording fails on still reaches the graph, and the failure goes on to
-    // the caller afterwards; a fault in any other step ends the frame there.
+    // the caller afterwards; a scale fault skips only the scale and is told at the end; a
+    // fault in any other step ends the frame there.
     void faults_data() {
         QTest::addColumn<QString>("failAt");
-        QTest::addColumn<QString>("lastStep");
-        QTest::newRow("recording") << "record"
-                                   << "last page";
-        QTest::newRow("scale") << "setup"
-                               << "setup";
-        QTest::newRow("extremes") << "extremes"
-                                  << "extremes";
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<bool>("thrown");
+        QTest::newRow("recording") << "record" << kVoltsSteps << true;
+        QTest::newRow("scale") << "setup" << kVoltsSteps + QStringList{"scale fault"} << false;
+        QTest::newRow("needle") << "needle" << kVoltsSteps + QStringList{"scale fault"} << false;
+        QTest::newRow("extremes") << "extremes" << kVoltsSteps.mid(0, 9) << true;
     }
     void faults() {
         QFETCH(QString, failAt);
-        QFETCH(QString, lastStep);
+        QFETCH(bool, thrown);
         Recorder r;
         r.failAt = failAt;
-        QVERIFY_THROWS_EXCEPTION(
-            std::runtime_error,
-            ReadingDispatch::run(hex("89 70 00 00 00 0F 01 02 03 04 0A"), 0, r));
-        QCOMPARE(r.steps.last(), lastStep);
+        bool threw = false;
+        try {
+            ReadingDispatch().run(kVolts, 0, r);
+        } catch (const std::runtime_error &) {
+            threw = true;
+        }
+        QCOMPARE(threw, thrown);
+        QTEST(r.steps, "steps");
+    }
+
+    // A scale that keeps failing is told once; after a frame it draws, a new fault is told.
+    void scaleFaultToldOnce() {
+        ReadingDispatch dispatch;
+        Recorder r;
+        auto faultsTold = [&](const char *failAt) {
+            r.failAt = QString::fromLatin1(failAt);
+            r.steps.clear();
+            dispatch.run(kVolts, 0, r);
+            return r.steps.count(QStringLiteral("scale fault"));
+        };
+        QCOMPARE(faultsTold("setup"), 1);
+        QCOMPARE(faultsTold("needle"), 0);
+        QCOMPARE(faultsTold("setup"), 0);
+        QCOMPARE(faultsTold(""), 0);
+        QCOMPARE(faultsTold("needle"), 1);
     }
 };
 

@@ -62,9 +62,10 @@ inline QStringList pdfPages(const QString &path, bool *missing = nullptr) {
         return {};
     QProcess p;
     p.start(tool, {QStringLiteral("-layout"), path, QStringLiteral("-")});
-    if (!p.waitForFinished(120000) || p.exitCode() != 0)
-        return {QStringLiteral("<pdftotext failed: %1>")
-                    .arg(QString::fromLocal8Bit(p.readAllStandardError()))};
+    // Well inside the test's own time limit, so that a stuck run is reported, not killed.
+    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return {QStringLiteral("<pdftotext failed: %1 %2>")
+                    .arg(p.errorString(), QString::fromLocal8Bit(p.readAllStandardError()))};
     QStringList pages = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\f'));
     if (!pages.isEmpty() && pages.last().trimmed().isEmpty())
         pages.removeLast();

@@ -1,24 +1,78 @@
 #include "bandlayout.h"
+#include "pagebands.h"
 
+#include <QPageLayout>
+#include <QPageSize>
 #include <QTest>
 
 class TestBandLayout : public QObject {
     Q_OBJECT
 
 private slots:
-    void bandsFillTheSheet() {
+    /// On A4 portrait the bands sit exactly where the design puts them.
+    void a4PortraitIsTheDesign() {
         // 297 mm less two 10 mm margins and three 10.58 mm bands leaves 245.26 mm, room for
         // 37 lines of 6.61 mm (244.57 mm) and not for 38 (251.18 mm).
-        QCOMPARE(BandLayout::detailLinesPerPage(), 37);
-        QCOMPARE(BandLayout::detailTop(0), 3116);
-        QCOMPARE(BandLayout::pageFooterTop(), 27642);
-        QVERIFY(BandLayout::detailTop(37) <= BandLayout::pageFooterTop());
-        QVERIFY(BandLayout::detailTop(38) > BandLayout::pageFooterTop());
-        QCOMPARE(BandLayout::pageFooterTop() + BandLayout::kPageFooterHeight,
-                 BandLayout::kPaperHeight - BandLayout::kMargin);
-        // The band is as wide as the sheet between the margins (to the design's 0.03 mm).
-        QVERIFY(qAbs(BandLayout::bandRight() - (BandLayout::kPaperWidth - BandLayout::kMargin)) <=
-                3);
+        const PageBands a4 = PageBands::forPage(QPageLayout(
+            QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(), QPageLayout::Millimeter));
+        QCOMPARE(a4, PageBands());
+        QCOMPARE(a4.detailLinesPerPage(), 37);
+        QCOMPARE(a4.detailTop(0), BandLayout::detailTop(0));
+        QCOMPARE(a4.pageFooterTop(), BandLayout::pageFooterTop());
+        QCOMPARE(a4.bandRight(), BandLayout::bandRight());
+        QCOMPARE(a4.footLeft(), BandLayout::kMargin + BandLayout::kFootLeft);
+        for (int c = 0; c < int(BandLayout::kColumns.size()); ++c) {
+            QCOMPARE(a4.headingLeft(c), BandLayout::kMargin + BandLayout::kColumns[c].headingLeft);
+            QCOMPARE(a4.fieldLeft(c), BandLayout::kMargin + BandLayout::kColumns[c].fieldLeft);
+        }
+    }
+
+    /// On any sheet: the footer ends at the bottom margin, every detail line lies between
+    /// the column header and the footer, and the columns keep their order inside the band.
+    void anySheet_data() {
+        QTest::addColumn<int>("paper");
+        QTest::addColumn<bool>("landscape");
+        QTest::addColumn<double>("unprintableMm");
+        QTest::addColumn<int>("lines");
+        // Lines: (height - 2 margins - 3 bands of 10.58 mm) / 6.61 mm, rounded down.
+        QTest::newRow("A4 landscape") << int(QPageSize::A4) << true << 0.0 << 23;
+        QTest::newRow("A5") << int(QPageSize::A5) << false << 0.0 << 23;
+        QTest::newRow("Letter") << int(QPageSize::Letter) << false << 0.0 << 34;
+        QTest::newRow("Legal") << int(QPageSize::Legal) << false << 0.0 << 45;
+        QTest::newRow("A4, printer needs 15 mm") << int(QPageSize::A4) << false << 15.0 << 35;
+        QTest::newRow("A6 landscape") << int(QPageSize::A6) << true << 0.0 << 8;
+        QTest::newRow("too small") << int(QPageSize::A10) << false << 0.0 << 0;
+    }
+    void anySheet() {
+        QFETCH(int, paper);
+        QFETCH(bool, landscape);
+        QFETCH(double, unprintableMm);
+        QFETCH(int, lines);
+        QPageLayout layout(QPageSize(QPageSize::PageSizeId(paper)),
+                           landscape ? QPageLayout::Landscape : QPageLayout::Portrait, QMarginsF(),
+                           QPageLayout::Millimeter);
+        const QMarginsF least(unprintableMm, unprintableMm, unprintableMm, unprintableMm);
+        layout.setMinimumMargins(least);
+        const PageBands bands = PageBands::forPage(layout);
+        const QRectF sheet = layout.fullRect(QPageLayout::Millimeter);
+        QCOMPARE(bands.detailLinesPerPage(), lines);
+        QCOMPARE(bands.paperHeight(), qRound(sheet.height() * 100));
+        const int margin = std::max(1000, qRound(unprintableMm * 100));
+        QCOMPARE(bands.pageFooterTop() + BandLayout::kPageFooterHeight,
+                 bands.paperHeight() - margin);
+        if (lines > 0) {
+            QVERIFY(bands.detailTop(lines) <= bands.pageFooterTop());
+            QVERIFY(bands.detailTop(lines + 1) > bands.pageFooterTop());
+        }
+        QCOMPARE(bands.bandLeft(), margin);
+        QVERIFY(qAbs(bands.bandRight() - (bands.paperWidth() - margin)) <= 5);
+        PageBands::Hmm left = bands.bandLeft();
+        for (int c = 0; c < int(BandLayout::kColumns.size()); ++c) {
+            QVERIFY(bands.fieldLeft(c) > left);
+            QVERIFY(bands.fieldLeft(c) + bands.fieldRoom(c) <= bands.bandRight());
+            left = bands.fieldLeft(c) + bands.fieldRoom(c);
+        }
+        QCOMPARE(bands.pageCount(100), lines > 0 ? (100 + lines - 1) / lines : 0);
     }
 
     void pages_data() {
@@ -40,23 +94,24 @@ private slots:
         QFETCH(qint64, records);
         QFETCH(qint64, pages);
         QFETCH(int, linesOnLastPage);
-        QCOMPARE(BandLayout::pageCount(records), pages);
-        QCOMPARE(BandLayout::linesOnPage(pages - 1, records), linesOnLastPage);
+        const PageBands a4;
+        QCOMPARE(a4.pageCount(records), pages);
+        QCOMPARE(a4.linesOnPage(pages - 1, records), linesOnLastPage);
         // Every record is on exactly one page, the pages in table order without gaps.
         if (pages <= 3000) {
             qint64 next = 0;
             for (qint64 page = 0; page < pages; ++page) {
-                QCOMPARE(BandLayout::firstRecordOf(page), next);
-                const int lines = BandLayout::linesOnPage(page, records);
+                QCOMPARE(a4.firstRecordOf(page), next);
+                const int lines = a4.linesOnPage(page, records);
                 QVERIFY(lines == 37 || (page == pages - 1 && lines >= 1));
                 next += lines;
             }
             QCOMPARE(next, records);
         }
         if (pages > 0)
-            QCOMPARE(BandLayout::firstRecordOf(pages - 1) + linesOnLastPage, records);
-        QCOMPARE(BandLayout::linesOnPage(pages, records), 0);
-        QCOMPARE(BandLayout::linesOnPage(-1, records), 0);
+            QCOMPARE(a4.firstRecordOf(pages - 1) + linesOnLastPage, records);
+        QCOMPARE(a4.linesOnPage(pages, records), 0);
+        QCOMPARE(a4.linesOnPage(-1, records), 0);
     }
 };
 

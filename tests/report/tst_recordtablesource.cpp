@@ -1,4 +1,5 @@
 #include "datareport.h"
+#include "pdfexport.h"
 #include "recordtable.h"
 #include "recordtablesource.h"
 #include "rowspillfile.h"
@@ -85,7 +86,7 @@ private slots:
         auto source = std::make_shared<RecordTableSource>(*m_table);
         const DataReport report(source);
         const QString before = m_dir->filePath(QStringLiteral("before.pdf"));
-        report.writePdf(before);
+        PdfExport::write(report, before);
         const QList<RecordRow> rows = allRows(*source);
 
         change(*m_table, m_dir->path());
@@ -95,7 +96,7 @@ private slots:
         QCOMPARE(report.pageCount(), 17);
         QVERIFY(sameRows(allRows(*source), rows));
         const QString after = m_dir->filePath(QStringLiteral("after.pdf"));
-        report.writePdf(after);
+        PdfExport::write(report, after);
         bool missing = false;
         const QStringList pagesBefore = ReportFixture::pdfPages(before, &missing);
         if (missing)

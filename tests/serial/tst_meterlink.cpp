@@ -125,6 +125,35 @@ private slots:
         QVERIFY(!l.link.isAlive());
         QCOMPARE(l.link.idleTicks(), 0);
         QCOMPARE(spy.size(), 1);
+        // Opened on the driver, not through the link: nobody asked for it to be kept open.
+        QCOMPARE(l.link.portState(), MeterLink::PortState::Closed);
+    }
+
+    // A first open that fails is tried again only when the owner asks for it.
+    void firstOpenThatFails_data() {
+        QTest::addColumn<bool>("keepTrying");
+        QTest::newRow("keep trying") << true;
+        QTest::newRow("give up") << false;
+    }
+    void firstOpenThatFails() {
+        QFETCH(bool, keepTrying);
+        qputenv("QM_COM1", "/nonexistent/ttyQM0");
+        CommPortDriver driver;
+        driver.setComPort(pnCOM1);
+        MeterLink link(driver);
+        link.setReopenInterval(std::chrono::milliseconds(50));
+        QSignalSpy reopened(&link, &MeterLink::portReopened);
+        QVERIFY(!link.openPort(keepTrying));
+        QCOMPARE(link.portState(),
+                 keepTrying ? MeterLink::PortState::Reopening : MeterLink::PortState::Closed);
+        if (keepTrying)
+            QCOMPARE(link.noLinkReason(),
+                     QStringLiteral("the port does not open; it is tried again every 0.05 s"));
+        PtyPair pty;
+        QVERIFY(pty.exportAs("QM_COM1"));
+        QTest::qWait(200);
+        QCOMPARE(driver.PortIsOpen(), keepTrying);
+        QCOMPARE(reopened.size(), keepTrying ? 1 : 0);
     }
 
     void keysSendTheirCode_data() {

@@ -1,10 +1,13 @@
 #include "logoptions.h"
 
 #include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
 
 #include <cmath>
 #include <stdexcept>
 
+#include "datafilenames.h"
 #include "recordingrules.h"
 #include "remotekeys.h"
 
@@ -113,8 +116,7 @@ LogOptions LogOptions::parse(const QStringList &arguments) {
             usage(QStringLiteral("--out takes a file name, or - for standard output"));
         if (path != QLatin1String("-")) {
             o.outPath = path;
-            o.output = path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive) ? Output::Csv
-                                                                                 : Output::Table;
+            o.output = outputFor(path);
         }
     }
     if (parser.isSet(every))
@@ -130,6 +132,34 @@ LogOptions LogOptions::parse(const QStringList &arguments) {
     return o;
 }
 
+LogOptions::Output LogOptions::outputFor(const QString &path) {
+    if (DataFileNames::isTableCopy(path))
+        return Output::Table;
+    if (DataFileNames::extensionOf(path).compare(QLatin1String(".csv"), Qt::CaseInsensitive) == 0)
+        return Output::Csv;
+    return Output::Tabs;
+}
+
+void LogOptions::checkExistingOutput() const {
+    if (outPath.isEmpty())
+        return;
+    QFile file(outPath);
+    // A file that is not there, is empty or cannot be read is left to the output to make
+    // or to report.
+    if (!QFileInfo(file).isFile() || file.size() == 0 || !file.open(QIODevice::ReadOnly))
+        return;
+    static const QByteArray kTableHeader("SQLite format 3\0", 16);
+    const bool isTable = file.read(kTableHeader.size()) == kTableHeader;
+    if (output == Output::Table && !isTable)
+        usage(QStringLiteral("--out %1: the file is there and is no record table; a .db name "
+                             "records into a table (give another name)")
+                  .arg(outPath));
+    if (output != Output::Table && isTable)
+        usage(QStringLiteral("--out %1: the file is there and is a record table; text is "
+                             "written only to a text file (a table needs a .db name)")
+                  .arg(outPath));
+}
+
 QString LogOptions::helpText() {
     return QStringLiteral(
         "Usage: qm-log [options]\n"
@@ -137,11 +167,15 @@ QString LogOptions::helpText() {
         "\n"
         "  --port COM1|PATH     the port: COM1 to COM4 (QM_COMn points one anywhere else)\n"
         "                       or a device path; default COM1\n"
-        "  --out FILE           FILE.csv: comma-separated text with a heading;\n"
-        "                       any other name: a record table that the window opens with\n"
-        "                       \"Open old data files\"; - or none: lines on standard output.\n"
-        "                       An existing file is added to.\n"
-        "  --every SECONDS      sampling interval: at most one reading in SECONDS seconds\n"
+        "  --out FILE           FILE.db: a record table that the window opens with\n"
+        "                       \"Open old data files\"; FILE.csv: comma-separated text;\n"
+        "                       any other name (.xls, .txt, .tsv): tab-separated text;\n"
+        "                       text files get a heading and CR LF line ends. - or none:\n"
+        "                       tab-separated lines on standard output. An existing file\n"
+        "                       is added to; one of the other kind is refused.\n"
+        "  --every SECONDS      sampling interval: a reading is recorded only when\n"
+        "                       SECONDS seconds or more have passed since the last\n"
+        "                       recorded one\n"
         "  --changes-only       skip a reading equal to the last recorded one\n"
         "  --count N            stop after N recorded readings\n"
         "  --duration SECONDS   stop after SECONDS seconds\n"
@@ -154,9 +188,15 @@ QString LogOptions::helpText() {
         "\n"
         "Text outputs give each reading as: No, Time (local date and time with\n"
         "milliseconds), Value (as the meter shows it), Number, Unit, AC/DC, AUTO, Overload.\n"
-        "Records are committed at least once a second. Ctrl+C or SIGTERM commits, prints\n"
-        "a summary on standard error and exits with 0.\n"
+        "Records are committed (to the disk, for files) every half second. Ctrl+C, SIGTERM\n"
+        "or SIGHUP (unless ignored, as under nohup) commits, prints a summary on standard\n"
+        "error and ends. A lost port is reopened every 2 seconds; a meter silent for 5\n"
+        "seconds is reported once, and so is its first answer after that.\n"
         "\n"
-        "Exit codes: 0 done (count, duration or signal), 1 failure (output, port),\n"
-        "2 bad options.\n");
+        "Exit codes:\n"
+        "  0  done: count, duration or signal, with readings recorded\n"
+        "  1  failure: the output failed, or with --no-reconnect the port did not open\n"
+        "     or was lost\n"
+        "  2  bad options, or --out names an existing file of the other kind\n"
+        "  3  nothing recorded: the port never opened or the meter never answered\n");
 }

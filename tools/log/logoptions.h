@@ -12,7 +12,9 @@
 /// a usage error (std::invalid_argument with a one-line reason), which the tool answers
 /// with exit code 2.
 struct LogOptions {
-    enum class Output { Lines, Csv, Table };
+    /// Lines: tab-separated on standard output. Csv and Tabs: text files with a heading and
+    /// CR LF line ends. Table: a record table.
+    enum class Output { Lines, Csv, Tabs, Table };
 
     /// A front-panel key to press once the meter answers.
     struct KeyPress {
@@ -41,4 +43,11 @@ struct LogOptions {
     /// `arguments` without the program name.
     static LogOptions parse(const QStringList &arguments);
     static QString helpText();
+    /// The output a file name gets: ".db" (as the window's "save as" has it) a record table,
+    /// ".csv" comma-separated text, any other name tab-separated text.
+    static Output outputFor(const QString &path);
+    /// Refuses (std::invalid_argument) an existing output file of the other kind: a record
+    /// table where text would be added, or text where a table would be opened, which would
+    /// otherwise be spoilt or fail later.
+    void checkExistingOutput() const;
 };

@@ -32,47 +32,44 @@ LogSession::LogSession(const LogOptions &options, ReadingSink &sink, FILE *messa
     m_driver.OnReceiveData = [this](CommPortDriver *, const char *data, int size) {
         receive(data, size);
     };
-    connect(&m_driver, &CommPortDriver::portLost, this, &LogSession::onPortLost);
     connect(&m_link, &MeterLink::aliveChanged, this, &LogSession::onAliveChanged);
+    connect(&m_link, &MeterLink::portLost, this, &LogSession::onPortLost);
+    connect(&m_link, &MeterLink::reopenFailed, this, &LogSession::onReopenFailed);
+    connect(&m_link, &MeterLink::portReopened, this, &LogSession::onPortReopened);
 
-    m_recordTick.setInterval(kRecordTick);
-    connect(&m_recordTick, &QTimer::timeout, this, [this] {
-        ReadingRecorder::tick(
-            {m_recordNo, m_recordLimit, m_recordedCount, m_sampleCountdown, m_lastRecordKey},
-            m_options.everySeconds.has_value());
-    });
     m_commitTimer.setInterval(kCommitInterval);
     connect(&m_commitTimer, &QTimer::timeout, this, &LogSession::commit);
-    m_reconnectTimer.setInterval(kReconnectInterval);
-    connect(&m_reconnectTimer, &QTimer::timeout, this, &LogSession::tryReopen);
     m_durationTimer.setSingleShot(true);
     m_durationTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_durationTimer, &QTimer::timeout, this, &LogSession::armDuration);
+    m_silenceTimer.setSingleShot(true);
+    m_silenceTimer.setInterval(kSilenceReport);
+    connect(&m_silenceTimer, &QTimer::timeout, this, &LogSession::onSilence);
 }
 
 LogSession::~LogSession() {
     m_driver.OnReceiveData = nullptr;
-    m_driver.ClosePort();
+    m_link.closePort();
 }
 
 void LogSession::start() {
     m_clock.start();
     armDuration();
-    m_recordTick.start();
     m_commitTimer.start();
     m_link.start();
-    if (m_driver.OpenPort()) {
+    if (m_link.openPort(m_options.reconnect)) {
+        m_everOpened = true;
+        m_silenceTimer.start();
         say(QStringLiteral("reading %1 into %2").arg(portText(), m_sink.describe()));
         return;
     }
     say(QStringLiteral("cannot open %1: %2").arg(portText(), m_driver.lastOpenError()));
     if (!m_options.reconnect) {
-        finish(1, QStringLiteral("port not opened"));
+        finish(LogExit::kFailure, QStringLiteral("port not opened"));
         return;
     }
-    say(QStringLiteral("trying again every %1 s").arg(kReconnectInterval.count() / 1000));
+    say(QStringLiteral("trying again every %1 s").arg(m_link.reopenInterval().count() / 1000));
     m_reopenFailureSaid = true;
-    m_reconnectTimer.start();
 }
 
 void LogSession::armDuration() {
@@ -81,7 +78,7 @@ void LogSession::armDuration() {
     const auto total = static_cast<qint64>(*m_options.durationSeconds * 1000.0);
     const qint64 left = total - m_clock.elapsed();
     if (left <= 0) {
-        finish(0, QStringLiteral("duration reached"));
+        finish(LogExit::kDone, QStringLiteral("duration reached"));
         return;
     }
     // A timer counts at most about 24 days; a longer run is timed in legs.
@@ -92,13 +89,16 @@ void LogSession::armDuration() {
 void LogSession::stopBySignal(int signal) {
     switch (signal) {
     case SIGINT:
-        finish(0, QStringLiteral("interrupted (SIGINT)"));
+        finish(LogExit::kDone, QStringLiteral("interrupted (SIGINT)"));
         break;
     case SIGTERM:
-        finish(0, QStringLiteral("terminated (SIGTERM)"));
+        finish(LogExit::kDone, QStringLiteral("terminated (SIGTERM)"));
+        break;
+    case SIGHUP:
+        finish(LogExit::kDone, QStringLiteral("hung up (SIGHUP)"));
         break;
     default:
-        finish(0, QStringLiteral("stopped by signal %1").arg(signal));
+        finish(LogExit::kDone, QStringLiteral("stopped by signal %1").arg(signal));
         break;
     }
 }
@@ -111,7 +111,7 @@ void LogSession::receive(const char *data, int size) {
                       [this](const QString &hex) { handleFrame(hex); });
     } catch (const std::exception &error) {
         say(QString::fromStdString(error.what()));
-        finish(1, QStringLiteral("output failed"));
+        finish(LogExit::kFailure, QStringLiteral("output failed"));
     }
 }
 
@@ -136,16 +136,20 @@ void LogSession::handleFrame(const QString &hex) {
 void LogSession::recordReading(const QString &hex) {
     const DecodedFrame frame = ReadingDecoder::decode(hex, m_relState);
     ++m_seen;
+    // Measured on the monotonic clock from the last stored reading, so that a clock set
+    // back or forward neither stalls nor crowds the log.
+    if (m_options.everySeconds && m_sinceStored.isValid() &&
+        m_sinceStored.elapsed() < qint64(*m_options.everySeconds) * 1000)
+        return;
     RecordValues reading;
     reading.value = frame.valueText;
     reading.nval = frame.readingNval;
     reading.dcAc = frame.acDcText;
     reading.unit = frame.unitText;
     reading.autoText = frame.autoText;
+    // The recorder's countdown stays off: --every is kept above, by time.
     ReadingRecorder::Options rules;
     rules.repeatFilter = m_options.changesOnly;
-    rules.intervalOn = m_options.everySeconds.has_value();
-    rules.intervalSeconds = m_options.everySeconds.value_or(0);
     const QDateTime now = QDateTime::currentDateTime();
     const auto outcome = ReadingRecorder::offer(
         {m_recordNo, m_recordLimit, m_recordedCount, m_sampleCountdown, m_lastRecordKey}, rules,
@@ -154,19 +158,32 @@ void LogSession::recordReading(const QString &hex) {
         });
     if (outcome != ReadingRecorder::Outcome::Stored)
         return;
+    m_sinceStored.start();
     ++m_recorded;
     if (m_options.count && m_recorded >= *m_options.count)
-        finish(0, QStringLiteral("count reached"));
+        finish(LogExit::kDone, QStringLiteral("count reached"));
 }
 
 void LogSession::onAliveChanged(bool alive) {
     if (!alive) {
-        // A lost port says so itself.
+        // The watchdog's fall comes a few ticks after the last frame; only a silence that
+        // lasts is worth a line. A lost port says so itself.
         if (m_driver.PortIsOpen())
-            say(QStringLiteral("no answer from the meter on %1").arg(portText()));
+            m_silenceTimer.start();
         return;
     }
-    say(QStringLiteral("the meter answers on %1").arg(portText()));
+    m_silenceTimer.stop();
+    m_everAnswered = true;
+    if (m_sayNextAnswer)
+        say(QStringLiteral("the meter answers on %1").arg(portText()));
+    m_sayNextAnswer = false;
+}
+
+void LogSession::onSilence() {
+    if (m_finished || !m_driver.PortIsOpen() || m_link.isAlive())
+        return;
+    say(QStringLiteral("no answer from the meter on %1").arg(portText()));
+    m_sayNextAnswer = true;
 }
 
 void LogSession::pressKeyIfDue() {
@@ -185,31 +202,36 @@ void LogSession::pressKeyIfDue() {
 
 void LogSession::onPortLost(const QString &reason) {
     m_frames.reset();
+    m_silenceTimer.stop();
     if (m_finished)
         return;
     if (!m_options.reconnect) {
         say(QStringLiteral("lost %1: %2").arg(portText(), reason));
-        finish(1, QStringLiteral("port lost"));
+        finish(LogExit::kFailure, QStringLiteral("port lost"));
         return;
     }
     say(QStringLiteral("lost %1: %2; reopening every %3 s")
             .arg(portText(), reason)
-            .arg(kReconnectInterval.count() / 1000));
+            .arg(m_link.reopenInterval().count() / 1000));
     m_reopenFailureSaid = false;
-    m_reconnectTimer.start();
+    m_sayNextAnswer = true;
 }
 
-void LogSession::tryReopen() {
-    m_frames.reset();
-    if (m_driver.OpenPort()) {
-        m_reconnectTimer.stop();
-        say(QStringLiteral("%1 is open again").arg(portText()));
-        return;
-    }
+void LogSession::onReopenFailed(const QString &error) {
     // Said once: a week of retries must not fill the log with the same line.
     if (!m_reopenFailureSaid)
-        say(QStringLiteral("cannot open %1 yet: %2").arg(portText(), m_driver.lastOpenError()));
+        say(QStringLiteral("cannot open %1 yet: %2").arg(portText(), error));
     m_reopenFailureSaid = true;
+}
+
+void LogSession::onPortReopened() {
+    m_frames.reset();
+    if (m_everOpened)
+        say(QStringLiteral("%1 is open again").arg(portText()));
+    else
+        say(QStringLiteral("%1 is open now; reading into %2").arg(portText(), m_sink.describe()));
+    m_everOpened = true;
+    m_silenceTimer.start();
 }
 
 void LogSession::commit() {
@@ -219,7 +241,7 @@ void LogSession::commit() {
         m_sink.commit();
     } catch (const std::exception &error) {
         say(QString::fromStdString(error.what()));
-        finish(1, QStringLiteral("output failed"));
+        finish(LogExit::kFailure, QStringLiteral("output failed"));
     }
 }
 
@@ -228,24 +250,37 @@ void LogSession::finish(int exitCode, const QString &reason) {
         return;
     m_finished = true;
     m_link.stop();
-    m_recordTick.stop();
     m_commitTimer.stop();
-    m_reconnectTimer.stop();
     m_durationTimer.stop();
+    m_silenceTimer.stop();
     try {
         m_sink.commit();
     } catch (const std::exception &error) {
         say(QString::fromStdString(error.what()));
-        exitCode = 1;
+        exitCode = LogExit::kFailure;
     }
     // Not the receive handler: this may run inside it.
-    m_driver.ClosePort();
+    m_link.closePort();
     say(QStringLiteral("%1: %2 readings seen, %3 recorded in %4 s")
             .arg(reason)
             .arg(m_seen)
             .arg(m_recorded)
             .arg(m_clock.elapsed() / 1000.0, 0, 'f', 1));
+    // A run that stops as planned but holds nothing is no success: a script must not take
+    // an empty log for a good one.
+    if (exitCode == LogExit::kDone && m_recorded == 0) {
+        exitCode = LogExit::kNothingRecorded;
+        say(QStringLiteral("no readings recorded: %1").arg(nothingRecordedWhy()));
+    }
     emit finished(exitCode);
+}
+
+QString LogSession::nothingRecordedWhy() const {
+    if (!m_everOpened)
+        return QStringLiteral("%1 never opened (%2)").arg(portText(), m_driver.lastOpenError());
+    if (!m_everAnswered)
+        return QStringLiteral("no answer from the meter on %1").arg(portText());
+    return QStringLiteral("the meter sent no reading on %1").arg(portText());
 }
 
 QString LogSession::portText() const {
@@ -256,6 +291,9 @@ QString LogSession::portText() const {
 }
 
 void LogSession::say(const QString &line) {
-    std::fprintf(m_messages, "qm-log: %s\n", qUtf8Printable(line));
+    std::fprintf(m_messages, "qm-log: %s %s\n",
+                 qUtf8Printable(
+                     QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))),
+                 qUtf8Printable(line));
     std::fflush(m_messages);
 }

@@ -1,6 +1,7 @@
 // qm-log: logs a meter's readings without a window, for unattended runs. Talks to the
-// meter as the window does (same ports, request cycle, watchdog, framing and decoder) and
-// records with the window's rules into a record table, a CSV file or standard output.
+// meter as the window does (same ports, request cycle, watchdog, reopening, framing and
+// decoder) and records with the window's rules (--every kept by time) into a record table,
+// a text file or standard output.
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -18,19 +19,25 @@
 
 namespace {
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-
 std::unique_ptr<ReadingSink> openOutput(const LogOptions &options) {
     switch (options.output) {
     case LogOptions::Output::Table:
         return std::make_unique<TableSink>(options.outPath);
     case LogOptions::Output::Csv:
         return std::make_unique<TextSink>(options.outPath, TextSink::Format::Csv);
+    case LogOptions::Output::Tabs:
+        return std::make_unique<TextSink>(options.outPath, TextSink::Format::Tabs);
     case LogOptions::Output::Lines:
         break;
     }
-    return std::make_unique<TextSink>(QString(), TextSink::Format::Lines);
+    return std::make_unique<TextSink>(QString(), TextSink::Format::Tabs);
+}
+
+/// A dropped SSH session hangs the logger up: it ends like SIGTERM. Under nohup, which set
+/// SIGHUP to be ignored, it is left ignored, so the run goes on as its user asked.
+bool hangupIsIgnored() {
+    struct sigaction current = {};
+    return ::sigaction(SIGHUP, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
 }
 
 } // namespace
@@ -44,20 +51,27 @@ int main(int argc, char *argv[]) {
         options = LogOptions::parse(app.arguments().mid(1));
     } catch (const std::invalid_argument &error) {
         std::fprintf(stderr, "qm-log: %s\n(try --help)\n", error.what());
-        return kExitUsage;
+        return LogExit::kUsage;
     }
     if (options.help) {
         std::fputs(qUtf8Printable(LogOptions::helpText()), stdout);
-        return 0;
+        return LogExit::kDone;
+    }
+    try {
+        options.checkExistingOutput();
+    } catch (const std::invalid_argument &error) {
+        std::fprintf(stderr, "qm-log: %s\n", error.what());
+        return LogExit::kUsage;
     }
 
     // A reader of standard output that goes away is a write error, reported and ended
     // with a summary, not a silent death.
     std::signal(SIGPIPE, SIG_IGN);
+    const bool catchHangup = !hangupIsIgnored();
     SignalPipe signalPipe;
-    if (!signalPipe.install({SIGINT, SIGTERM})) {
+    if (!signalPipe.install({SIGINT, SIGTERM}) || (catchHangup && !signalPipe.install({SIGHUP}))) {
         std::perror("qm-log: cannot catch signals");
-        return kExitFailure;
+        return LogExit::kFailure;
     }
 
     std::unique_ptr<ReadingSink> output;
@@ -65,7 +79,7 @@ int main(int argc, char *argv[]) {
         output = openOutput(options);
     } catch (const std::exception &error) {
         std::fprintf(stderr, "qm-log: %s\n", error.what());
-        return kExitFailure;
+        return LogExit::kFailure;
     }
 
     LogSession session(options, *output, stderr);

@@ -6,10 +6,10 @@
 
 class QSocketNotifier;
 
-/// Turns SIGINT and SIGTERM into a Qt signal on the event loop. The handler only writes
-/// the signal's number into a socket pair (the one thing a handler may safely do); the
-/// loop reads it and emits received(), so stopping runs as ordinary code. One instance per
-/// process.
+/// Turns signals (SIGINT, SIGTERM, SIGHUP) into a Qt signal on the event loop. The handler
+/// only writes the signal's number into a socket pair (the one thing a handler may safely
+/// do); the loop reads it and emits received(), so stopping runs as ordinary code. One
+/// instance per process.
 class SignalPipe : public QObject {
     Q_OBJECT
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -14,10 +15,15 @@ namespace {
     throw std::runtime_error(text.toStdString());
 }
 
+bool isRegularFile(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 } // namespace
 
 TextSink::TextSink(const QString &path, Format format)
-    : m_format(format), m_isFile(!path.isEmpty()) {
+    : m_format(path.isEmpty() ? Format::Tabs : format), m_isFile(!path.isEmpty()) {
     if (m_isFile) {
         m_file.setFileName(path);
         if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append))
@@ -25,8 +31,12 @@ TextSink::TextSink(const QString &path, Format format)
     } else if (!m_file.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         raise(QStringLiteral("cannot write to standard output: %1").arg(m_file.errorString()));
     }
-    if (m_format == Format::Csv && m_isFile && m_file.size() == 0) {
-        put(LogRecord::csvLine(LogRecord::fieldNames()));
+    // Standard output redirected into a file ("qm-log > run.txt") is a log file as much as
+    // a named one, and as worth keeping through a power cut.
+    m_syncs = m_isFile || isRegularFile(m_file.handle());
+    if (m_isFile && m_file.size() == 0) {
+        const QStringList &names = LogRecord::fieldNames();
+        put(m_format == Format::Csv ? LogRecord::csvLine(names) : names.join(QLatin1Char('\t')));
         commit();
     }
 }
@@ -34,14 +44,16 @@ TextSink::TextSink(const QString &path, Format format)
 void TextSink::write(const LogRecord &record) {
     const QStringList fields = record.textFields();
     put(m_format == Format::Csv ? LogRecord::csvLine(fields) : fields.join(QLatin1Char('\t')));
-    if (!m_isFile)
+    // A pipe's reader sees each reading at once; files wait for the commit timer, as a
+    // sync per reading would cost the disk more than it saves.
+    if (!m_syncs)
         commit();
 }
 
 void TextSink::put(const QString &line) {
-    // Comma-separated text ends its lines with CR LF, as RFC 4180 has it.
-    const QByteArray bytes =
-        line.toUtf8() + (m_format == Format::Csv ? QByteArrayLiteral("\r\n") : "\n");
+    // Text files end their lines with CR LF, as RFC 4180 and the window's text export have
+    // it; standard output keeps the terminal's line end.
+    const QByteArray bytes = line.toUtf8() + (m_isFile ? QByteArrayLiteral("\r\n") : "\n");
     if (m_file.write(bytes) != bytes.size())
         raise(QStringLiteral("cannot write to %1: %2").arg(describe(), m_file.errorString()));
     m_pending = true;
@@ -54,7 +66,7 @@ void TextSink::commit() {
         raise(QStringLiteral("cannot write to %1: %2").arg(describe(), m_file.errorString()));
     // On the disk, not only in the system's cache: a power cut then loses at most what came
     // after this commit.
-    if (m_isFile && ::fdatasync(m_file.handle()) != 0)
+    if (m_syncs && ::fdatasync(m_file.handle()) != 0)
         raise(QStringLiteral("cannot write to %1: %2")
                   .arg(describe(), QString::fromLocal8Bit(std::strerror(errno))));
     m_pending = false;

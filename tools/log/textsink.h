@@ -4,20 +4,25 @@
 
 #include "readingsink.h"
 
-/// Records as text, one reading a line: comma-separated with a heading into a file, or
-/// tab-separated onto standard output, flushed line by line so a reader of the pipe sees
-/// each reading at once. A file is added to; the heading goes only into an empty file.
+/// Records as text, one reading a line. Into a file: comma-separated or tab-separated, with
+/// a heading and CR LF line ends; a file is added to, and the heading goes only into an
+/// empty file. Onto standard output: tab-separated lines without a heading, each flushed at
+/// once so that a reader of the pipe sees it. A file, and standard output that is a regular
+/// file (a redirection), is synced to the disk at commit().
 class TextSink : public ReadingSink {
 public:
-    enum class Format { Csv, Lines };
+    enum class Format { Csv, Tabs };
 
-    /// Opens `path` for adding, or standard output when `path` is empty; throws
-    /// std::runtime_error when it cannot.
+    /// Opens `path` for adding, or standard output when `path` is empty (always Tabs then);
+    /// throws std::runtime_error when it cannot.
     TextSink(const QString &path, Format format);
 
     void write(const LogRecord &record) override;
     void commit() override;
     QString describe() const override;
+
+    /// Whether commit() waits for the disk (a file, not a pipe or a terminal).
+    bool syncsToDisk() const { return m_syncs; }
 
 private:
     void put(const QString &line);
@@ -25,5 +30,6 @@ private:
     QFile m_file;
     Format m_format;
     bool m_isFile;
+    bool m_syncs;
     bool m_pending = false;
 };

@@ -1,8 +1,13 @@
 // The logger's command line and the fields of its text outputs.
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "logoptions.h"
 #include "logrecord.h"
+#include "textsink.h"
 
 class TestLogRecord : public QObject {
     Q_OBJECT
@@ -22,8 +27,14 @@ private slots:
         QTest::newRow("a path behind COM1, CSV")
             << QStringList{"--port=/tmp/meter", "--out", "log.CSV"} << "/tmp/meter" << 0
             << "/tmp/meter" << int(O::Csv) << "log.CSV";
-        QTest::newRow("any other name is a table")
+        QTest::newRow(".db is a table")
             << QStringList{"--out", "run.db"} << "COM1" << 0 << "" << int(O::Table) << "run.db";
+        QTest::newRow("the spreadsheet name is tab-separated text")
+            << QStringList{"--out", "run.xls"} << "COM1" << 0 << "" << int(O::Tabs) << "run.xls";
+        QTest::newRow("so is any other name") << QStringList{"--out", "logs.d/run"} << "COM1" << 0
+                                              << "" << int(O::Tabs) << "logs.d/run";
+        QTest::newRow("as in the window, only .db in lower case is a table")
+            << QStringList{"--out", "run.DB"} << "COM1" << 0 << "" << int(O::Tabs) << "run.DB";
         QTest::newRow("COM5 is a path")
             << QStringList{"--port", "COM5"} << "COM5" << 0 << "COM5" << int(O::Lines) << "";
     }
@@ -83,6 +94,27 @@ private slots:
     void badOptions() {
         QFETCH(QStringList, arguments);
         QVERIFY_THROWS_EXCEPTION(std::invalid_argument, LogOptions::parse(arguments));
+    }
+
+    // Standard output redirected into a file is synced at each commit like a named file;
+    // a pipe is not (its reader sees each line at once anyway).
+    void standardOutputIntoAFileIsSynced() {
+        QTemporaryDir dir;
+        int pipeFds[2] = {-1, -1};
+        QVERIFY(::pipe(pipeFds) == 0);
+        const int file = ::open(qPrintable(dir.filePath("out")), O_WRONLY | O_CREAT, 0600);
+        QVERIFY(file >= 0);
+        const int saved = ::dup(STDOUT_FILENO);
+        QList<bool> syncs;
+        for (int fd : {file, pipeFds[1]}) {
+            ::dup2(fd, STDOUT_FILENO);
+            syncs << TextSink({}, TextSink::Format::Tabs).syncsToDisk();
+            ::close(fd);
+        }
+        ::dup2(saved, STDOUT_FILENO);
+        ::close(saved);
+        ::close(pipeFds[0]);
+        QCOMPARE(syncs, QList<bool>({true, false}));
     }
 
     void numberText_data() {

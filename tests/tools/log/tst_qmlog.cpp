@@ -1,5 +1,6 @@
 // qm-log as a process against the meter emulator, as a user runs it.
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -19,10 +20,13 @@ namespace {
 /// One run of qm-log; its standard error is collected as it comes.
 class LogRun {
 public:
+    /// `wrapper` runs qm-log under another program (nohup, say).
     explicit LogRun(const QStringList &arguments,
-                    const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment()) {
-        m_process.setProgram(QStringLiteral(QM_LOG_BINARY));
-        m_process.setArguments(arguments);
+                    const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
+                    const QString &wrapper = {}) {
+        m_process.setProgram(wrapper.isEmpty() ? QStringLiteral(QM_LOG_BINARY) : wrapper);
+        m_process.setArguments(
+            wrapper.isEmpty() ? arguments : QStringList{QStringLiteral(QM_LOG_BINARY)} + arguments);
         m_process.setProcessEnvironment(env);
         started = QDateTime::currentDateTime();
         m_process.start();
@@ -50,6 +54,7 @@ public:
         return m_out;
     }
     void signal(int number) { ::kill(static_cast<pid_t>(m_process.processId()), number); }
+    bool running() const { return m_process.state() == QProcess::Running; }
     void crash() {
         m_process.kill();
         m_process.waitForFinished(3000);
@@ -90,6 +95,15 @@ QList<QStringList> csvRows(const QString &path) {
     return rows;
 }
 
+QByteArray fileBytes(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+QDateTime fullTime(const QString &text) {
+    return QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+}
+
 QList<RecordRow> tableRows(const QString &path) {
     RecordTable table;
     table.open(path, RecordTable::OpenMode::MustExist);
@@ -119,6 +133,7 @@ private slots:
         QTest::addColumn<bool>("viaCom2");
         QTest::newRow("standard output") << "" << false;
         QTest::newRow("CSV") << "log.csv" << false;
+        QTest::newRow("tab-separated text, by the spreadsheet name") << "log.xls" << false;
         QTest::newRow("table, port COM2") << "log.db" << true;
     }
     void outputs() {
@@ -155,6 +170,12 @@ private slots:
             rows = csvRows(path);
             QCOMPARE(rows.takeFirst(), LogRecord::fieldNames());
         }
+        if (out.endsWith(".xls")) {
+            // Lines end with CR LF: fileLines() cuts at nothing else.
+            for (const QString &line : fileLines(path))
+                rows << line.split(QLatin1Char('\t'));
+            QCOMPARE(rows.takeFirst(), LogRecord::fieldNames());
+        }
         if (out.endsWith(".db")) {
             for (const RecordRow &r : tableRows(path))
                 rows << QStringList{r.texts[RecordRow::No],    r.texts[RecordRow::Time],
@@ -182,12 +203,11 @@ private slots:
                          qPrintable(f[1]));
                 continue;
             }
-            const QDateTime at =
-                QDateTime::fromString(f[1], QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+            const QDateTime at = fullTime(f[1]);
             QVERIFY2(at.isValid(), qPrintable(f[1]));
             QVERIFY(at >= first.addSecs(-1) && at <= last.addSecs(1));
             if (i > 0 && numbers[i] > 1)
-                QVERIFY(at > QDateTime::fromString(rows[i - 1][1], "yyyy-MM-dd HH:mm:ss.zzz"));
+                QVERIFY(at > fullTime(rows[i - 1][1]));
             QCOMPARE(f[3].toDouble(), f[2].toDouble());
             QCOMPARE(f[7], QStringLiteral("no"));
         }
@@ -224,7 +244,8 @@ private slots:
             << QStringList{"--fixed"} << QStringList{"--changes-only", "--duration", "2.2"}
             << "one";
         QTest::newRow("every second of a changing meter")
-            << QStringList{} << QStringList{"--every", "1", "--duration", "3.2"} << "fewer";
+            << QStringList{} << QStringList{"--every", "1", "--duration", "3.7"}
+            << "a second apart";
     }
     void recordingRules() {
         QFETCH(QStringList, meter);
@@ -243,7 +264,17 @@ private slots:
         else if (expect == "one")
             QCOMPARE(recorded, 1);
         else
-            QVERIFY2(recorded >= 2 && recorded < seen, qPrintable(run.err()));
+            QVERIFY2(recorded >= 3 && recorded < seen, qPrintable(run.err()));
+        if (expect != "a second apart")
+            return;
+        // Spaced from the stored reading's time: never closer than the interval (the
+        // times are cut to the millisecond).
+        const QStringList lines = run.out().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        for (int i = 1; i < lines.size(); ++i) {
+            const qint64 gap = fullTime(lines[i - 1].section(QLatin1Char('\t'), 1, 1))
+                                   .msecsTo(fullTime(lines[i].section(QLatin1Char('\t'), 1, 1)));
+            QVERIFY2(gap >= 998, qPrintable(QStringLiteral("%1 ms").arg(gap)));
+        }
     }
 
     // A signal ends the run cleanly: everything recorded is in the file, exit code 0.
@@ -252,6 +283,7 @@ private slots:
         QTest::addColumn<QString>("reason");
         QTest::newRow("Ctrl+C") << SIGINT << "interrupted (SIGINT)";
         QTest::newRow("SIGTERM") << SIGTERM << "terminated (SIGTERM)";
+        QTest::newRow("SIGHUP, a dropped session") << SIGHUP << "hung up (SIGHUP)";
     }
     void signalsCommitAndEnd() {
         QFETCH(int, signal);
@@ -265,6 +297,22 @@ private slots:
         QCOMPARE(run.finish(), 0);
         QVERIFY2(run.err().contains(reason + ": "), qPrintable(run.err()));
         QCOMPARE(fileLines(path).size() - 1, run.summary().second);
+    }
+
+    // Under nohup SIGHUP stays ignored: the run goes on until it is told to end.
+    void hangupIgnoredUnderNohup() {
+        MeterEmulator sim({}, link(), 3);
+        QVERIFY(sim.ready());
+        LogRun run({"--port", link()}, QProcessEnvironment::systemEnvironment(),
+                   QStringLiteral("nohup"));
+        QTRY_VERIFY_WITH_TIMEOUT(run.out().count(QLatin1Char('\n')) >= 1, 5000);
+        run.signal(SIGHUP);
+        const qsizetype before = run.out().count(QLatin1Char('\n'));
+        QTRY_VERIFY_WITH_TIMEOUT(run.out().count(QLatin1Char('\n')) >= before + 2, 5000);
+        QVERIFY(run.running());
+        run.signal(SIGTERM);
+        QCOMPARE(run.finish(), 0);
+        QVERIFY2(run.err().contains(QStringLiteral("terminated (SIGTERM)")), qPrintable(run.err()));
     }
 
     // Killed outright, the logger still leaves what it recorded up to its last commit:
@@ -330,6 +378,85 @@ private slots:
         QVERIFY2(run.err().contains(message), qPrintable(run.err()));
     }
 
+    // A run that ends as planned with nothing recorded is no success, and says why.
+    void nothingRecordedEndsWithCode3_data() {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("port never opens")
+            << "/nonexistent/ttyQM"
+            << "no readings recorded: /nonexistent/ttyQM never opened (No such file or directory)";
+        QTest::newRow("meter never answers")
+            << ""
+            << "no readings recorded: no answer from the meter on ";
+    }
+    void nothingRecordedEndsWithCode3() {
+        QFETCH(QString, port);
+        QFETCH(QString, why);
+        MeterEmulator sim({}, link(), 3);
+        QVERIFY(sim.ready());
+        sim.command("silent");
+        QTest::qWait(100); // the emulator takes its command in before the first request
+        LogRun run({"--port", port.isEmpty() ? link() : port, "--duration", "1"});
+        QCOMPARE(run.finish(), 3);
+        const QStringList lines = run.err().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY2(lines.last().contains(why), qPrintable(run.err()));
+        QVERIFY(run.err().contains(QStringLiteral("duration reached: 0 readings seen")));
+    }
+
+    // A meter silent from the start is reported once after 5 s, on a line with the time, and
+    // its first answer after that too.
+    void silenceAndAnswerAreReported() {
+        MeterEmulator sim({}, link(), 3);
+        QVERIFY(sim.ready());
+        sim.command("silent");
+        QTest::qWait(100);
+        QElapsedTimer clock;
+        clock.start();
+        LogRun run({"--port", link()});
+        const QString silence = QStringLiteral("no answer from the meter on %1").arg(link());
+        QTRY_VERIFY_WITH_TIMEOUT(run.err().contains(silence), 6500);
+        QVERIFY2(clock.elapsed() >= 4500, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(run.err().contains(QRegularExpression("\\d\\d:\\d\\d:\\d\\d no answer from")),
+                 qPrintable(run.err()));
+        sim.command("answer");
+        QTRY_VERIFY_WITH_TIMEOUT(run.err().contains(QStringLiteral("the meter answers on ")), 3000);
+        QVERIFY(run.err().indexOf(QStringLiteral("the meter answers")) >
+                run.err().indexOf(silence));
+        QCOMPARE(run.err().count(silence), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!run.out().isEmpty(), 3000);
+        run.signal(SIGTERM);
+        QCOMPARE(run.finish(), 0);
+    }
+
+    // An output file of the other kind is refused before anything is written to it.
+    void outputOfTheOtherKindIsRefused_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("isTable");
+        QTest::newRow("a table named .xls") << "old.xls" << true;
+        QTest::newRow("a table named .csv") << "old.csv" << true;
+        QTest::newRow("text named .db") << "old.db" << false;
+    }
+    void outputOfTheOtherKindIsRefused() {
+        QFETCH(QString, name);
+        QFETCH(bool, isTable);
+        const QString path = scratch(name);
+        if (isTable) {
+            RecordTable table;
+            table.open(path, RecordTable::OpenMode::CreateIfMissing);
+        } else {
+            QFile text(path);
+            QVERIFY(text.open(QIODevice::WriteOnly));
+            text.write("No\tTime\r\n1\t2024-03-09 07:05:03.042\r\n");
+        }
+        const QByteArray before = fileBytes(path);
+        LogRun run({"--port", link(), "--out", path, "--count", "1"});
+        QCOMPARE(run.finish(), 2);
+        QVERIFY2(run.err().startsWith(
+                     QStringLiteral("qm-log: --out %1: the file is there and is ").arg(path)),
+                 qPrintable(run.err()));
+        QCOMPARE(fileBytes(path), before);
+    }
+
     void usageErrorsEndWithCode2_data() {
         QTest::addColumn<QStringList>("options");
         // Which texts are refused is tested on the options themselves (tst_logrecord).
@@ -351,6 +478,8 @@ private slots:
         for (const char *option : {"--port", "--out", "--every", "--changes-only", "--count",
                                    "--duration", "--key", "--no-reconnect"})
             QVERIFY2(run.out().contains(QLatin1String(option)), option);
+        for (int code = 0; code <= 3; ++code)
+            QVERIFY(run.out().contains(QStringLiteral("\n  %1  ").arg(code)));
     }
 
     // The key is pressed once the meter answers; the emulator logs every byte it gets.
