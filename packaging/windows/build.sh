@@ -5,7 +5,10 @@
 # from those sources goes to a cache outside the work tree, keyed by the versions, so a
 # second run only rebuilds the program.
 #
-#   packaging/windows/build.sh [--deps-only]
+#   packaging/windows/build.sh [--deps-only | --tests]
+#
+# --tests also builds the test suite for Windows, in the same build folder; its ctest runs
+# each test program under Wine (packaging/windows/test.sh does that).
 #
 # Environment: QM_WINDOWS_CACHE (default ${XDG_CACHE_HOME:-~/.cache}/qm-windows),
 # QM_JOBS (default: the number of cores).
@@ -20,7 +23,16 @@ HOST_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
 # Raised whenever a recipe below changes in a way that needs the cached builds redone.
 RECIPE=2
 DEPS_ONLY=0
-[ "${1:-}" = "--deps-only" ] && DEPS_ONLY=1
+TESTS=0
+case "${1:-}" in
+  --deps-only) DEPS_ONLY=1 ;;
+  --tests) TESTS=1 ;;
+  "") ;;
+  *)
+    echo "usage: $0 [--deps-only | --tests]" >&2
+    exit 2
+    ;;
+esac
 
 PACKAGES=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 ninja-build cmake perl tcl
@@ -171,8 +183,8 @@ fetch_source() { # fetch_source <source package> <version>: unpacks into $CACHE/
 }
 
 need_fetch=0
-for spec in "qt6-base=$QT_DEB" "sqlite3=$SQLITE_DEB" "qcustomplot=$QCP_DEB"; do
-  [ -f "$CACHE/src/${spec%%=*}_${spec#*=}/.done" ] || need_fetch=1
+for pkg in "qt6-base=$QT_DEB" "sqlite3=$SQLITE_DEB" "qcustomplot=$QCP_DEB"; do
+  [ -f "$CACHE/src/${pkg%%=*}_${pkg#*=}/.done" ] || need_fetch=1
 done
 if [ $need_fetch -eq 1 ] && ! apt-get source --print-uris -q "qt6-base=$QT_DEB" >/dev/null 2>&1; then
   add_deb_src
@@ -305,16 +317,24 @@ if [ $DEPS_ONLY -eq 1 ]; then
 fi
 
 # --- 6. the program -----------------------------------------------------------------------
-stage program "the programs"
 BUILD=$ROOT/build-windows
+if [ $TESTS -eq 1 ]; then
+  stage program "the programs and their tests"
+  WITH_TESTS=ON
+else
+  stage program "the programs"
+  WITH_TESTS=OFF
+fi
 echo "      log: $stage_log"
 # The toolchain file of this work tree, not the one Qt was configured with (the tree may
-# have moved since).
+# have moved since). The tests share the programs' build folder, so switching them on or
+# off rebuilds nothing else; ctest runs each test program through the Wine runner.
 run "$QT_PREFIX/bin/qt-cmake" -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   "-DQT_CHAINLOAD_TOOLCHAIN_FILE=$TOOLCHAIN" \
   "-DCMAKE_PREFIX_PATH=$QCP_PREFIX" \
   "-DSQLite3_INCLUDE_DIR=$SQLITE_INC" "-DSQLite3_LIBRARY=$SQLITE_LIB" \
-  -DQM_BUILD_TESTS="${QM_WINDOWS_TESTS:-OFF}" -DQM_BUILD_BENCH=OFF
+  -DQM_BUILD_TESTS=$WITH_TESTS -DQM_BUILD_BENCH=OFF \
+  "-DCMAKE_CROSSCOMPILING_EMULATOR=$ROOT/packaging/windows/wine-test.sh"
 run cmake --build "$BUILD" --parallel "$JOBS"
 
 # --- 7. check the imports -----------------------------------------------------------------
@@ -358,3 +378,4 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "qm-windows: INCOMPLETE: ${missing[*]} not built for Windows, so not in the zip" >&2
   exit 1
 fi
+
