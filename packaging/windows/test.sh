@@ -121,6 +121,13 @@ wineserver -w 2>/dev/null || true
 # Started here, and kept running (-p) until the end, so that what it prints (it dumps its
 # objects when the display goes away) goes to a log, not between the stage lines.
 wineserver -p >"$WORK/wineserver.log" 2>&1
+# The first program after the server starts also starts Wine's own background processes,
+# which live as long as the server and keep that program's output open: done here with the
+# output to a file, not by the first test, whose output ctest would wait for until its
+# time-out. It reads back the port too.
+wine reg query 'HKLM\Software\Wine\Ports' /v COM1 >"$WORK/ports.txt" 2>&1 ||
+  fail "Wine's registry has no COM1 entry: $(cat "$WORK/ports.txt")"
+grep -qF "$EMU_PTY" "$WORK/ports.txt" || fail "Wine's COM1 is not $EMU_PTY: $(cat "$WORK/ports.txt")"
 echo "      COM1 is $EMU_PTY"
 
 # --- 3. the test programs -------------------------------------------------------------------
