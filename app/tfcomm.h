@@ -374,6 +374,11 @@ public: // controls, by their design names (tests find them with findChild as we
     /// the home folder elsewhere.
     static QString defaultGraphPicturePath();
     QString GraphPicturePath = defaultGraphPicturePath();
+    /// Where the picture goes, under the same file name, when GraphPicturePath cannot be
+    /// created: on Windows the user's Pictures folder, since a standard user may not create
+    /// files in C:\ (Windows since Vista); empty (no second try) elsewhere.
+    static QString defaultGraphPictureFallbackFolder();
+    QString GraphPictureFallbackFolder = defaultGraphPictureFallbackFolder();
     GraphChart *Chtshow = nullptr;
     QFrame *Bevel1 = nullptr;
     QCheckBox *BtFill = nullptr;

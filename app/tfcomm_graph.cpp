@@ -10,10 +10,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QStandardPaths>
 #include <QToolButton>
 
 #include <optional>
@@ -165,6 +167,14 @@ QString TFCOMM::defaultGraphPicturePath() {
 #endif
 }
 
+QString TFCOMM::defaultGraphPictureFallbackFolder() {
+#ifdef Q_OS_WIN
+    return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+#else
+    return {};
+#endif
+}
+
 void TFCOMM::ShowSeries(int Index) {
     for (int i = 0; i < Chtshow->seriesCount(); ++i)
         Chtshow->setSeriesActive(i, false);
@@ -240,11 +250,19 @@ void TFCOMM::MaxrecordExit() {
 
 void TFCOMM::BtSaveClick() {
     // Said only once the picture is written: a failed write is never reported as saved.
-    const QString shownPath = QDir::toNativeSeparators(GraphPicturePath);
-    if (Chtshow->savePicture(GraphPicturePath))
-        m_prompts->information(QStringLiteral("graphic has saved on %1").arg(shownPath));
+    QString savedPath = GraphPicturePath;
+    bool saved = Chtshow->savePicture(savedPath);
+    if (!saved && !GraphPictureFallbackFolder.isEmpty()) {
+        savedPath =
+            QDir(GraphPictureFallbackFolder).filePath(QFileInfo(GraphPicturePath).fileName());
+        saved = QDir().mkpath(GraphPictureFallbackFolder) && Chtshow->savePicture(savedPath);
+    }
+    if (saved)
+        m_prompts->information(
+            QStringLiteral("graphic has saved on %1").arg(QDir::toNativeSeparators(savedPath)));
     else
-        m_prompts->error(QStringLiteral("Cannot create file %1").arg(shownPath));
+        m_prompts->error(QStringLiteral("Cannot create file %1")
+                             .arg(QDir::toNativeSeparators(GraphPicturePath)));
 }
 
 void TFCOMM::graphAddReading(double value) {

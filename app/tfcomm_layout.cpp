@@ -90,7 +90,12 @@ bool TFCOMM::eventFilter(QObject *watched, QEvent *event) {
 }
 
 void TFCOMM::resizeClient(const QSize &client) {
-    resize(client.width(), client.height() + MainMenu1->sizeHint().height());
+    // The menu bar gets its height for the window's width, as the layout asks it; in
+    // Windows' style that is a pixel more than its size hint.
+    int menu = MainMenu1->heightForWidth(client.width());
+    if (menu < 0)
+        menu = MainMenu1->sizeHint().height();
+    resize(client.width(), client.height() + menu);
 }
 
 QSize TFCOMM::outerSize() const {

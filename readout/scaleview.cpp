@@ -217,13 +217,13 @@ void ScaleView::paintBackground(QPainter &painter) const {
 
     painter.setFont(labelFont());
     painter.setPen(Qt::white);
-    painter.setBackground(Qt::black);
-    painter.setBackgroundMode(Qt::OpaqueMode);
     for (int i = 0; i <= s.span; ++i) {
         if (const auto label = g.label(i)) {
-            // The text cell is filled black behind.
-            painter.drawText(labelCell(*label), Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip,
-                             label->text);
+            // The text cell is filled black behind, exactly: an opaque text background
+            // follows the font's unrounded metrics, which on Windows reach a pixel beyond.
+            const QRect cell = labelCell(*label);
+            painter.fillRect(cell, Qt::black);
+            painter.drawText(cell, Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, label->text);
         }
         fillDivisionDot(painter, g.divisionDot(i));
     }

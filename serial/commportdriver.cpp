@@ -1,7 +1,12 @@
 #include "commportdriver.h"
 
-#include <QSerialPort>
+#include <QIODevice>
 #include <QTimer>
+#ifdef Q_OS_WIN
+#include "win32serialport.h"
+#else
+#include <QSerialPort>
+#endif
 
 #include <algorithm>
 
@@ -9,32 +14,38 @@
 
 namespace {
 
-QSerialPort::Parity toQt(TComPortParity parity) {
+#ifdef Q_OS_WIN
+constexpr bool isWindows = true;
+#else
+constexpr bool isWindows = false;
+#endif
+
+SerialPortImpl::Parity toQt(TComPortParity parity) {
     switch (parity) {
     case ptODD:
-        return QSerialPort::OddParity;
+        return SerialPortImpl::OddParity;
     case ptEVEN:
-        return QSerialPort::EvenParity;
+        return SerialPortImpl::EvenParity;
     case ptMARK:
-        return QSerialPort::MarkParity;
+        return SerialPortImpl::MarkParity;
     case ptSPACE:
-        return QSerialPort::SpaceParity;
+        return SerialPortImpl::SpaceParity;
     case ptNONE:
         break;
     }
-    return QSerialPort::NoParity;
+    return SerialPortImpl::NoParity;
 }
 
-QSerialPort::StopBits toQt(TComPortStopBits bits) {
+SerialPortImpl::StopBits toQt(TComPortStopBits bits) {
     switch (bits) {
     case sb1HALFBITS:
-        return QSerialPort::OneAndHalfStop;
+        return SerialPortImpl::OneAndHalfStop;
     case sb2BITS:
-        return QSerialPort::TwoStop;
+        return SerialPortImpl::TwoStop;
     case sb1BITS:
         break;
     }
-    return QSerialPort::OneStop;
+    return SerialPortImpl::OneStop;
 }
 
 // While the handler runs, a modal box it opens spins a nested event loop; the next poll
@@ -51,15 +62,15 @@ private:
 } // namespace
 
 CommPortDriver::CommPortDriver(QObject *parent)
-    : QObject(parent), m_port(new QSerialPort(this)), m_pollTimer(new QTimer(this)) {
+    : QObject(parent), m_port(new SerialPortImpl(this)), m_pollTimer(new QTimer(this)) {
     m_receiveBuffer.resize(m_inBufSize);
     m_pollTimer->setInterval(m_pollingDelay);
     connect(m_pollTimer, &QTimer::timeout, this, &CommPortDriver::poll);
     // Queued: a device that hangs up makes the port report read errors in a tight loop;
     // the first one, handled from the event queue, closes the port and ends the flood.
     connect(
-        m_port, &QSerialPort::errorOccurred, this,
-        [this](QSerialPort::SerialPortError e) { onPortError(static_cast<int>(e)); },
+        m_port, &SerialPortImpl::errorOccurred, this,
+        [this](SerialPortImpl::SerialPortError e) { onPortError(static_cast<int>(e)); },
         Qt::QueuedConnection);
 }
 
@@ -74,8 +85,10 @@ bool CommPortDriver::OpenPort() {
     m_lastOpenError.clear();
     m_port->setPortName(m_lastOpenPath);
     if (!m_port->open(QIODevice::ReadWrite)) {
-        const bool lockHeld = m_port->error() == QSerialPort::PermissionError &&
-                              m_port->errorString().contains(QLatin1String("lock"));
+        // Linux says so through its lock file; Windows refuses a held port with "Access
+        // is denied.", which for a port that exists means another program has it.
+        const bool lockHeld = m_port->error() == SerialPortImpl::PermissionError &&
+                              (isWindows || m_port->errorString().contains(QLatin1String("lock")));
         m_lastOpenError = lockHeld ? QStringLiteral("the port is in use by another program")
                                    : m_port->errorString();
         m_port->clearError();
@@ -85,6 +98,9 @@ bool CommPortDriver::OpenPort() {
     // the poll reads leaves the excess in the operating system, which holds it back or
     // drops it by the line's rules, instead of growing this process without end.
     m_port->setReadBufferSize(m_inBufSize);
+#ifdef Q_OS_WIN
+    m_port->setWriteTimeout(m_outputTimeout);
+#endif
     ApplyPortSettings();
     m_pollTimer->start(m_pollingDelay);
     return true;
@@ -111,15 +127,15 @@ void CommPortDriver::ApplyPortSettings() {
         return;
     // Failures to apply a setting are not fatal: a pseudo-terminal, for one, has no DTR line.
     m_port->setBaudRate(baudRateValue(m_speed));
-    m_port->setDataBits(static_cast<QSerialPort::DataBits>(dataBitsValue(m_dataBits)));
+    m_port->setDataBits(static_cast<SerialPortImpl::DataBits>(dataBitsValue(m_dataBits)));
     m_port->setParity(toQt(m_parity));
     m_port->setStopBits(toQt(m_stopBits));
     if (m_hw == hhRTSCTS)
-        m_port->setFlowControl(QSerialPort::HardwareControl);
+        m_port->setFlowControl(SerialPortImpl::HardwareControl);
     else if (m_sw == shXONXOFF)
-        m_port->setFlowControl(QSerialPort::SoftwareControl);
+        m_port->setFlowControl(SerialPortImpl::SoftwareControl);
     else
-        m_port->setFlowControl(QSerialPort::NoFlowControl);
+        m_port->setFlowControl(SerialPortImpl::NoFlowControl);
     m_port->setDataTerminalReady(m_enableDtr);
     // Opening a device raises RTS; without RTS/CTS handshaking the line stays low, as
     // meter cables that draw their supply from DTR expect.
@@ -132,11 +148,11 @@ void CommPortDriver::ApplyPortSettings() {
 void CommPortDriver::PurgeBuffers(bool input, bool output) {
     if (!PortIsOpen())
         return;
-    QSerialPort::Directions directions;
+    SerialPortImpl::Directions directions;
     if (input)
-        directions |= QSerialPort::Input;
+        directions |= SerialPortImpl::Input;
     if (output)
-        directions |= QSerialPort::Output;
+        directions |= SerialPortImpl::Output;
     if (directions)
         m_port->clear(directions);
 }
@@ -158,10 +174,15 @@ int CommPortDriver::WriteBytes(const char *data, int count) {
     while (sent < count) {
         const int room = OutputRoom();
         if (room > 0) {
-            const qint64 written = m_port->write(data + sent, std::min(count - sent, room));
+            const int chunk = std::min(count - sent, room);
+            const qint64 written = m_port->write(data + sent, chunk);
             if (written <= 0)
                 return -sent;
             sent += static_cast<int>(written);
+            // A port that writes synchronously (the Win32 one) takes fewer bytes only when
+            // its write time-out has already run out: trying again would wait once more.
+            if (written < chunk)
+                return -sent;
             mark = Clock::now();
         } else {
             if (Clock::now() - mark > timeout)
@@ -238,6 +259,9 @@ void CommPortDriver::setEnableDTROnOpen(bool enable) {
 
 void CommPortDriver::setOutputTimeout(quint16 ms) {
     m_outputTimeout = ms;
+#ifdef Q_OS_WIN
+    m_port->setWriteTimeout(ms);
+#endif
 }
 
 void CommPortDriver::poll() {
@@ -251,8 +275,8 @@ void CommPortDriver::poll() {
 }
 
 void CommPortDriver::onPortError(int error) {
-    const auto e = static_cast<QSerialPort::SerialPortError>(error);
-    if (e != QSerialPort::ReadError && e != QSerialPort::ResourceError)
+    const auto e = static_cast<SerialPortImpl::SerialPortError>(error);
+    if (e != SerialPortImpl::ReadError && e != SerialPortImpl::ResourceError)
         return;
     if (!PortIsOpen())
         return;

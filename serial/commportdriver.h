@@ -9,7 +9,15 @@
 
 #include "comporttypes.h"
 
+#ifdef Q_OS_WIN
+// Under Wine, QSerialPort never receives (it waits for a comm event that Wine never
+// completes); the driver polls anyway, so on Windows it takes a plain Win32 port of ours.
+class Win32SerialPort;
+using SerialPortImpl = Win32SerialPort;
+#else
 class QSerialPort;
+using SerialPortImpl = QSerialPort;
+#endif
 class QTimer;
 class CommPortDriver;
 
@@ -93,7 +101,7 @@ private:
     void poll();
     void onPortError(int error);
 
-    QSerialPort *m_port = nullptr;
+    SerialPortImpl *m_port = nullptr;
     QTimer *m_pollTimer = nullptr;
     QByteArray m_receiveBuffer;
     bool m_inHandler = false;

@@ -8,9 +8,12 @@
 #include <QStringList>
 #include <QTest>
 
+#ifdef Q_OS_UNIX
 #include <csignal>
 
 #include <sys/resource.h>
+#define QM_HAVE_FILE_SIZE_LIMIT 1
+#endif
 
 /// Writes `bytes` as the whole of `path`; a file that cannot be written fails the test.
 inline void writeFile(const QString &path, const QByteArray &bytes) {
@@ -34,8 +37,10 @@ inline void runSql(const QString &path, const QStringList &sql) {
     QSqlDatabase::removeDatabase(name);
 }
 
+#ifdef QM_HAVE_FILE_SIZE_LIMIT
 /// A disk that fills up: files of this process cannot grow past `bytes` while it lives. A
 /// write past it fails instead of raising SIGXFSZ; the handler there was is put back after.
+/// Only where the system has a file size limit (not on Windows).
 class FileSizeLimit {
 public:
     explicit FileSizeLimit(rlim_t bytes) {
@@ -56,3 +61,4 @@ private:
     rlimit m_saved{};
     void (*m_oldHandler)(int) = nullptr;
 };
+#endif

@@ -32,7 +32,14 @@ const sqlite3_io_methods *realIo(sqlite3_file *f) {
 }
 
 bool BudgetFile::limited() const {
-    return s_folder.empty() || (name && std::strncmp(name, s_folder.c_str(), s_folder.size()) == 0);
+    if (s_folder.empty())
+        return true;
+#ifdef Q_OS_WIN
+    // The engine names files as Windows does: backslashes, any case.
+    return name && _strnicmp(name, s_folder.c_str(), s_folder.size()) == 0;
+#else
+    return name && std::strncmp(name, s_folder.c_str(), s_folder.size()) == 0;
+#endif
 }
 
 bool spend(const BudgetFile *file, qint64 amount) {
@@ -120,7 +127,9 @@ void install() {
 
 void set(const QString &folder, qint64 bytes) {
     std::lock_guard lock(s_mutex);
-    s_folder = folder.isEmpty() ? std::string() : QDir(folder).canonicalPath().toStdString() + '/';
+    s_folder = folder.isEmpty()
+                   ? std::string()
+                   : QDir::toNativeSeparators(QDir(folder).canonicalPath() + u'/').toStdString();
     s_left = bytes;
 }
 

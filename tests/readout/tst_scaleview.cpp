@@ -168,7 +168,8 @@ void TestScaleView::designDots() {
         ++gapsSeen;
         QVERIFY2(img.pixel(gap) == kBlack, qPrintable(QString::number(i)));
     }
-    QVERIFY(gapsSeen > divisions * 3 / 4);
+    // Most gaps lie clear of the labels (a few more lie under those of a wider font).
+    QVERIFY(gapsSeen > divisions * 7 / 10);
     QVERIFY(dotsSeen > divisions * 9 / 10);
 }
 

@@ -13,6 +13,10 @@
 #ifdef Q_OS_UNIX
 #include <unistd.h>
 #endif
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace {
 
@@ -35,6 +39,11 @@ qint64 readSome(QFile &in, char *buffer, qint64 max) {
         n = ::read(in.handle(), buffer, static_cast<size_t>(max));
     } while (n < 0 && errno == EINTR);
     return n;
+#elif defined(Q_OS_WIN)
+    // Standard input straight from its descriptor too (a file opened by name has none).
+    if (in.fileName().isEmpty())
+        return ::_read(in.handle(), buffer, static_cast<unsigned>(max));
+    return in.read(buffer, max);
 #else
     return in.read(buffer, max);
 #endif
@@ -122,6 +131,13 @@ int main(int argc, char *argv[]) {
         std::fprintf(stderr, "qm-decode: at most one input file\n");
         return 2;
     }
+
+#ifdef Q_OS_WIN
+    // Raw frames hold 0x1A and CR bytes, which text mode would take for the end or drop, and
+    // the output is to be the same bytes as on Linux (LF line ends).
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
 
     QFile in;
     bool opened = false;

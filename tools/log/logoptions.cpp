@@ -160,6 +160,18 @@ void LogOptions::checkExistingOutput() const {
                   .arg(outPath));
 }
 
+// What stops a run, as the help says it (no preprocessor lines may go inside the text's
+// macro).
+#ifdef Q_OS_WIN
+#define QM_LOG_STOP_TEXT                                                                           \
+    "Ctrl+C,\n"                                                                                    \
+    "Ctrl+Break or closing the console window commits, prints a summary on standard\n"
+#else
+#define QM_LOG_STOP_TEXT                                                                           \
+    "Ctrl+C, SIGTERM\n"                                                                            \
+    "or SIGHUP (unless ignored, as under nohup) commits, prints a summary on standard\n"
+#endif
+
 QString LogOptions::helpText() {
     return QStringLiteral(
         "Usage: qm-log [options]\n"
@@ -188,8 +200,7 @@ QString LogOptions::helpText() {
         "\n"
         "Text outputs give each reading as: No, Time (local date and time with\n"
         "milliseconds), Value (as the meter shows it), Number, Unit, AC/DC, AUTO, Overload.\n"
-        "Records are committed (to the disk, for files) every half second. Ctrl+C, SIGTERM\n"
-        "or SIGHUP (unless ignored, as under nohup) commits, prints a summary on standard\n"
+        "Records are committed (to the disk, for files) every half second. " QM_LOG_STOP_TEXT
         "error and ends. A lost port is reopened every 2 seconds; a meter silent for 5\n"
         "seconds is reported once, and so is its first answer after that.\n"
         "\n"

@@ -88,6 +88,17 @@ void LogSession::armDuration() {
 
 void LogSession::stopBySignal(int signal) {
     switch (signal) {
+#ifdef Q_OS_WIN
+    case SIGINT:
+        finish(LogExit::kDone, QStringLiteral("interrupted (Ctrl+C)"));
+        break;
+    case SIGBREAK:
+        finish(LogExit::kDone, QStringLiteral("interrupted (Ctrl+Break)"));
+        break;
+    case SIGTERM:
+        finish(LogExit::kDone, QStringLiteral("console closed"));
+        break;
+#else
     case SIGINT:
         finish(LogExit::kDone, QStringLiteral("interrupted (SIGINT)"));
         break;
@@ -97,6 +108,7 @@ void LogSession::stopBySignal(int signal) {
     case SIGHUP:
         finish(LogExit::kDone, QStringLiteral("hung up (SIGHUP)"));
         break;
+#endif
     default:
         finish(LogExit::kDone, QStringLiteral("stopped by signal %1").arg(signal));
         break;

@@ -50,7 +50,8 @@ public:
     /// Opens the port and starts the clocks; ends at once (finished(1)) when the port cannot
     /// be opened and reconnecting is off.
     void start();
-    /// SIGINT, SIGTERM or SIGHUP: commit, report and end as a finished run.
+    /// SIGINT, SIGTERM or SIGHUP (Windows: Ctrl+C, Ctrl+Break, the console closed; see
+    /// SignalPipe): commit, report and end as a finished run.
     void stopBySignal(int signal);
 
     qint64 readingsSeen() const { return m_seen; }

@@ -33,12 +33,27 @@ std::unique_ptr<ReadingSink> openOutput(const LogOptions &options) {
     return std::make_unique<TextSink>(QString(), TextSink::Format::Tabs);
 }
 
+#ifdef Q_OS_WIN
+/// Ctrl+C, Ctrl+Break and closing the console window.
+bool catchStopRequests(SignalPipe &pipe) {
+    return pipe.install({SIGINT, SIGBREAK, SIGTERM});
+}
+#else
 /// A dropped SSH session hangs the logger up: it ends like SIGTERM. Under nohup, which set
 /// SIGHUP to be ignored, it is left ignored, so the run goes on as its user asked.
 bool hangupIsIgnored() {
     struct sigaction current = {};
     return ::sigaction(SIGHUP, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
 }
+
+bool catchStopRequests(SignalPipe &pipe) {
+    // A reader of standard output that goes away is a write error, reported and ended
+    // with a summary, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
+    const bool catchHangup = !hangupIsIgnored();
+    return pipe.install({SIGINT, SIGTERM}) && (!catchHangup || pipe.install({SIGHUP}));
+}
+#endif
 
 } // namespace
 
@@ -64,12 +79,10 @@ int main(int argc, char *argv[]) {
         return LogExit::kUsage;
     }
 
-    // A reader of standard output that goes away is a write error, reported and ended
-    // with a summary, not a silent death.
-    std::signal(SIGPIPE, SIG_IGN);
-    const bool catchHangup = !hangupIsIgnored();
+    // Declared before the run, so destroyed after it: on Windows a console being closed
+    // waits for that.
     SignalPipe signalPipe;
-    if (!signalPipe.install({SIGINT, SIGTERM}) || (catchHangup && !signalPipe.install({SIGHUP}))) {
+    if (!catchStopRequests(signalPipe)) {
         std::perror("qm-log: cannot catch signals");
         return LogExit::kFailure;
     }

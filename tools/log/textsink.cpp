@@ -3,11 +3,17 @@
 #include "logrecord.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
 #include <sys/stat.h>
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -20,6 +26,20 @@ bool isRegularFile(int fd) {
     return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
+/// Waits until what was written to `fd` is on the disk; false with the system's reason.
+bool syncData(int fd, QString &error) {
+#ifdef Q_OS_WIN
+    if (FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(fd))))
+        return true;
+    error = qt_error_string(int(GetLastError()));
+#else
+    if (::fdatasync(fd) == 0)
+        return true;
+    error = QString::fromLocal8Bit(std::strerror(errno));
+#endif
+    return false;
+}
+
 } // namespace
 
 TextSink::TextSink(const QString &path, Format format)
@@ -28,7 +48,7 @@ TextSink::TextSink(const QString &path, Format format)
         m_file.setFileName(path);
         if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append))
             raise(QStringLiteral("cannot open %1: %2").arg(path, m_file.errorString()));
-    } else if (!m_file.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+    } else if (!m_file.open(fileno(stdout), QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         raise(QStringLiteral("cannot write to standard output: %1").arg(m_file.errorString()));
     }
     // Standard output redirected into a file ("qm-log > run.txt") is a log file as much as
@@ -66,9 +86,9 @@ void TextSink::commit() {
         raise(QStringLiteral("cannot write to %1: %2").arg(describe(), m_file.errorString()));
     // On the disk, not only in the system's cache: a power cut then loses at most what came
     // after this commit.
-    if (m_syncs && ::fdatasync(m_file.handle()) != 0)
-        raise(QStringLiteral("cannot write to %1: %2")
-                  .arg(describe(), QString::fromLocal8Bit(std::strerror(errno))));
+    QString error;
+    if (m_syncs && !syncData(m_file.handle(), error))
+        raise(QStringLiteral("cannot write to %1: %2").arg(describe(), error));
     m_pending = false;
 }
 

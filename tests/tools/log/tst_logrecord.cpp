@@ -3,7 +3,11 @@
 #include <QTest>
 
 #include <fcntl.h>
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include "logoptions.h"
 #include "logrecord.h"
@@ -101,17 +105,22 @@ private slots:
     void standardOutputIntoAFileIsSynced() {
         QTemporaryDir dir;
         int pipeFds[2] = {-1, -1};
+#ifdef Q_OS_WIN
+        QVERIFY(::_pipe(pipeFds, 4096, _O_BINARY) == 0);
+#else
         QVERIFY(::pipe(pipeFds) == 0);
+#endif
         const int file = ::open(qPrintable(dir.filePath("out")), O_WRONLY | O_CREAT, 0600);
         QVERIFY(file >= 0);
-        const int saved = ::dup(STDOUT_FILENO);
+        const int out = fileno(stdout);
+        const int saved = ::dup(out);
         QList<bool> syncs;
         for (int fd : {file, pipeFds[1]}) {
-            ::dup2(fd, STDOUT_FILENO);
+            ::dup2(fd, out);
             syncs << TextSink({}, TextSink::Format::Tabs).syncsToDisk();
             ::close(fd);
         }
-        ::dup2(saved, STDOUT_FILENO);
+        ::dup2(saved, out);
         ::close(saved);
         ::close(pipeFds[0]);
         QCOMPARE(syncs, QList<bool>({true, false}));

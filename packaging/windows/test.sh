@@ -1,0 +1,256 @@
+#!/usr/bin/env bash
+# Tests the Windows build under Wine, on Debian, after building it (build.sh --tests):
+#   1. every test program that needs no pseudo-terminal, built for Windows, under Wine;
+#      PDFs are read back with the build machine's pdftotext; no case may be skipped
+#   2. qm-decode.exe from the zip against the Linux qm-decode on a capture of 10,000 frames
+#      made with the meter emulator: the same bytes out, from a file and from standard input
+#   3. qm-interface.exe from the zip under Wine and Xvfb: the window's title, a screenshot
+#      (docs/screenshot-windows.png) after Connect, and the emulator asked for frames
+#   4. end to end: Wine's COM1 is the emulator's pseudo-terminal; the window connects,
+#      records and saves (tst_windowoncomport, run in step 1), qm-log.exe logs until Ctrl+C;
+#      both tables read back on Linux with sqlite3
+#
+# Environment: as build.sh.
+set -Eeuo pipefail
+
+ROOT=$(cd "$(dirname "$(readlink -f "$0")")/../.." && pwd)
+BUILD=$ROOT/build-windows
+HOST=$ROOT/build-windows-host
+WORK=$BUILD/wine-test
+JOBS=${QM_JOBS:-$(nproc)}
+TITLE="QM30 Interface Program _Ver: 1.00"
+FRAMES=10000
+
+export WINEPREFIX=$BUILD/wine
+export WINEDEBUG=-all
+# No Mono and no Gecko: nothing here needs them, and Wine would offer to download them.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY
+
+STAGES=6
+stage_no=0
+stage_name=""
+stage_start=0
+total_start=$(date +%s)
+pids=()
+
+cleanup() {
+  local pid
+  # Wine's programs first, so that none of them sees its display go away.
+  wineserver -k 2>/dev/null || true
+  for pid in "${pids[@]}"; do
+    kill "$pid" 2>/dev/null || true
+  done
+}
+trap cleanup EXIT
+
+fail() {
+  echo "qm-windows-test: FAILED in \"$stage_name\": $*" >&2
+  exit 1
+}
+trap 'fail "command failed (line $LINENO)"' ERR
+
+stage() {
+  stage_done
+  stage_no=$((stage_no + 1))
+  stage_name=$1
+  stage_start=$(date +%s)
+  echo "[$stage_no/$STAGES] $stage_name ..."
+}
+
+stage_done() {
+  [ -n "$stage_name" ] || return 0
+  echo "      $stage_name: done in $(($(date +%s) - stage_start)) s"
+  stage_name=""
+}
+
+wait_for() { # wait_for <seconds> <command...>: true once the command succeeds
+  local until=$(($(date +%s) + $1))
+  shift
+  until "$@"; do
+    [ "$(date +%s)" -lt "$until" ] || return 1
+    sleep 0.2
+  done
+}
+
+start_emulator() { # start_emulator <name> <options...>: starts it, sets EMU_PTY
+  local name=$1
+  shift
+  "$HOST/tools/metersim/qm-meter-sim" "$@" >"$WORK/$name.out" 2>"$WORK/$name.err" </dev/null &
+  pids+=($!)
+  wait_for 10 grep -q '^/dev/' "$WORK/$name.out" || fail "the meter emulator did not start: $(cat "$WORK/$name.err")"
+  EMU_PTY=$(head -n 1 "$WORK/$name.out")
+}
+
+winpath_of() { # the Windows name of a Linux path (Wine's Z: is the root)
+  echo "Z:${1//\//\\}"
+}
+
+# --- the Windows build, its tests, the zip ------------------------------------------------
+"$ROOT/packaging/windows/build.sh" --tests
+ZIP=$(ls -t "$ROOT"/dist/qm-interface-*-win64.zip | head -n 1)
+echo "qm-windows-test: testing $ZIP"
+
+# --- 1. Linux programs to test against -----------------------------------------------------
+stage "the Linux emulator and decoder"
+cmake -S "$ROOT" -B "$HOST" -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_TESTS=OFF -DQM_BUILD_BENCH=OFF \
+  >"$BUILD/host-configure.log" 2>&1 || fail "configuring the Linux build (see $BUILD/host-configure.log)"
+cmake --build "$HOST" --parallel "$JOBS" --target qm-meter-sim qm-decode >"$BUILD/host-build.log" 2>&1 ||
+  fail "building the Linux emulator and decoder (see $BUILD/host-build.log)"
+
+# --- 2. Wine, with COM1 at the emulator, on a display of its own -------------------------
+stage "Wine with COM1 at the meter emulator, and Xvfb"
+rm -rf "$WORK"
+mkdir -p "$WORK"
+# The Windows programs and the tests' windows show on Qt's Windows platform (the one the
+# program ships with; Wine keeps QT_QPA_PLATFORM from them) in this display.
+display=:$((90 + RANDOM % 100))
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+wait_for 10 xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start on $display"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  wineboot -i >"$WORK/wineboot.log" 2>&1 || fail "wineboot could not make $WINEPREFIX"
+fi
+start_emulator meter --log "$WORK/meter-rx.log"
+wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$EMU_PTY" /f >/dev/null 2>&1 ||
+  fail "could not point Wine's COM1 at $EMU_PTY"
+# Wine reads its ports when its server starts.
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
+# Started here, and kept running (-p) until the end, so that what it prints (it dumps its
+# objects when the display goes away) goes to a log, not between the stage lines.
+wineserver -p >"$WORK/wineserver.log" 2>&1
+# The first program after the server starts also starts Wine's own background processes,
+# which live as long as the server and keep that program's output open: done here with the
+# output to a file, not by the first test, whose output ctest would wait for until its
+# time-out. It reads back the port too.
+wine reg query 'HKLM\Software\Wine\Ports' /v COM1 >"$WORK/ports.txt" 2>&1 ||
+  fail "Wine's registry has no COM1 entry: $(cat "$WORK/ports.txt")"
+grep -qF "$EMU_PTY" "$WORK/ports.txt" || fail "Wine's COM1 is not $EMU_PTY: $(cat "$WORK/ports.txt")"
+echo "      COM1 is $EMU_PTY"
+
+# --- 3. the test programs -------------------------------------------------------------------
+stage "the test programs under Wine"
+KEEP=$WORK/window
+mkdir -p "$KEEP"
+export QM_TEST_METER_PORT=COM1
+export QM_TEST_KEEP_DIR
+QM_TEST_KEEP_DIR=$(winpath_of "$KEEP")
+export QM_PDFTOTEXT
+QM_PDFTOTEXT=$(command -v pdftotext)
+# One at a time: tests that wait for their window to become active share the display.
+ctest_rc=0
+(cd "$BUILD" && ctest --output-on-failure --timeout 600) >"$WORK/ctest.log" 2>&1 ||
+  ctest_rc=$?
+grep -E '^ *[0-9]+/[0-9]+ Test' "$WORK/ctest.log" | sed 's/^ */      /'
+if [ $ctest_rc -ne 0 ] || ! grep -q '100% tests passed' "$WORK/ctest.log"; then
+  sed -n '/tests passed/,$p' "$WORK/ctest.log" >&2
+  fail "not every test program passed under Wine (see $WORK/ctest.log)"
+fi
+echo "      $(grep 'tests passed' "$WORK/ctest.log")"
+[ -f "$KEEP/Qm20db.db.count" ] || fail "tst_windowoncomport left no table behind"
+window_count=$(cat "$KEEP/Qm20db.db.count")
+stored=$(sqlite3 "$KEEP/Qm20db.db" 'SELECT count(*) FROM Qm20db')
+[ "$stored" = "$window_count" ] || fail "the window saved $window_count records, sqlite3 reads $stored"
+echo "      the window on COM1 saved $stored records; sqlite3 reads them all:"
+sqlite3 -separator ' | ' "$KEEP/Qm20db.db" 'SELECT * FROM Qm20db ORDER BY "Not" LIMIT 3' | sed 's/^/        /'
+
+# --- 4. the zip's programs ------------------------------------------------------------------
+stage "the zip's programs: qm-decode.exe and qm-log.exe"
+unzip -q -o "$ZIP" -d "$WORK/zip"
+PROGRAMS=$(dirname "$(find "$WORK/zip" -name qm-interface.exe)")
+# A capture of the meter's answers, as the window asks: one display request to three
+# secondary ones. A script of states that changes every 2 ms gives frames of every function,
+# range and annunciator.
+awk 'BEGIN {
+  n = split("vdc:3 vac:4 mvdc:1 mvac:1 ohm:5 cap:5 adc:1 aac:1 madc:1 maac:1 diode:0 hz:5 duty:0", f, " ")
+  split("|manual|hold|rec=max|rec=min|rec=avg|lowbat|ol|five|manual hold", flags, "|")
+  for (i = 0; i < 120; i++) {
+    split(f[i % n + 1], p, ":")
+    range = p[1] == "hz" ? 1 + (i * 7) % 5 : (i * 7) % (p[2] + 1)
+    value = (i * 2654435761) % 9000
+    if (i % 4 == 1) value = -value
+    flag = flags[int(i / n) % 10 + 1]
+    if (p[1] == "ohm" && i % 3 == 0) flag = flag " cont"
+    if (p[1] == "duty" && flag == "five") flag = ""
+    printf "func=%s range=%d value=%d %s\n", p[1], range, value, flag
+  }
+}' >"$WORK/states.txt"
+start_emulator capture --script "$WORK/states.txt" --step 2 --seed 3
+stty -F "$EMU_PTY" raw -echo
+capture=$WORK/capture.bin
+head -n "$FRAMES" "$EMU_PTY" >"$capture" &
+reader=$!
+exec 3>"$EMU_PTY"
+for _ in $(seq $((FRAMES / 4 + 500))); do
+  kill -0 $reader 2>/dev/null || break
+  printf '\x89\x8a\x8a\x8a\x89\x8a\x8a\x8a' >&3
+  sleep 0.003
+done
+exec 3>&-
+wait $reader || fail "the capture from the emulator did not complete"
+frames=$(tr -dc '\n' <"$capture" | wc -c)
+[ "$frames" -eq "$FRAMES" ] || fail "the capture holds $frames frames, not $FRAMES"
+"$HOST/tools/decode/qm-decode" --stream "$capture" >"$WORK/decode-linux.txt"
+wine "$PROGRAMS/qm-decode.exe" --stream "$(winpath_of "$capture")" >"$WORK/decode-windows.txt"
+wine "$PROGRAMS/qm-decode.exe" --stream <"$capture" >"$WORK/decode-windows-stdin.txt"
+cmp "$WORK/decode-linux.txt" "$WORK/decode-windows.txt" ||
+  fail "qm-decode.exe decodes the capture file differently from the Linux build"
+cmp "$WORK/decode-linux.txt" "$WORK/decode-windows-stdin.txt" ||
+  fail "qm-decode.exe decodes the capture on standard input differently from the Linux build"
+echo "      $FRAMES frames ($(stat -c %s "$capture") bytes, $(sort -u "$capture" | wc -l) different):" \
+  "$(wc -l <"$WORK/decode-linux.txt") lines, $(stat -c %s "$WORK/decode-linux.txt") bytes, the same from both builds"
+
+# qm-log.exe on COM1 until Ctrl+C (Wine turns SIGINT into the console's Ctrl+C).
+log_table=$WORK/qm-log.db
+wine "$PROGRAMS/qm-log.exe" --port COM1 --out "$(winpath_of "$log_table")" \
+  >"$WORK/qm-log.out" 2>"$WORK/qm-log.err" &
+logger=$!
+wait_for 30 grep -q 'the meter answers' "$WORK/qm-log.err" ||
+  fail "qm-log.exe got no answer on COM1: $(cat "$WORK/qm-log.err")"
+sleep 3
+kill -INT $logger
+log_rc=0
+wait $logger || log_rc=$?
+[ $log_rc -eq 0 ] || fail "qm-log.exe ended with $log_rc after Ctrl+C: $(cat "$WORK/qm-log.err")"
+grep -q 'interrupted (Ctrl+C)' "$WORK/qm-log.err" || fail "qm-log.exe did not see Ctrl+C: $(cat "$WORK/qm-log.err")"
+said=$(sed -n 's/.*interrupted (Ctrl+C): .* \([0-9]*\) recorded.*/\1/p' "$WORK/qm-log.err")
+stored=$(sqlite3 "$log_table" 'SELECT count(*) FROM "qm-log"')
+[ -n "$said" ] && [ "$stored" = "$said" ] || fail "qm-log.exe said it recorded '$said', sqlite3 reads $stored"
+echo "      qm-log.exe on COM1: Ctrl+C after $(grep -c . "$WORK/qm-log.err") lines of messages, exit 0," \
+  "$stored records, sqlite3 reads them all"
+
+# --- 5. the window ------------------------------------------------------------------------
+stage "qm-interface.exe under Xvfb"
+# The program keeps its record table in the folder it starts in.
+mkdir -p "$WORK/start-in"
+(cd "$WORK/start-in" && exec wine "$PROGRAMS/qm-interface.exe") >"$WORK/window.out" 2>&1 &
+window_pid=$!
+pids+=($window_pid)
+wait_for 60 xdotool search --name "^${TITLE}\$" >/dev/null 2>&1 ||
+  fail "no window titled \"$TITLE\" within 60 s"
+wid=$(xdotool search --name "^${TITLE}\$" | head -n 1)
+echo "      window $wid: \"$(xdotool getwindowname "$wid")\""
+sleep 2
+# Connect, in the window's top right corner below the menu bar, as a user would click it
+# (the middle of the button, whose top is 26 pixels below the window's).
+eval "$(xdotool getwindowgeometry --shell "$wid")"
+# Taken afresh at each try of wait_for, so functions rather than arguments.
+requests_now() { grep -c ' 89$' "$WORK/meter-rx.log" || true; }
+asked_since_connect() { [ "$(requests_now)" -gt $((requests_before + 3)) ]; }
+requests_before=$(requests_now)
+xdotool mousemove --window "$wid" $((WIDTH - 130)) 38 click 1
+wait_for 15 asked_since_connect || {
+  import -window root "$WORK/connect-failed.png" || true
+  fail "after Connect the window did not ask the emulator on COM1 for readings (screen in $WORK/connect-failed.png)"
+}
+sleep 3
+import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" "$WORK/window.png"
+cp "$WORK/window.png" "$ROOT/docs/screenshot-windows.png"
+echo "      after Connect: $(($(requests_now) - requests_before)) display" \
+  "requests reached the emulator; screenshot ${WIDTH}x${HEIGHT} in docs/screenshot-windows.png"
+
+stage "summary"
+stage_done
+echo "qm-windows-test: all passed in $(($(date +%s) - total_start)) s"
