@@ -7,7 +7,7 @@
 #   ./qm.sh fuzz [SECONDS]   fuzz the readout with libFuzzer (clang), default 600 s
 #   ./qm.sh package   build (Release) the Debian package of the programs and print its path
 #   ./qm.sh windows   cross-build the 64-bit Windows zip into dist/ (Qt for Windows is built
-#                     once into ~/.cache/qm-windows: about an hour on 2 cores the first time)
+#                     once into ~/.cache/qm-windows: 20 to 25 min on 2 cores the first time)
 #   ./qm.sh windows-test   the same, then the Windows tests and programs under Wine
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
