@@ -43,10 +43,9 @@ PACKAGES=(
 )
 
 STAGES=8
-stage_no=0
-stage_name=""
+# shellcheck source=packaging/windows/stages.sh
+. "$ROOT/packaging/windows/stages.sh"
 stage_log=""
-stage_start=0
 total_start=$(date +%s)
 
 fail() {
@@ -61,19 +60,10 @@ trap 'fail "command failed (line $LINENO)"' ERR
 
 stage() { # stage <log name> <title>: starts the next stage with its progress line and log
   stage_done
-  stage_no=$((stage_no + 1))
-  stage_name=$2
   stage_log=$CACHE/logs/$1.log
   mkdir -p "$CACHE/logs"
   : >"$stage_log"
-  stage_start=$(date +%s)
-  echo "[$stage_no/$STAGES] $stage_name ..."
-}
-
-stage_done() {
-  [ -n "$stage_name" ] || return 0
-  echo "      $stage_name: done in $(($(date +%s) - stage_start)) s"
-  stage_name=""
+  stage_begin "$2"
 }
 
 run() { # run <command...>: runs into the stage's log, a failure names the stage

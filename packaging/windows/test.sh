@@ -28,9 +28,8 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 
 STAGES=6
-stage_no=0
-stage_name=""
-stage_start=0
+# shellcheck source=packaging/windows/stages.sh
+. "$ROOT/packaging/windows/stages.sh"
 total_start=$(date +%s)
 pids=()
 
@@ -49,20 +48,6 @@ fail() {
   exit 1
 }
 trap 'fail "command failed (line $LINENO)"' ERR
-
-stage() {
-  stage_done
-  stage_no=$((stage_no + 1))
-  stage_name=$1
-  stage_start=$(date +%s)
-  echo "[$stage_no/$STAGES] $stage_name ..."
-}
-
-stage_done() {
-  [ -n "$stage_name" ] || return 0
-  echo "      $stage_name: done in $(($(date +%s) - stage_start)) s"
-  stage_name=""
-}
 
 wait_for() { # wait_for <seconds> <command...>: true once the command succeeds
   local until=$(($(date +%s) + $1))
@@ -92,14 +77,14 @@ ZIP=$(ls -t "$ROOT"/dist/qm-interface-*-win64.zip | head -n 1)
 echo "qm-windows-test: testing $ZIP"
 
 # --- 1. Linux programs to test against -----------------------------------------------------
-stage "the Linux emulator and decoder"
+stage_begin "the Linux emulator and decoder"
 cmake -S "$ROOT" -B "$HOST" -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_TESTS=OFF -DQM_BUILD_BENCH=OFF \
   >"$BUILD/host-configure.log" 2>&1 || fail "configuring the Linux build (see $BUILD/host-configure.log)"
 cmake --build "$HOST" --parallel "$JOBS" --target qm-meter-sim qm-decode >"$BUILD/host-build.log" 2>&1 ||
   fail "building the Linux emulator and decoder (see $BUILD/host-build.log)"
 
 # --- 2. Wine, with COM1 at the emulator, on a display of its own -------------------------
-stage "Wine with COM1 at the meter emulator, and Xvfb"
+stage_begin "Wine with COM1 at the meter emulator, and Xvfb"
 rm -rf "$WORK"
 mkdir -p "$WORK"
 # The Windows programs and the tests' windows show on Qt's Windows platform (the one the
@@ -131,7 +116,7 @@ grep -qF "$EMU_PTY" "$WORK/ports.txt" || fail "Wine's COM1 is not $EMU_PTY: $(ca
 echo "      COM1 is $EMU_PTY"
 
 # --- 3. the test programs -------------------------------------------------------------------
-stage "the test programs under Wine"
+stage_begin "the test programs under Wine"
 KEEP=$WORK/window
 mkdir -p "$KEEP"
 export QM_TEST_METER_PORT=COM1
@@ -157,7 +142,7 @@ echo "      the window on COM1 saved $stored records; sqlite3 reads them all:"
 sqlite3 -separator ' | ' "$KEEP/Qm20db.db" 'SELECT * FROM Qm20db ORDER BY "Not" LIMIT 3' | sed 's/^/        /'
 
 # --- 4. the zip's programs ------------------------------------------------------------------
-stage "the zip's programs: qm-decode.exe and qm-log.exe"
+stage_begin "the zip's programs: qm-decode.exe and qm-log.exe"
 unzip -q -o "$ZIP" -d "$WORK/zip"
 PROGRAMS=$(dirname "$(find "$WORK/zip" -name qm-interface.exe)")
 # A capture of the meter's answers, as the window asks: one display request to three
@@ -222,7 +207,7 @@ echo "      qm-log.exe on COM1: Ctrl+C after $(grep -c . "$WORK/qm-log.err") lin
   "$stored records, sqlite3 reads them all"
 
 # --- 5. the window ------------------------------------------------------------------------
-stage "qm-interface.exe under Xvfb"
+stage_begin "qm-interface.exe under Xvfb"
 # The program keeps its record table in the folder it starts in.
 mkdir -p "$WORK/start-in"
 (cd "$WORK/start-in" && exec wine "$PROGRAMS/qm-interface.exe") >"$WORK/window.out" 2>&1 &
@@ -251,6 +236,6 @@ cp "$WORK/window.png" "$ROOT/docs/screenshot-windows.png"
 echo "      after Connect: $(($(requests_now) - requests_before)) display" \
   "requests reached the emulator; screenshot ${WIDTH}x${HEIGHT} in docs/screenshot-windows.png"
 
-stage "summary"
+stage_begin "summary"
 stage_done
 echo "qm-windows-test: all passed in $(($(date +%s) - total_start)) s"
