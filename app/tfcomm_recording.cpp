@@ -32,6 +32,7 @@
 namespace {
 
 constexpr int kFileButtonsTop = 243;
+constexpr int kFileButtonSize = 22;
 
 /// A write of the table that failed for lack of space (or an I/O error) keeps the records
 /// not yet saved: the message says so and what to do.
@@ -44,7 +45,6 @@ constexpr int kFileButtonsTop = 243;
                     .arg(pending);
     throw std::runtime_error(text.toStdString());
 }
-constexpr int kFileButtonSize = 22;
 
 QToolButton *makeFileButton(QWidget *parent, const char *name, int left, const QString &hint,
                             WindowPictures::Glyph glyph) {

@@ -120,8 +120,8 @@ void RecordTable::open(const QString &path, OpenMode mode) {
         // Without room for the spool the table still opens, to be read and exported;
         // appends are refused until the spool can be made.
         try {
-            m_spool = std::make_unique<PendingSpool>(spoolPath());
-        } catch (const std::exception &) {
+            ensureSpool();
+        } catch (const WriteFailure &) {
         }
     } catch (...) {
         releaseConnection();
@@ -164,14 +164,18 @@ void RecordTable::append(const RecordValues &values) {
     emit appended(m_count - 1);
 }
 
-void RecordTable::appendOnce(const RecordValues &values) {
-    if (!m_spool) {
-        try {
-            m_spool = std::make_unique<PendingSpool>(spoolPath());
-        } catch (const std::exception &e) {
-            throw WriteFailure(e.what());
-        }
+void RecordTable::ensureSpool() {
+    if (m_spool)
+        return;
+    try {
+        m_spool = std::make_unique<PendingSpool>(spoolPath());
+    } catch (const std::exception &e) {
+        throw WriteFailure(e.what());
     }
+}
+
+void RecordTable::appendOnce(const RecordValues &values) {
+    ensureSpool();
     try {
         m_spool->append(values);
     } catch (const std::exception &e) {

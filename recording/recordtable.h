@@ -120,6 +120,8 @@ private:
     void requireOpen() const;
     [[noreturn]] void fail(const QString &what, const class QSqlError &error) const;
     void exec(const QString &sql);
+    /// Makes the spool where there is none; WriteFailure when the disk has no room for it.
+    void ensureSpool();
     /// Appends once, into the spool and, unless detached, the engine.
     void appendOnce(const RecordValues &values);
     bool insert(const RecordValues &values);

@@ -87,32 +87,28 @@ void LogSession::armDuration() {
 }
 
 void LogSession::stopBySignal(int signal) {
+    finish(LogExit::kDone, stopReason(signal));
+}
+
+QString LogSession::stopReason(int signal) {
     switch (signal) {
 #ifdef Q_OS_WIN
     case SIGINT:
-        finish(LogExit::kDone, QStringLiteral("interrupted (Ctrl+C)"));
-        break;
+        return QStringLiteral("interrupted (Ctrl+C)");
     case SIGBREAK:
-        finish(LogExit::kDone, QStringLiteral("interrupted (Ctrl+Break)"));
-        break;
+        return QStringLiteral("interrupted (Ctrl+Break)");
     case SIGTERM:
-        finish(LogExit::kDone, QStringLiteral("console closed"));
-        break;
+        return QStringLiteral("console closed");
 #else
     case SIGINT:
-        finish(LogExit::kDone, QStringLiteral("interrupted (SIGINT)"));
-        break;
+        return QStringLiteral("interrupted (SIGINT)");
     case SIGTERM:
-        finish(LogExit::kDone, QStringLiteral("terminated (SIGTERM)"));
-        break;
+        return QStringLiteral("terminated (SIGTERM)");
     case SIGHUP:
-        finish(LogExit::kDone, QStringLiteral("hung up (SIGHUP)"));
-        break;
+        return QStringLiteral("hung up (SIGHUP)");
 #endif
-    default:
-        finish(LogExit::kDone, QStringLiteral("stopped by signal %1").arg(signal));
-        break;
     }
+    return QStringLiteral("stopped by signal %1").arg(signal);
 }
 
 void LogSession::receive(const char *data, int size) {

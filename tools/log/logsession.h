@@ -75,6 +75,8 @@ private:
     void armDuration();
     void commit();
     void finish(int exitCode, const QString &reason);
+    /// What ended the run, as the summary line says it.
+    static QString stopReason(int signal);
     /// Why nothing was recorded, for a run that ends without a record.
     QString nothingRecordedWhy() const;
     QString portText() const;
