@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 #include <QString>
 #include <QStringList>
+#include <QThread>
 
 #include <algorithm>
 #include <memory>
@@ -29,7 +30,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <windows.h>
 #endif
@@ -62,12 +62,15 @@ public:
     }
     qint64 count() const override { return rowsHeld.size(); }
     QList<RecordRow> rows(qint64 first, int n) const override {
+        if (delayMs > 0) // as a large table on a slow disk
+            QThread::msleep(delayMs);
         largestRead = std::max(largestRead, n);
         ++reads;
         return rowsHeld.mid(first, n);
     }
 
     QList<RecordRow> rowsHeld;
+    unsigned long delayMs = 0;
     mutable int largestRead = 0;
     mutable int reads = 0;
 };
@@ -84,8 +87,7 @@ struct Report {
 #ifdef QT_PRINTSUPPORT_LIB
 /// The preview of such a report, with every dialog answered by the test.
 struct Preview : Report {
-    explicit Preview(qint64 records, std::shared_ptr<MemorySource> rows = {})
-        : Report(records, std::move(rows)) {
+    explicit Preview(qint64 records) : Report(records) {
         ReportPreview::Prompts prompts;
         prompts.error = [this](const QString &text) { errors << text; };
         prompts.print = [this](QPrinter &, int) {

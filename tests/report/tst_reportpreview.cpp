@@ -10,7 +10,6 @@
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 
 #include "reportfixture.h"
@@ -37,16 +36,6 @@ public:
 
 private:
     qint64 m_pages;
-};
-
-/// Rows that take a while to read, as a large table on a slow disk does.
-class SlowSource : public ReportFixture::MemorySource {
-public:
-    using MemorySource::MemorySource;
-    QList<RecordRow> rows(qint64 first, int n) const override {
-        QThread::msleep(25);
-        return MemorySource::rows(first, n);
-    }
 };
 
 } // namespace
@@ -211,7 +200,8 @@ private slots:
     void exportPdf() {
         QFETCH(bool, readOnly);
         QTemporaryDir dir;
-        Preview p(0, std::make_shared<SlowSource>(2000)); // 55 pages, 8 slow reads
+        Preview p(2000); // 55 pages, 8 slow reads
+        p.source->delayMs = 25;
         p.pdfFile = dir.filePath(QStringLiteral("report.pdf"));
         QVERIFY(ReportFixture::writeOld(p.pdfFile, readOnly));
         p.window->show();
