@@ -1,5 +1,6 @@
 #pragma once
 
+#include "datareport.h"
 #include "recordrow.h"
 #include "reportrowsource.h"
 
@@ -10,16 +11,25 @@
 #include <QStandardPaths>
 #include <QString>
 #include <QStringList>
+#include <QThread>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
+
+#ifdef QT_PRINTSUPPORT_LIB
+#include "reportpreview.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QSpinBox>
+#endif
 
 #ifdef Q_OS_WIN
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <windows.h>
 #endif
@@ -52,15 +62,75 @@ public:
     }
     qint64 count() const override { return rowsHeld.size(); }
     QList<RecordRow> rows(qint64 first, int n) const override {
+        if (delayMs > 0) // as a large table on a slow disk
+            QThread::msleep(delayMs);
         largestRead = std::max(largestRead, n);
         ++reads;
         return rowsHeld.mid(first, n);
     }
 
     QList<RecordRow> rowsHeld;
+    unsigned long delayMs = 0;
     mutable int largestRead = 0;
     mutable int reads = 0;
 };
+
+/// A report over rows held in memory.
+struct Report {
+    explicit Report(qint64 records, std::shared_ptr<MemorySource> rows = {})
+        : source(rows ? std::move(rows) : std::make_shared<MemorySource>(records)), report(source) {
+    }
+    std::shared_ptr<MemorySource> source;
+    DataReport report;
+};
+
+#ifdef QT_PRINTSUPPORT_LIB
+/// The preview of such a report, with every dialog answered by the test.
+struct Preview : Report {
+    explicit Preview(qint64 records) : Report(records) {
+        ReportPreview::Prompts prompts;
+        prompts.error = [this](const QString &text) { errors << text; };
+        prompts.print = [this](QPrinter &, int) {
+            ++printAsked;
+            return false;
+        };
+        prompts.pdfFile = [this] { return pdfFile; };
+        window = std::make_unique<ReportPreview>(report, prompts);
+        window->resize(700, 900);
+    }
+    QAction *action(const char *name) const {
+        return window->findChild<QAction *>(QLatin1String(name));
+    }
+    int shownPage() const {
+        return window->findChild<QSpinBox *>(QStringLiteral("pageBox"))->value();
+    }
+    QString shownCount() const {
+        return window->findChild<QLabel *>(QStringLiteral("pageCountLabel"))->text().trimmed();
+    }
+
+    std::unique_ptr<ReportPreview> window;
+    QStringList errors;
+    QString pdfFile;
+    int printAsked = 0;
+};
+#endif
+
+/// What an export must leave alone when it does not complete.
+inline const QByteArray kOldContent("old content");
+
+/// Puts kOldContent at `path`, read-only if asked.
+inline bool writeOld(const QString &path, bool readOnly = false) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(kOldContent) != kOldContent.size())
+        return false;
+    file.close();
+    return !readOnly || file.setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+}
+
+inline QByteArray contentOf(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
 
 #ifdef Q_OS_WIN
 /// The Unix name of a Windows path under Wine; empty where there is no Wine.
@@ -158,4 +228,17 @@ inline QStringList texts(const RecordRow &r) {
     return QStringList(r.texts.begin(), r.texts.end());
 }
 
+inline bool pdftotextMissing() {
+    bool missing = false;
+    pdfPages(QString(), &missing);
+    return missing;
+}
+
 } // namespace ReportFixture
+
+/// Skips the test when `missing` (pdftotext is needed to read a PDF back).
+#define SKIP_WITHOUT_PDFTOTEXT(missing)                                                            \
+    do {                                                                                           \
+        if (missing)                                                                               \
+            QSKIP("pdftotext (poppler-utils) is not installed; ./qm.sh test installs it");         \
+    } while (false)

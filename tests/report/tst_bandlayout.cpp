@@ -9,32 +9,17 @@ class TestBandLayout : public QObject {
     Q_OBJECT
 
 private slots:
-    /// On A4 portrait the bands sit exactly where the design puts them.
-    void a4PortraitIsTheDesign() {
-        // 297 mm less two 10 mm margins and three 10.58 mm bands leaves 245.26 mm, room for
-        // 37 lines of 6.61 mm (244.57 mm) and not for 38 (251.18 mm).
-        const PageBands a4 = PageBands::forPage(QPageLayout(
-            QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(), QPageLayout::Millimeter));
-        QCOMPARE(a4, PageBands());
-        QCOMPARE(a4.detailLinesPerPage(), 37);
-        QCOMPARE(a4.detailTop(0), BandLayout::detailTop(0));
-        QCOMPARE(a4.pageFooterTop(), BandLayout::pageFooterTop());
-        QCOMPARE(a4.bandRight(), BandLayout::bandRight());
-        QCOMPARE(a4.footLeft(), BandLayout::kMargin + BandLayout::kFootLeft);
-        for (int c = 0; c < int(BandLayout::kColumns.size()); ++c) {
-            QCOMPARE(a4.headingLeft(c), BandLayout::kMargin + BandLayout::kColumns[c].headingLeft);
-            QCOMPARE(a4.fieldLeft(c), BandLayout::kMargin + BandLayout::kColumns[c].fieldLeft);
-        }
-    }
-
     /// On any sheet: the footer ends at the bottom margin, every detail line lies between
     /// the column header and the footer, and the columns keep their order inside the band.
+    /// On A4 portrait every position is the design's own.
     void anySheet_data() {
         QTest::addColumn<int>("paper");
         QTest::addColumn<bool>("landscape");
         QTest::addColumn<double>("unprintableMm");
         QTest::addColumn<int>("lines");
-        // Lines: (height - 2 margins - 3 bands of 10.58 mm) / 6.61 mm, rounded down.
+        // Lines: (height - 2 margins - 3 bands of 10.58 mm) / 6.61 mm, rounded down. A4: 297 mm
+        // leaves 245.26 mm, room for 37 lines (244.57 mm) and not for 38 (251.18 mm).
+        QTest::newRow("A4 portrait") << int(QPageSize::A4) << false << 0.0 << 37;
         QTest::newRow("A4 landscape") << int(QPageSize::A4) << true << 0.0 << 23;
         QTest::newRow("A5") << int(QPageSize::A5) << false << 0.0 << 23;
         QTest::newRow("Letter") << int(QPageSize::Letter) << false << 0.0 << 34;
@@ -51,12 +36,13 @@ private slots:
         QPageLayout layout(QPageSize(QPageSize::PageSizeId(paper)),
                            landscape ? QPageLayout::Landscape : QPageLayout::Portrait, QMarginsF(),
                            QPageLayout::Millimeter);
-        const QMarginsF least(unprintableMm, unprintableMm, unprintableMm, unprintableMm);
-        layout.setMinimumMargins(least);
+        layout.setMinimumMargins(
+            QMarginsF(unprintableMm, unprintableMm, unprintableMm, unprintableMm));
         const PageBands bands = PageBands::forPage(layout);
-        const QRectF sheet = layout.fullRect(QPageLayout::Millimeter);
+        const bool design = QTest::currentDataTag() == QByteArray("A4 portrait");
+        if (design)
+            QCOMPARE(bands, PageBands());
         QCOMPARE(bands.detailLinesPerPage(), lines);
-        QCOMPARE(bands.paperHeight(), qRound(sheet.height() * 100));
         const int margin = std::max(1000, qRound(unprintableMm * 100));
         QCOMPARE(bands.pageFooterTop() + BandLayout::kPageFooterHeight,
                  bands.paperHeight() - margin);
@@ -71,6 +57,10 @@ private slots:
             QVERIFY(bands.fieldLeft(c) > left);
             QVERIFY(bands.fieldLeft(c) + bands.fieldRoom(c) <= bands.bandRight());
             left = bands.fieldLeft(c) + bands.fieldRoom(c);
+            if (design) {
+                QCOMPARE(bands.headingLeft(c), margin + BandLayout::kColumns[c].headingLeft);
+                QCOMPARE(bands.fieldLeft(c), margin + BandLayout::kColumns[c].fieldLeft);
+            }
         }
         QCOMPARE(bands.pageCount(100), lines > 0 ? (100 + lines - 1) / lines : 0);
     }

@@ -3,7 +3,6 @@
 #include "pdfexport.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFontInfo>
 #include <QFontMetricsF>
 #include <QImage>
@@ -55,17 +54,10 @@ QRect inkIn(const QImage &image, const QRect &region) {
     return box;
 }
 
-/// A report over rows held in memory.
-struct Fixture {
-    explicit Fixture(qint64 records)
-        : source(std::make_shared<ReportFixture::MemorySource>(records)), report(source) {}
-    std::shared_ptr<ReportFixture::MemorySource> source;
-    DataReport report;
-};
+using Fixture = ReportFixture::Report;
 
-QByteArray contentOf(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+QString shown(const QRect &r) {
+    return QStringLiteral("%1,%2 %3x%4").arg(r.left()).arg(r.top()).arg(r.width()).arg(r.height());
 }
 
 } // namespace
@@ -73,46 +65,7 @@ QByteArray contentOf(const QString &path) {
 class TestDataReport : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-
 private slots:
-    /// The report exported to PDF and read back as text: every page has its bands, and
-    /// the records come in table order, 37 to a page.
-    void pdfCarriesBandsAndRecordsInOrder_data() {
-        QTest::addColumn<qint64>("records");
-        QTest::newRow("one record") << qint64(1);
-        QTest::newRow("a full page") << qint64(37);
-        QTest::newRow("three pages") << qint64(80);
-    }
-    void pdfCarriesBandsAndRecordsInOrder() {
-        QFETCH(qint64, records);
-        Fixture f(records);
-        const QString path = m_dir.filePath(QStringLiteral("report-%1.pdf").arg(records));
-        QVERIFY(PdfExport::write(f.report, path));
-        bool missing = false;
-        const QStringList pages = ReportFixture::pdfPages(path, &missing);
-        if (missing)
-            QSKIP("pdftotext (poppler-utils) is not installed; ./qm.sh test installs it");
-        QCOMPARE(pages.size(), f.report.pageCount());
-        qint64 next = 0;
-        for (int p = 0; p < pages.size(); ++p) {
-            const QString &page = pages[p];
-            QVERIFY2(page.contains(QLatin1String("The Data Print Title")), qPrintable(page));
-            QVERIFY2(page.contains(QRegularExpression(
-                         QStringLiteral("No\\s+Time\\s+DC/AC\\s+Value\\s+Unit\\s+AUTO"))),
-                     qPrintable(page));
-            QVERIFY2(page.contains(QLatin1String("The Data Print Foot")), qPrintable(page));
-            // Title above headings above records above the foot.
-            QVERIFY(page.indexOf(QLatin1String("Title")) < page.indexOf(QLatin1String("DC/AC")));
-            QVERIFY(page.indexOf(QLatin1String("AUTO")) < page.indexOf(QLatin1String("Foot")));
-            const QList<QStringList> lines = ReportFixture::detailLines(page);
-            QCOMPARE(lines.size(), f.report.bands().linesOnPage(p, records));
-            for (const QStringList &line : lines)
-                QCOMPARE(line, ReportFixture::texts(ReportFixture::row(next++)));
-        }
-        QCOMPARE(next, records);
-    }
-
     /// Where the texts land on a page drawn at a known resolution: each text's ink is the
     /// ink of the same text drawn alone with its pen at the design's place (left and top of
     /// its box, in mm from the sheet's corner). Judged against the face's own drawing, this
@@ -165,16 +118,9 @@ private slots:
         const QRect ink = inkIn(image, expected.adjusted(-40, -40, 40, 40));
         const QPoint off = ink.topLeft() - expected.topLeft();
         QVERIFY2(qAbs(off.x()) <= 1 && qAbs(off.y()) <= 1 && ink.size() == expected.size(),
-                 qPrintable(QStringLiteral("%1 in %2: ink at %3,%4 %5x%6, expected %7,%8 %9x%10")
-                                .arg(text, QFontInfo(DataReport::font()).family())
-                                .arg(ink.left())
-                                .arg(ink.top())
-                                .arg(ink.width())
-                                .arg(ink.height())
-                                .arg(expected.left())
-                                .arg(expected.top())
-                                .arg(expected.width())
-                                .arg(expected.height())));
+                 qPrintable(QStringLiteral("%1 in %2: ink at %3, expected %4")
+                                .arg(text, QFontInfo(DataReport::font()).family(), shown(ink),
+                                     shown(expected))));
     }
 
     void nothingInTheMargins() {
@@ -212,11 +158,7 @@ private slots:
                          qRound(px(6.61)));
         // The only record: below its line the page is blank down to the footer.
         const QRect cut = inkIn(image, line.adjusted(0, 0, 0, 2 * line.height()));
-        QVERIFY2(line.contains(cut), qPrintable(QStringLiteral("%1,%2 %3x%4")
-                                                    .arg(cut.left())
-                                                    .arg(cut.top())
-                                                    .arg(cut.width())
-                                                    .arg(cut.height())));
+        QVERIFY2(line.contains(cut), qPrintable(shown(cut)));
         QVERIFY2(cut.right() <= px(roomEndMm), qPrintable(QString::number(cut.right())));
         // Cut, not dropped: the text fills its room up to about one letter and the "…".
         const QFontMetricsF metrics(DataReport::font(), &image);
@@ -249,62 +191,45 @@ private slots:
         }
     }
 
-    void unreadableRecordsFailThePage() {
-        Fixture f(100);
-        f.source->rowsHeld.resize(50); // records gone from under the report
-        QImage image(10, 10, QImage::Format_RGB32);
-        QPainter painter(&image);
-        f.report.paintPage(painter, 0);
-        QVERIFY_THROWS_EXCEPTION(std::runtime_error, f.report.paintPage(painter, 2));
-    }
-
     /// An export replaces a file only with a complete report; otherwise the old file stays
-    /// as it was, nothing else is left in its folder, and the failure says why.
+    /// as it was, nothing else is left in its folder, and the failure says why (records
+    /// gone from under the report fail the page that needs them).
     void exportReplacesOnlyWhenComplete_data() {
-        QTest::addColumn<QString>("how");
         QTest::addColumn<QString>("error"); // empty: no failure
-        QTest::newRow("written") << "writable" << QString();
-        QTest::newRow("read-only target") << "read-only"
-                                          << "read-only";
-        QTest::newRow("records gone") << "records gone"
-                                      << "could not be read";
-        QTest::newRow("cancelled") << "cancel" << QString();
-        QTest::newRow("no such folder") << "no folder"
-                                        << "could not be exported";
+        QTest::newRow("written") << QString();
+        QTest::newRow("read-only") << QStringLiteral("read-only");
+        QTest::newRow("records gone") << QStringLiteral("could not be read");
+        QTest::newRow("cancelled") << QString();
+        QTest::newRow("no folder") << QStringLiteral("could not be exported");
     }
     void exportReplacesOnlyWhenComplete() {
-        QFETCH(QString, how);
         QFETCH(QString, error);
+        const QLatin1String how(QTest::currentDataTag());
         QTemporaryDir dir;
         const QString path =
-            dir.filePath(how == u"no folder" ? QStringLiteral("no/such.pdf") : "old.pdf");
-        QFile old(path);
-        if (how != u"no folder") {
-            QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old content") == 11);
-            old.close();
-        }
-        if (how == u"read-only")
-            QVERIFY(old.setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+            dir.filePath(how == "no folder" ? QStringLiteral("no/such.pdf") : "old.pdf");
+        if (how != "no folder")
+            QVERIFY(ReportFixture::writeOld(path, how == "read-only"));
         Fixture f(100);
-        if (how == u"records gone")
+        if (how == "records gone")
             f.source->rowsHeld.resize(50);
         const DataReport::Progress stopAtTwo = [](qint64 done, qint64) { return done < 2; };
         QString thrown;
         bool complete = false;
         try {
             complete = PdfExport::write(f.report, path,
-                                        how == u"cancel" ? stopAtTwo : DataReport::Progress());
+                                        how == "cancelled" ? stopAtTwo : DataReport::Progress());
         } catch (const std::runtime_error &e) {
             thrown = QString::fromUtf8(e.what());
         }
         QVERIFY2(error.isEmpty() ? thrown.isEmpty() : thrown.contains(error), qPrintable(thrown));
-        QCOMPARE(complete, how == u"writable");
-        if (how == u"writable")
-            QVERIFY(contentOf(path).startsWith("%PDF"));
-        else if (how != u"no folder")
-            QCOMPARE(contentOf(path), QByteArray("old content"));
+        QCOMPARE(complete, how == "written");
+        if (how == "written")
+            QVERIFY(ReportFixture::contentOf(path).startsWith("%PDF"));
+        else if (how != "no folder")
+            QCOMPARE(ReportFixture::contentOf(path), ReportFixture::kOldContent);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
-                 how == u"no folder" ? QStringList() : QStringList{QStringLiteral("old.pdf")});
+                 how == "no folder" ? QStringList() : QStringList{QStringLiteral("old.pdf")});
     }
 };
 
