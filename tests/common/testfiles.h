@@ -37,6 +37,36 @@ inline void runSql(const QString &path, const QStringList &sql) {
     QSqlDatabase::removeDatabase(name);
 }
 
+/// The `No` of every record a plain SQLite client finds in `table` of `path`, in key order;
+/// none when the file does not open or fails the engine's integrity check.
+inline QList<int> storedNumbers(const QString &path,
+                                const QString &table = QStringLiteral("Qm20db")) {
+    QList<int> numbers;
+    const QString name = QStringLiteral("test-numbers");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        if (db.open()) {
+            QSqlQuery q(db);
+            const QString select = QStringLiteral("SELECT \"No\" FROM \"%1\" ORDER BY _rowid_");
+            if (q.exec(QStringLiteral("PRAGMA integrity_check")) && q.next() &&
+                q.value(0).toString() == u"ok" && q.exec(select.arg(table)))
+                while (q.next())
+                    numbers.append(q.value(0).toInt());
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return numbers;
+}
+
+/// 1, 2, ..., n: the numbers of a run of n records.
+inline QList<int> oneTo(int n) {
+    QList<int> out;
+    for (int i = 1; i <= n; ++i)
+        out.append(i);
+    return out;
+}
+
 #ifdef QM_HAVE_FILE_SIZE_LIMIT
 /// A disk that fills up: files of this process cannot grow past `bytes` while it lives. A
 /// write past it fails instead of raising SIGXFSZ; the handler there was is put back after.

@@ -97,7 +97,7 @@ QList<QStringList> csvRows(const QString &path) {
 
 QByteArray fileBytes(const QString &path) {
     QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+    return !path.isEmpty() && f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
 }
 
 QDateTime fullTime(const QString &text) {
@@ -277,42 +277,41 @@ private slots:
         }
     }
 
-    // A signal ends the run cleanly: everything recorded is in the file, exit code 0.
+    // A signal ends the run cleanly: everything recorded is in the file, exit code 0. Under
+    // nohup SIGHUP stays ignored: the run goes on until it is told to end.
     void signalsCommitAndEnd_data() {
         QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("wrapper");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("Ctrl+C") << SIGINT << "interrupted (SIGINT)";
-        QTest::newRow("SIGTERM") << SIGTERM << "terminated (SIGTERM)";
-        QTest::newRow("SIGHUP, a dropped session") << SIGHUP << "hung up (SIGHUP)";
+        QTest::newRow("Ctrl+C") << SIGINT << ""
+                                << "interrupted (SIGINT)";
+        QTest::newRow("SIGTERM") << SIGTERM << ""
+                                 << "terminated (SIGTERM)";
+        QTest::newRow("SIGHUP, a dropped session") << SIGHUP << ""
+                                                   << "hung up (SIGHUP)";
+        QTest::newRow("SIGHUP under nohup") << SIGHUP << "nohup"
+                                            << "terminated (SIGTERM)";
     }
     void signalsCommitAndEnd() {
         QFETCH(int, signal);
+        QFETCH(QString, wrapper);
         QFETCH(QString, reason);
         MeterEmulator sim({}, link(), 3);
         QVERIFY(sim.ready());
         const QString path = scratch(QStringLiteral("sig.csv"));
-        LogRun run({"--port", link(), "--out", path});
+        LogRun run({"--port", link(), "--out", path}, QProcessEnvironment::systemEnvironment(),
+                   wrapper);
         QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).size() >= 3, 10000);
         run.signal(signal);
+        if (!wrapper.isEmpty()) {
+            const qsizetype before = fileLines(path).size();
+            QTRY_VERIFY_WITH_TIMEOUT(fileLines(path).size() >= before + 2, 5000);
+            QVERIFY(run.running());
+            run.signal(SIGTERM);
+        }
         QCOMPARE(run.finish(), 0);
         QVERIFY2(run.err().contains(reason + ": "), qPrintable(run.err()));
         QCOMPARE(fileLines(path).size() - 1, run.summary().second);
-    }
-
-    // Under nohup SIGHUP stays ignored: the run goes on until it is told to end.
-    void hangupIgnoredUnderNohup() {
-        MeterEmulator sim({}, link(), 3);
-        QVERIFY(sim.ready());
-        LogRun run({"--port", link()}, QProcessEnvironment::systemEnvironment(),
-                   QStringLiteral("nohup"));
-        QTRY_VERIFY_WITH_TIMEOUT(run.out().count(QLatin1Char('\n')) >= 1, 5000);
-        run.signal(SIGHUP);
-        const qsizetype before = run.out().count(QLatin1Char('\n'));
-        QTRY_VERIFY_WITH_TIMEOUT(run.out().count(QLatin1Char('\n')) >= before + 2, 5000);
-        QVERIFY(run.running());
-        run.signal(SIGTERM);
-        QCOMPARE(run.finish(), 0);
-        QVERIFY2(run.err().contains(QStringLiteral("terminated (SIGTERM)")), qPrintable(run.err()));
     }
 
     // Killed outright, the logger still leaves what it recorded up to its last commit:
@@ -428,48 +427,42 @@ private slots:
         QCOMPARE(run.finish(), 0);
     }
 
-    // An output file of the other kind is refused before anything is written to it.
-    void outputOfTheOtherKindIsRefused_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("isTable");
-        QTest::newRow("a table named .xls") << "old.xls" << true;
-        QTest::newRow("a table named .csv") << "old.csv" << true;
-        QTest::newRow("text named .db") << "old.db" << false;
-    }
-    void outputOfTheOtherKindIsRefused() {
-        QFETCH(QString, name);
-        QFETCH(bool, isTable);
-        const QString path = scratch(name);
-        if (isTable) {
-            RecordTable table;
-            table.open(path, RecordTable::OpenMode::CreateIfMissing);
-        } else {
-            QFile text(path);
-            QVERIFY(text.open(QIODevice::WriteOnly));
-            text.write("No\tTime\r\n1\t2024-03-09 07:05:03.042\r\n");
-        }
-        const QByteArray before = fileBytes(path);
-        LogRun run({"--port", link(), "--out", path, "--count", "1"});
-        QCOMPARE(run.finish(), 2);
-        QVERIFY2(run.err().startsWith(
-                     QStringLiteral("qm-log: --out %1: the file is there and is ").arg(path)),
-                 qPrintable(run.err()));
-        QCOMPARE(fileBytes(path), before);
-    }
-
+    // Refused before anything is done, and an output file of the other kind already there is
+    // left as it was.
     void usageErrorsEndWithCode2_data() {
         QTest::addColumn<QStringList>("options");
         // Which texts are refused is tested on the options themselves (tst_logrecord).
         QTest::newRow("unknown option") << QStringList{"--fast"};
         QTest::newRow("bad value") << QStringList{"--count", "0"};
+        QTest::newRow("a table named .xls") << QStringList{"--out", "table.xls"};
+        QTest::newRow("a table named .csv") << QStringList{"--out", "table.csv"};
+        QTest::newRow("text named .db") << QStringList{"--out", "text.db"};
     }
     void usageErrorsEndWithCode2() {
         QFETCH(QStringList, options);
+        QString said = QStringLiteral("qm-log: ");
+        QString path;
+        if (options.first() == u"--out") {
+            path = options[1] = scratch(options[1]);
+            if (path.contains(u"table")) {
+                RecordTable table;
+                table.open(path, RecordTable::OpenMode::CreateIfMissing);
+            } else {
+                QFile text(path);
+                QVERIFY(text.open(QIODevice::WriteOnly));
+                text.write("No\tTime\r\n1\t2024-03-09 07:05:03.042\r\n");
+            }
+            options << "--port" << link() << "--count"
+                    << "1";
+            said += QStringLiteral("--out %1: the file is there and is ").arg(path);
+        }
+        const QByteArray before = fileBytes(path);
         LogRun run(options);
         QCOMPARE(run.finish(), 2);
-        QVERIFY2(run.err().startsWith(QStringLiteral("qm-log: ")), qPrintable(run.err()));
-        QVERIFY(run.err().contains(QStringLiteral("(try --help)")));
+        QVERIFY2(run.err().startsWith(said), qPrintable(run.err()));
+        QVERIFY(!path.isEmpty() || run.err().contains(QStringLiteral("(try --help)")));
         QCOMPARE(run.out(), QString());
+        QCOMPARE(fileBytes(path), before);
     }
 
     void help() {
