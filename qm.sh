@@ -73,7 +73,9 @@ case "$cmd" in
       export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
       QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 -j"$(nproc)"
     else
-      build build-test RelWithDebInfo
+      # Line tables only: a failure still names its line, and the build takes about a third
+      # less time than with full debug information.
+      build build-test RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1"
       cd build-test
       QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 -j"$(nproc)"
     fi
