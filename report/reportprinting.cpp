@@ -71,7 +71,8 @@ bool ReportPrinting::spool(const DataReport &report, const std::vector<qint64> &
                                      .toStdString());
     if (!PdfExport::paint(report, file, pages, progress))
         return false;
-    if (!file.flush())
+    // A full temporary folder shows as a write error of the file, not of the PDF writer.
+    if (!file.flush() || file.error() != QFileDevice::NoError)
         throw std::runtime_error(QStringLiteral("The report could not be printed: %1")
                                      .arg(file.errorString())
                                      .toStdString());
