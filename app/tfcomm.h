@@ -227,6 +227,9 @@ private:
     void buildReadout();
     void buildRecording();
     void openRecordTable();
+    /// Opens `path` as the record table (made when missing unless `mustExist`) and says once
+    /// when readings cannot be recorded into it.
+    void openTable(const QString &path, bool mustExist);
     void closeRecordTable();
     void chooseRecordLimit(QAction *item, qint32 limit);
 
@@ -337,8 +340,6 @@ public: // controls, by their design names (tests find them with findChild as we
     void SaveTableToText(RecordTable &Table, const QString &FileName);
     /// Writes a keyed table copy of `Table` (pending records included).
     void SaveTableToDb(RecordTable &Table, const QString &FileName);
-    /// Set once recording has reported that no table is open; cleared by every open.
-    bool m_recordTableClosedReported = false;
     /// The interval box's last valid text, shown again when a text is refused.
     QString m_lastIntervalText;
 
@@ -406,4 +407,17 @@ private:
     void buildReport();
     void buildGraph();
     void runPagingCommand(PagingModel::Command command);
+
+    /// Failures of the record table that would repeat with every reading or repaint; each
+    /// kind is told once, until the table changes (open, Clear, Save, Save as).
+    enum class TableNotice : quint8 {
+        NotRecorded = 1, ///< readings are not recorded (no table, read-only, refused)
+        KeptAlone = 2,   ///< the records not yet saved are kept in the spool alone
+        Unreadable = 4,  ///< the grid could not read rows
+    };
+    /// True the first time `notice` is due since the table last changed.
+    bool firstTelling(TableNotice notice);
+    /// The table changed: every notice may be told again.
+    void forgetTableNotices() { m_toldNotices = 0; }
+    quint8 m_toldNotices = 0;
 };

@@ -27,6 +27,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <functional>
 #include <stdexcept>
 
 namespace {
@@ -34,16 +35,10 @@ namespace {
 constexpr int kFileButtonsTop = 243;
 constexpr int kFileButtonSize = 22;
 
-/// A write of the table that failed for lack of space (or an I/O error) keeps the records
-/// not yet saved: the message says so and what to do.
-[[noreturn]] void reportWriteFailure(const RecordTable &table,
-                                     const RecordTable::WriteFailure &failure) {
-    QString text = QString::fromUtf8(failure.what());
-    if (const qint64 pending = table.pendingCount(); pending > 0)
-        text += QStringLiteral("\nNot saved: %1 records are still pending. Free some space and "
-                               "choose Record, Save again.")
-                    .arg(pending);
-    throw std::runtime_error(text.toStdString());
+/// A failure of the table for lack of space or an I/O error keeps the records not yet saved;
+/// the message says so, with the advice for the command that met it.
+[[noreturn]] void failWithAdvice(const RecordTable::WriteFailure &failure, const QString &advice) {
+    throw std::runtime_error((QString::fromUtf8(failure.what()) + u'\n' + advice).toStdString());
 }
 
 QToolButton *makeFileButton(QWidget *parent, const char *name, int left, const QString &hint,
@@ -64,6 +59,26 @@ void TFCOMM::buildRecording() {
     TQM10DB->setObjectName(QStringLiteral("TQM10DB"));
     Data1 = new RecordTableModel(TQM10DB, this);
     Data1->setObjectName(QStringLiteral("Data1"));
+    // Found while the grid paints or a reading is appended, told once the event is done.
+    connect(
+        TQM10DB, &RecordTable::detachedAfterFailure, this,
+        [this](const QString &text) {
+            if (firstTelling(TableNotice::KeptAlone))
+                m_prompts->error(
+                    QStringLiteral("%1\nThe %2 records not yet saved are kept beside the table, "
+                                   "and readings go on being recorded there while its reserved "
+                                   "room lasts. Free some space and choose Record, Save.")
+                        .arg(text)
+                        .arg(TQM10DB->pendingCount()));
+        },
+        Qt::QueuedConnection);
+    connect(
+        TQM10DB, &RecordTable::readFailed, this,
+        [this](const QString &text) {
+            if (firstTelling(TableNotice::Unreadable))
+                m_prompts->error(text + QStringLiteral("\nSome records cannot be shown."));
+        },
+        Qt::QueuedConnection);
 
     New1 = Record1->addAction(QStringLiteral("New"));
     New1->setObjectName(QStringLiteral("New1"));
@@ -142,9 +157,26 @@ void TFCOMM::buildRecording() {
 }
 
 void TFCOMM::openRecordTable() {
-    m_recordTableClosedReported = false;
-    TQM10DB->open(QDir::current().absoluteFilePath(QLatin1String(kRecordTableFile)),
-                  RecordTable::OpenMode::CreateIfMissing);
+    openTable(QDir::current().absoluteFilePath(QLatin1String(kRecordTableFile)), false);
+}
+
+void TFCOMM::openTable(const QString &path, bool mustExist) {
+    forgetTableNotices();
+    TQM10DB->open(path, mustExist ? RecordTable::OpenMode::MustExist
+                                  : RecordTable::OpenMode::CreateIfMissing);
+    // Said here, once, rather than by every reading that cannot be stored.
+    if (TQM10DB->isReadOnly() && firstTelling(TableNotice::NotRecorded))
+        m_prompts->error(QStringLiteral("%1 is read-only: readings are not recorded. Choose Open "
+                                        "old data files to record into another table.")
+                             .arg(TQM10DB->fileName()));
+}
+
+bool TFCOMM::firstTelling(TableNotice notice) {
+    const auto bit = quint8(notice);
+    if (m_toldNotices & bit)
+        return false;
+    m_toldNotices |= bit;
+    return true;
 }
 
 void TFCOMM::closeRecordTable() {
@@ -164,24 +196,28 @@ void TFCOMM::INDataToTable() {
     reading.dcAc = AcDcText;
     reading.unit = UnitText;
     reading.autoText = AutoText;
-    ReadingRecorder::Outcome outcome;
+    ReadingRecorder::Outcome outcome = ReadingRecorder::Outcome::Stored;
+    // A failure here comes back with every reading: it is said once, until the table changes.
+    QString refusal;
     try {
         outcome = ReadingRecorder::offer(state, options, reading, *TQM10DB, QTime::currentTime());
-    } catch (const RecordTable::AppendRefused &) {
-        // Said once, when the refusals began; the table tries again by itself.
-        return;
     } catch (const RecordTable::WriteFailure &failure) {
-        reportWriteFailure(*TQM10DB, failure);
+        refusal = QStringLiteral("%1\nReadings are not recorded until the disk has room again. "
+                                 "The %2 records not yet saved are kept: free some space and "
+                                 "choose Record, Save.")
+                      .arg(QString::fromUtf8(failure.what()))
+                      .arg(TQM10DB->pendingCount());
+    } catch (const std::exception &e) {
+        refusal = QStringLiteral("%1\nReadings are not recorded while the table refuses them.")
+                      .arg(QString::fromUtf8(e.what()));
     }
-    // Without a table every reading would fail: say so once, then wait for a table.
-    if (outcome == ReadingRecorder::Outcome::NoTable && !m_recordTableClosedReported) {
-        m_recordTableClosedReported = true;
-        throw std::runtime_error(
-            QStringLiteral("Table is not open: %1; readings are not recorded until a table is "
-                           "opened")
-                .arg(TQM10DB->fileName())
-                .toStdString());
-    }
+    if (refusal.isEmpty() && outcome == ReadingRecorder::Outcome::NoTable)
+        refusal = QStringLiteral("Table is not open: %1; readings are not recorded until a table "
+                                 "is opened")
+                      .arg(TQM10DB->fileName());
+    // (A read-only table was told of when it opened.)
+    if (!refusal.isEmpty() && firstTelling(TableNotice::NotRecorded))
+        throw std::runtime_error(refusal.toStdString());
 }
 
 void TFCOMM::TrecordTimer() {
@@ -250,13 +286,16 @@ void TFCOMM::RecordNewClick() {
             if (TQM10DB->count() >= 1)
                 TQM10DB->empty();
         } catch (const RecordTable::WriteFailure &failure) {
-            reportWriteFailure(*TQM10DB, failure);
+            failWithAdvice(failure, QStringLiteral("Nothing was deleted. Free some space and "
+                                                   "choose Record, New again."));
         }
         ReadingRecorder::restartNumbering(
             {RecordNo, RecordLimit, RecordedCount, SampleCountdown, LastRecordKey});
     });
-    if (cleared)
+    if (cleared) {
+        forgetTableNotices();
         m_prompts->information(QStringLiteral(" Record deleted "));
+    }
 }
 
 void TFCOMM::RecordSaveClick() {
@@ -264,12 +303,16 @@ void TFCOMM::RecordSaveClick() {
         try {
             TQM10DB->applyUpdates();
         } catch (const RecordTable::WriteFailure &failure) {
-            reportWriteFailure(*TQM10DB, failure);
+            failWithAdvice(failure, QStringLiteral("Not saved: %1 records are still pending. Free "
+                                                   "some space and choose Record, Save again.")
+                                        .arg(TQM10DB->pendingCount()));
         }
     });
-    if (saved)
+    if (saved) {
+        forgetTableNotices();
         m_prompts->information(QStringLiteral(
             "Record has saved, it will be there when you enter the application next time."));
+    }
 }
 
 void TFCOMM::OpenDataFilesClick() {
@@ -279,10 +322,15 @@ void TFCOMM::OpenDataFilesClick() {
     const QString path = m_prompts->openFile(request);
     if (path.isEmpty())
         return;
-    m_recordTableClosedReported = false;
+    // Closing the table drops what it has not saved, the file chosen being this one too.
+    if (const qint64 pending = TQM10DB->pendingCount();
+        pending > 0 &&
+        !m_prompts->question(
+            QStringLiteral("%1 records are not saved. Open another table anyway?").arg(pending)))
+        return;
     m_prompts->guard([&] {
         TQM10DB->close();
-        TQM10DB->open(path, RecordTable::OpenMode::MustExist);
+        openTable(path, true);
     });
 }
 
@@ -309,20 +357,43 @@ void TFCOMM::saveasClick() {
         SaveTableToText(*TQM10DB, name);
 }
 
+namespace {
+
+/// Runs a Save data files step; a read of the table that met a full disk says what became of
+/// the file and of the records.
+void copyingTo(const RecordTable &table, const QString &fileName,
+               const std::function<void()> &step) {
+    try {
+        step();
+    } catch (const RecordTable::WriteFailure &failure) {
+        failWithAdvice(failure, QStringLiteral("Nothing was written to %1. The %2 records not yet "
+                                               "saved are kept; choose Save data files again.")
+                                    .arg(fileName)
+                                    .arg(table.pendingCount()));
+    }
+}
+
+} // namespace
+
 void TFCOMM::SaveTableToText(RecordTable &Table, const QString &FileName) {
     m_prompts->guard([&] {
-        const bool written = TableTextExporter::write(Table, FileName);
+        bool written = false;
+        copyingTo(Table, FileName, [&] { written = TableTextExporter::write(Table, FileName); });
         // The export walks the table to its end, which leaves the last record current.
         DBGrid1->showLastRecord();
-        if (written)
+        if (written) {
+            forgetTableNotices();
             m_prompts->information(
                 QStringLiteral("save table to specified file: %1 Scuss!").arg(FileName));
-        else
+        } else {
             m_prompts->information(
                 QStringLiteral("Could not save table to specified file: %1").arg(FileName));
+        }
     });
 }
 
 void TFCOMM::SaveTableToDb(RecordTable &Table, const QString &FileName) {
-    m_prompts->guard([&] { TableDbCopier::copy(Table, FileName); });
+    if (m_prompts->guard(
+            [&] { copyingTo(Table, FileName, [&] { TableDbCopier::copy(Table, FileName); }); }))
+        forgetTableNotices();
 }

@@ -28,7 +28,8 @@ void TFCOMM::buildReport() {
             const QString path =
                 m_prompts->saveFile({QStringLiteral("Export PDF"),
                                      QStringLiteral("PDF File(*.pdf)"), QStringLiteral("pdf")});
-            if (path.isEmpty() || !QFileInfo::exists(path))
+            // A folder is refused by the export itself, without asking to replace it.
+            if (path.isEmpty() || !QFileInfo::exists(path) || QFileInfo(path).isDir())
                 return path;
             // A PDF in place of the open record table (or one held by another copy of the
             // program) would take every record with it.
@@ -40,6 +41,10 @@ void TFCOMM::buildReport() {
                     QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(path)))
                 return path;
             return QString();
+        };
+        // Print to File's name comes from the print dialog, which knows nothing of tables.
+        prompts.checkOutput = [this](const QString &path) {
+            ReplaceTarget::ensureFree(*TQM10DB, path);
         };
         ReportPreview preview(report, prompts, this);
         preview.exec();

@@ -10,6 +10,8 @@ ReadingRecorder::Outcome ReadingRecorder::offer(const RecordingState &state, con
                                                 const QTime &now) {
     if (!table.isOpen())
         return Outcome::NoTable;
+    if (table.isReadOnly())
+        return Outcome::ReadOnly;
     return offer(state, options, reading, now,
                  [&table](const RecordValues &record) { table.append(record); });
 }
@@ -25,13 +27,15 @@ ReadingRecorder::Outcome ReadingRecorder::offer(const RecordingState &state, con
         RecordingRules::recordKey(reading.value, reading.dcAc, reading.unit, reading.autoText);
     if (options.repeatFilter && key == state.LastRecordKey)
         return Outcome::Repeated;
-    state.LastRecordKey = key;
-    state.SampleCountdown = std::max<qint32>(0, options.intervalSeconds);
-    ++state.RecordedCount;
     RecordValues record = reading;
     record.no = state.RecordNo;
     record.time = now;
+    // A reading that was not stored leaves everything as it was: it takes no place under the
+    // limit, the next reading is no repeat of it and the interval does not restart.
     store(record);
+    state.LastRecordKey = key;
+    state.SampleCountdown = std::max<qint32>(0, options.intervalSeconds);
+    ++state.RecordedCount;
     ++state.RecordNo;
     return Outcome::Stored;
 }

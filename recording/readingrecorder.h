@@ -21,17 +21,18 @@ public:
         qint32 intervalSeconds = 0; ///< the sampling interval, checked when it was typed
     };
 
-    enum class Outcome { Stored, NoTable, OverLimit, Waiting, Repeated };
+    /// NoTable: no table is open; ReadOnly: the table cannot be written.
+    enum class Outcome { Stored, NoTable, ReadOnly, OverLimit, Waiting, Repeated };
 
     /// Stores one numbered record; throws std::runtime_error when it cannot.
     using Store = std::function<void(const RecordValues &record)>;
 
     /// Offers one reading (its `no` and `time` are ignored). Throws std::runtime_error when
-    /// the table fails to append (the count is already raised then, the number not).
+    /// the table fails to append; the recording state is then as it was before the call.
     static Outcome offer(const RecordingState &state, const Options &options,
                          const RecordValues &reading, RecordTable &table, const QTime &now);
     /// The same rules with a store of the caller's (a text file, say) in place of the table;
-    /// never NoTable. A throwing `store` leaves the count raised and the number not.
+    /// never NoTable or ReadOnly. A throwing `store` leaves the recording state as it was.
     static Outcome offer(const RecordingState &state, const Options &options,
                          const RecordValues &reading, const QTime &now, const Store &store);
 

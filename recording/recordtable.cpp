@@ -1,12 +1,11 @@
 #include "recordtable.h"
 
-#include "pendingspool.h"
+#include "pendingrecords.h"
 
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
-#include <QStorageInfo>
 
 #include <sqlite3.h>
 
@@ -32,10 +31,15 @@ bool isLockError(const QSqlError &error) {
     return code == u"5" || code == u"6" || error.databaseText().contains(u"locked");
 }
 
+bool isWriteError(int code) {
+    // SQLITE_IOERR and SQLITE_FULL, the failures that may end the open transaction, and
+    // SQLITE_CANTOPEN, a journal that cannot be made.
+    code &= 0xFF;
+    return code == SQLITE_IOERR || code == SQLITE_FULL || code == SQLITE_CANTOPEN;
+}
+
 bool isWriteError(const QSqlError &error) {
-    // SQLITE_IOERR and SQLITE_FULL, the failures that may end the open transaction.
-    const int code = error.nativeErrorCode().toInt();
-    return (code & 0xFF) == SQLITE_IOERR || (code & 0xFF) == SQLITE_FULL;
+    return isWriteError(error.nativeErrorCode().toInt());
 }
 
 sqlite3 *nativeHandleOf(const QString &connection) {
@@ -43,11 +47,6 @@ sqlite3 *nativeHandleOf(const QString &connection) {
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
         return nullptr;
     return *static_cast<sqlite3 *const *>(handle.constData());
-}
-
-qint64 freeBytes(const QString &folder) {
-    const QStorageInfo storage(folder);
-    return storage.isValid() ? storage.bytesAvailable() : -1;
 }
 
 } // namespace
@@ -67,7 +66,7 @@ QString RecordTable::createSql(const QString &tableName) {
         .arg(quoted(tableName));
 }
 
-RecordTable::RecordTable(QObject *parent) : QObject(parent), m_spaceProbe(freeBytes) {}
+RecordTable::RecordTable(QObject *parent) : QObject(parent) {}
 
 RecordTable::~RecordTable() {
     releaseConnection();
@@ -96,6 +95,9 @@ void RecordTable::open(const QString &path, OpenMode mode) {
         // Exclusive locking mode keeps the lock of the first write transaction until the
         // connection closes; the transaction itself holds the pending records.
         m_handle = nativeHandleOf(m_connection);
+        // A file this program may not write opens read-only; it is still read and exported.
+        m_readOnly = m_handle && sqlite3_db_readonly(m_handle, "main") == 1;
+        m_pending = std::make_unique<PendingRecords>(path);
         exec(QStringLiteral("PRAGMA locking_mode=EXCLUSIVE"));
         exec(QStringLiteral("BEGIN EXCLUSIVE"));
         m_tableName = chooseTable(mode == OpenMode::CreateIfMissing);
@@ -120,8 +122,9 @@ void RecordTable::open(const QString &path, OpenMode mode) {
         // Without room for the spool the table still opens, to be read and exported;
         // appends are refused until the spool can be made.
         try {
-            ensureSpool();
-        } catch (const WriteFailure &) {
+            if (!m_readOnly)
+                m_pending->ensureSpool();
+        } catch (const std::exception &) {
         }
     } catch (...) {
         releaseConnection();
@@ -141,70 +144,62 @@ void RecordTable::close() {
 
 void RecordTable::append(const RecordValues &values) {
     requireOpen();
-    if (m_refusing) {
-        // Trying again on every reading would hammer a full disk: once a second at most,
-        // and only when the disk has room again.
-        if (m_lastTry.isValid() && m_lastTry.elapsed() < kRetryMs)
-            throw AppendRefused("appends are refused after a failed write");
-        m_lastTry.restart();
-        if (!hasRoom())
-            throw AppendRefused("appends are refused after a failed write: the disk is full");
-    }
+    if (m_readOnly)
+        raise(QStringLiteral("%1: the table is read-only").arg(m_fileName));
+    // A read may have cost the engine its transaction since the last append.
+    noticeLostTransaction();
     try {
-        appendOnce(values);
-    } catch (const WriteFailure &e) {
-        const bool first = !m_refusing;
-        m_refusing = true;
-        m_lastTry.restart();
-        if (first)
-            throw;
-        throw AppendRefused(e.what());
-    }
-    m_refusing = false;
-    emit appended(m_count - 1);
-}
-
-void RecordTable::ensureSpool() {
-    if (m_spool)
-        return;
-    try {
-        m_spool = std::make_unique<PendingSpool>(spoolPath());
+        m_pending->keep(values);
     } catch (const std::exception &e) {
         throw WriteFailure(e.what());
     }
+    QString keptAlone;
+    if (!m_pending->isDetached()) {
+        QSqlError error;
+        if (!insertAttached(values, &error)) {
+            // The disk is full, or failing: the record is kept where room was reserved for
+            // it, and so are the next ones, until a save finds room in the file.
+            if (!isWriteError(error) || !detachAfterFailedWrite()) {
+                m_pending->takeBackLast();
+                noticeLostTransaction();
+                fail(QString(), error);
+            }
+            keptAlone = describe(error);
+        }
+    }
+    emit appended(count() - 1);
+    if (!keptAlone.isEmpty())
+        emit detachedAfterFailure(keptAlone);
 }
 
-void RecordTable::appendOnce(const RecordValues &values) {
-    ensureSpool();
-    try {
-        m_spool->append(values);
-    } catch (const std::exception &e) {
-        throw WriteFailure(e.what());
+bool RecordTable::insertAttached(const RecordValues &values, QSqlError *error) {
+    if (!inTransaction()) {
+        QSqlQuery begin(QSqlDatabase::database(m_connection, false));
+        if (!begin.exec(QStringLiteral("BEGIN EXCLUSIVE"))) {
+            *error = begin.lastError();
+            return false;
+        }
     }
-    if (m_detached) {
-        ++m_count;
-        return;
+    if (!insert(values)) {
+        *error = m_insert->lastError();
+        return false;
     }
-    bool stored = false;
-    try {
-        ensureTransaction();
-        stored = insert(values);
-    } catch (...) {
-        m_spool->dropLast();
-        throw;
-    }
-    if (!stored) {
-        m_spool->dropLast();
-        const QSqlError error = m_insert->lastError();
-        if (!inTransaction())
-            detach();
-        fail(QString(), error);
-    }
-    const qint64 key = m_insert->lastInsertId().toLongLong();
-    if (m_dbRows % kAnchorStride == 0)
-        m_anchors.push_back(key);
-    ++m_dbRows;
-    ++m_count;
+    const qint64 rows = engineRows() - 1; // the new record is counted already
+    if (rows % kAnchorStride == 0)
+        m_anchors.push_back(m_insert->lastInsertId().toLongLong());
+    return true;
+}
+
+bool RecordTable::detachAfterFailedWrite() {
+    if (inTransaction())
+        QSqlQuery(QSqlDatabase::database(m_connection, false)).exec(QStringLiteral("ROLLBACK"));
+    if (inTransaction())
+        return false;
+    // The engine is back at the last save, so its rows are the stored ones; they keep their
+    // positions and keys, and the spool's follow them. Nothing needs reading, which may
+    // fail now.
+    m_pending->detach();
+    return true;
 }
 
 bool RecordTable::insert(const RecordValues &values) {
@@ -221,91 +216,162 @@ bool RecordTable::insert(const RecordValues &values) {
 
 void RecordTable::applyUpdates() {
     requireOpen();
-    if (!m_detached) {
-        commitWith([] {});
-    } else {
-        // The engine lost the pending records with its transaction: they go in again from
-        // the spool, now, when the user asks for the save and the disk may have room.
-        commitWith([this] {
-            PendingSpool::Cursor cursor(*m_spool, 0);
+    // A read may have cost the engine its transaction: then the spool has the records.
+    noticeLostTransaction();
+    if (!m_pending->isDetached()) {
+        commitWith([] {},
+                   [this] {
+                       m_storedRows += m_pending->count();
+                       m_pending->clear();
+                   });
+        return;
+    }
+    // The engine lost the pending records with its transaction: they go in again from the
+    // spool, now, when the user asks for the save and the disk may have room.
+    commitWith(
+        [this] {
+            PendingSpool::Cursor cursor(*m_pending->detachedSpool(), 0);
             RecordValues record;
             while (cursor.next(&record))
                 if (!insert(record))
                     fail(QString(), m_insert->lastError());
+        },
+        [this] {
+            m_pending->clear();
+            try {
+                loadPositions();
+            } catch (const std::exception &) {
+                m_storedRows = 0;
+                m_anchors.clear();
+            }
         });
-        m_detached = false;
-        reloadAfterFailure();
-    }
-    if (m_spool)
-        m_spool->clear();
-    // The disk took the save: recording need not wait for its next try.
-    m_refusing = false;
 }
 
 qint64 RecordTable::count() const {
     requireOpen();
-    return m_count;
+    return m_storedRows + m_pending->count();
 }
 
 qint64 RecordTable::pendingCount() const {
-    return m_open && m_spool ? m_spool->count() : 0;
+    return m_open ? m_pending->count() : 0;
 }
 
 const PendingSpool *RecordTable::detachedSpool() const {
-    return m_open && m_detached ? m_spool.get() : nullptr;
+    return m_open ? m_pending->detachedSpool() : nullptr;
+}
+
+void RecordTable::checkTransaction() const {
+    noticeLostTransaction();
+}
+
+bool RecordTable::noticeLostTransaction() const {
+    // The pending records are reached through a pointer: what this finds out about the
+    // engine changes where they are read from, for const readers as well.
+    return m_pending && m_pending->followEngine(m_handle);
+}
+
+qint64 RecordTable::engineRows() const {
+    return m_storedRows + (m_pending->isDetached() ? 0 : m_pending->count());
 }
 
 void RecordTable::empty() {
     requireOpen();
     emit aboutToReset();
     try {
-        commitWith([this] { exec(QStringLiteral("DELETE FROM %1").arg(quoted(m_tableName))); });
+        commitWith([this] { exec(QStringLiteral("DELETE FROM %1").arg(quoted(m_tableName))); },
+                   [this] {
+                       m_pending->clear();
+                       m_storedRows = 0;
+                       m_anchors.clear();
+                   });
     } catch (...) {
         emit reset();
         throw;
     }
-    if (m_spool)
-        m_spool->clear();
-    m_detached = false;
-    m_refusing = false;
-    m_count = 0;
-    m_dbRows = 0;
-    m_anchors.clear();
     emit reset();
 }
 
 QList<RecordRow> RecordTable::rows(qint64 first, int n) const {
     QList<RecordRow> result;
-    if (!m_open || first < 0 || first >= m_count || n <= 0)
-        return result;
-    if (first < m_dbRows) {
+    QString error;
+    if (m_open && !fetchRows(first, n, &result, &error))
+        tell(&RecordTable::readFailed, error);
+    return result;
+}
+
+QList<RecordRow> RecordTable::readRows(qint64 first, int n) const {
+    requireOpen();
+    QList<RecordRow> result;
+    QString error;
+    if (!fetchRows(first, n, &result, &error))
+        raise(error);
+    return result;
+}
+
+bool RecordTable::fetchRows(qint64 first, int n, QList<RecordRow> *out, QString *error) const {
+    if (tryRows(first, n, out, error))
+        return true;
+    if (!noticeLostTransaction())
+        return false;
+    // The failure took the transaction: the stored rows are read from the file again, which
+    // needs no room, and the pending ones from the spool.
+    tell(&RecordTable::detachedAfterFailure, *error);
+    out->clear();
+    return tryRows(first, n, out, error);
+}
+
+bool RecordTable::tryRows(qint64 first, int n, QList<RecordRow> *out, QString *error) const {
+    const qint64 total = m_storedRows + m_pending->count();
+    if (first < 0 || first >= total || n <= 0)
+        return true;
+    const int wanted = int(std::min<qint64>(n, total - first));
+    out->reserve(wanted);
+    const qint64 inEngine = engineRows();
+    if (first < inEngine) {
         const auto anchor = static_cast<std::size_t>(first / kAnchorStride);
-        if (anchor >= m_anchors.size())
-            return result;
+        if (anchor >= m_anchors.size()) {
+            *error = QStringLiteral("%1: row %2 cannot be found").arg(m_fileName).arg(first + 1);
+            return false;
+        }
         QSqlQuery &q = *m_page;
         q.bindValue(0, m_anchors[anchor]);
-        q.bindValue(1, int(std::min<qint64>(n, m_dbRows - first)));
+        q.bindValue(1, int(std::min<qint64>(wanted, inEngine - first)));
         q.bindValue(2, first % kAnchorStride);
-        if (q.exec()) {
-            result.reserve(n);
+        if (q.exec())
             while (q.next())
-                result.append(RecordRow::fromQuery(q, 1));
-        }
+                out->append(RecordRow::fromQuery(q, 1));
+        const QSqlError failure = q.lastError();
         // A statement left open would hold a read on the file across the next commit.
         q.finish();
-        if (result.size() < std::min<qint64>(n, m_dbRows - first))
-            return result;
-    }
-    if (const PendingSpool *spool = detachedSpool(); spool && result.size() < n) {
-        try {
-            const qint64 from = first + result.size() - m_dbRows;
-            for (const RecordValues &v : spool->read(from, n - int(result.size())))
-                result.append(RecordRow::fromValues(v));
-        } catch (const std::exception &) {
-            // Views must not fail; a short answer tells the report.
+        if (out->size() < std::min<qint64>(wanted, inEngine - first)) {
+            *error = failure.isValid() ? describe(failure)
+                                       : QStringLiteral("%1: records %2 to %3 are missing")
+                                             .arg(m_fileName)
+                                             .arg(first + out->size() + 1)
+                                             .arg(std::min<qint64>(first + wanted, inEngine));
+            return false;
         }
     }
-    return result;
+    if (out->size() < wanted) {
+        try {
+            const qint64 from = first + out->size() - inEngine;
+            for (const RecordValues &v : m_pending->read(from, wanted - int(out->size())))
+                out->append(RecordRow::fromValues(v));
+        } catch (const std::exception &e) {
+            *error = QString::fromUtf8(e.what());
+            return false;
+        }
+        if (out->size() < wanted) {
+            *error = QStringLiteral("%1: records not yet saved are missing").arg(m_fileName);
+            return false;
+        }
+    }
+    return true;
+}
+
+void RecordTable::tell(void (RecordTable::*signal)(const QString &), const QString &text) const {
+    // Emitting is calling the signal's function, which Qt declares non-const.
+    (const_cast<RecordTable *>(this)->*signal)(text);
 }
 
 sqlite3 *RecordTable::nativeHandle() const {
@@ -321,14 +387,17 @@ void RecordTable::requireOpen() const {
                                    : QStringLiteral("Table is not open: %1").arg(m_fileName));
 }
 
-void RecordTable::fail(const QString &what, const QSqlError &error) const {
-    if (isLockError(error))
-        raise(QStringLiteral("Table in use by another program: %1").arg(m_fileName));
+QString RecordTable::describe(const QSqlError &error) const {
     QString engine = error.databaseText();
     if (engine.isEmpty())
         engine = error.text();
-    const QString text = what.isEmpty() ? QStringLiteral("%1: %2").arg(m_fileName, engine)
-                                        : QStringLiteral("%1 %2: %3").arg(what, m_fileName, engine);
+    return QStringLiteral("%1: %2").arg(m_fileName, engine);
+}
+
+void RecordTable::fail(const QString &what, const QSqlError &error) const {
+    if (isLockError(error))
+        raise(QStringLiteral("Table in use by another program: %1").arg(m_fileName));
+    const QString text = what.isEmpty() ? describe(error) : what + u' ' + describe(error);
     if (isWriteError(error))
         throw WriteFailure(text.toStdString());
     raise(text);
@@ -340,7 +409,8 @@ void RecordTable::exec(const QString &sql) {
         fail(QString(), q.lastError());
 }
 
-void RecordTable::commitWith(const std::function<void()> &work) {
+void RecordTable::commitWith(const std::function<void()> &work,
+                             const std::function<void()> &committed) {
     ensureTransaction();
     exec(QStringLiteral("SAVEPOINT qm_step"));
     try {
@@ -352,10 +422,12 @@ void RecordTable::commitWith(const std::function<void()> &work) {
             undo.exec(QStringLiteral("ROLLBACK TO qm_step"));
             undo.exec(QStringLiteral("RELEASE qm_step"));
         } else {
-            detach();
+            noticeLostTransaction();
         }
         throw;
     }
+    // The engine holds nothing pending now: the next transaction loses nothing if it fails.
+    committed();
     // The save itself succeeded; a transaction that cannot start now is started by the next
     // write, which fails if it still cannot.
     try {
@@ -365,36 +437,13 @@ void RecordTable::commitWith(const std::function<void()> &work) {
 }
 
 void RecordTable::ensureTransaction() {
+    noticeLostTransaction();
     if (!inTransaction())
         exec(QStringLiteral("BEGIN EXCLUSIVE"));
 }
 
 bool RecordTable::inTransaction() const {
     return m_handle && sqlite3_get_autocommit(m_handle) == 0;
-}
-
-void RecordTable::detach() {
-    if (!m_detached && m_spool) {
-        // The engine is back at the last save, so its rows are the stored ones; they keep
-        // their positions and keys, and the spool's follow them. Nothing needs reading, which
-        // may fail now.
-        m_detached = true;
-        m_dbRows -= m_spool->count();
-        m_anchors.resize(std::size_t((m_dbRows + kAnchorStride - 1) / kAnchorStride));
-    }
-    try {
-        ensureTransaction();
-    } catch (const std::exception &) {
-    }
-}
-
-bool RecordTable::hasRoom() const {
-    const qint64 free = m_spaceProbe(QFileInfo(m_fileName).absolutePath());
-    return free < 0 || free >= 2 * PendingSpool::kBlockBytes;
-}
-
-QString RecordTable::spoolPath() const {
-    return m_fileName + QStringLiteral("-pending");
 }
 
 QString RecordTable::chooseTable(bool mayCreate) {
@@ -450,7 +499,7 @@ void RecordTable::checkFields() {
 }
 
 void RecordTable::loadPositions() {
-    m_count = m_dbRows = 0;
+    m_storedRows = 0;
     m_anchors.clear();
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.setForwardOnly(true);
@@ -484,29 +533,17 @@ void RecordTable::loadPositions() {
                 m_anchors.push_back(q.value(0).toLongLong());
         q.finish();
     }
-    m_count = m_dbRows = count;
-}
-
-void RecordTable::reloadAfterFailure() {
-    try {
-        loadPositions();
-    } catch (const std::exception &) {
-        m_count = m_dbRows = 0;
-        m_anchors.clear();
-    }
-    if (m_detached)
-        m_count += m_spool->count();
+    m_storedRows = count;
 }
 
 void RecordTable::releaseConnection() {
     m_insert.reset();
     m_page.reset();
     m_open = false;
-    m_count = m_dbRows = 0;
+    m_readOnly = false;
+    m_storedRows = 0;
     m_anchors.clear();
-    m_spool.reset();
-    m_detached = false;
-    m_refusing = false;
+    m_pending.reset();
     m_handle = nullptr;
     if (m_connection.isEmpty())
         return;

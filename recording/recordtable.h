@@ -3,7 +3,6 @@
 #include "recordrow.h"
 #include "recordvalues.h"
 
-#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QSqlQuery>
@@ -16,6 +15,7 @@
 #include <stdexcept>
 #include <vector>
 
+class PendingRecords;
 class PendingSpool;
 
 /// The record table: one table of measurements in a SQLite file, held exclusively by this
@@ -31,35 +31,29 @@ class PendingSpool;
 /// written elsewhere may have holes, so the table keeps the key of every kAnchorStride-th row
 /// and reaches any row from the anchor below it.
 ///
-/// A write that fails for lack of space or an I/O error may end that transaction, and the
-/// pending records with it. So every appended record also goes to a PendingSpool beside the
-/// file, whose space was reserved before the disk filled. When the engine drops the
-/// transaction the table is "detached": the stored rows come from the file, the pending ones
-/// from the spool, in the same positions as before, and the next save writes them into the
-/// file again. Nothing reaches the file but by a save, whatever failed.
+/// Any call of the engine that fails for lack of space or an I/O error, a read as well as a
+/// write, may end that transaction and the pending records with it. So they are also kept
+/// by PendingRecords, in a spool beside the file whose space was reserved before the disk
+/// filled; after every failed call the table asks the engine whether its transaction
+/// survived, and when it did not the table is "detached": the stored rows come from the
+/// file, the pending ones from the spool, in the same positions as before, and the next
+/// save writes them into the file again. A failed append detaches too, rolling the engine
+/// back to the last save, and the record goes to the spool alone: recording goes on while
+/// the spool's reserved room lasts. Nothing reaches the file but by a save.
 ///
-/// Failures throw std::runtime_error carrying the engine's message and the file name; a write
-/// that failed for lack of space or an I/O error throws WriteFailure. After such a failure
-/// appends are refused for a while: the first refusal throws WriteFailure, the later ones
-/// AppendRefused, and the table tries again at most once a second, once the disk has room.
+/// Failures throw std::runtime_error carrying the engine's message and the file name; one
+/// that came from a lack of space or an I/O error throws WriteFailure. Failures that no
+/// caller hears of, because the operation went on (a view's read, an append kept in the
+/// spool alone), are told by the signals readFailed() and detachedAfterFailure().
 class RecordTable : public QObject {
     Q_OBJECT
 
 public:
-    /// A write failed for lack of space or an I/O error; the pending records are kept.
+    /// A call failed for lack of space or an I/O error; the pending records are kept.
     class WriteFailure : public std::runtime_error {
     public:
         using std::runtime_error::runtime_error;
     };
-    /// An append refused because the failure that began the refusals still holds; it was
-    /// reported when it began.
-    class AppendRefused : public std::runtime_error {
-    public:
-        using std::runtime_error::runtime_error;
-    };
-    /// Free bytes where the table file lives.
-    using SpaceProbe = std::function<qint64(const QString &folder)>;
-    static constexpr int kRetryMs = 1000;
 
     enum class OpenMode { CreateIfMissing, MustExist };
 
@@ -74,17 +68,23 @@ public:
 
     /// Opens the table file at `path` for exclusive use. With CreateIfMissing a missing file
     /// (or a file without any table) gets an empty record table. Closes the current table
-    /// first. On failure the table is closed and fileName() is `path`.
+    /// first. On failure the table is closed and fileName() is `path`. A file the program
+    /// may not write opens read-only.
     void open(const QString &path, OpenMode mode);
     /// Drops pending records and releases the file. Harmless when closed.
     void close();
     bool isOpen() const { return m_open; }
+    /// Whether the open table can only be read (its file is read-only to this program).
+    bool isReadOnly() const { return m_open && m_readOnly; }
     /// The file last given to open(), also after a failed open.
     QString fileName() const { return m_fileName; }
     /// Name of the table inside the file.
     QString tableName() const { return m_tableName; }
 
-    /// Appends one record at the end; it is pending until applyUpdates().
+    /// Appends one record at the end; it is pending until applyUpdates(). When the engine
+    /// fails to take it for lack of space or an I/O error, the record is kept in the spool
+    /// alone (detachedAfterFailure() tells so); only when the spool has no room either does
+    /// it throw WriteFailure, keeping nothing of it.
     void append(const RecordValues &values);
     /// Writes the pending records into the stored table. On failure they stay pending.
     void applyUpdates();
@@ -94,16 +94,19 @@ public:
     qint64 pendingCount() const;
     /// Removes every record, stored and pending, at once. On failure nothing is removed.
     void empty();
-    /// Whether appends are being refused after a failed write.
-    bool appendsRefused() const { return m_refusing; }
-    /// Replaces how the free space of the table's folder is asked (for tests).
-    void setSpaceProbe(SpaceProbe probe) { m_spaceProbe = std::move(probe); }
     /// The pending records when the engine no longer holds them, else null.
     const PendingSpool *detachedSpool() const;
+    /// Asks the engine whether it still holds the pending records; when a failed call took
+    /// its transaction, they are read from the spool from then on. Callers that saw a call
+    /// of the engine fail ask this before anything else.
+    void checkTransaction() const;
 
-    /// Up to `n` rows from position `first` on, in key order. Empty on any failure: views
-    /// ask for rows while painting and must not fail.
+    /// Up to `n` rows from position `first` on, in key order, for views, which ask while
+    /// painting and must not fail: on a failure the rows that could be read, and
+    /// readFailed() says why.
     QList<RecordRow> rows(qint64 first, int n) const;
+    /// The same rows (clipped to count()), all of them, or std::runtime_error saying why not.
+    QList<RecordRow> readRows(qint64 first, int n) const;
 
     /// The engine's own handle of the open connection, for the bulk commands (RecordWalk).
     /// Throws when the table is closed.
@@ -115,33 +118,48 @@ signals:
     void reset();
     /// After a record was appended at position `row`.
     void appended(qint64 row);
+    /// A read for a view failed: the rows it asked for are missing. `text` is the engine's
+    /// message with the file name.
+    void readFailed(const QString &text);
+    /// A failed call took the engine's transaction, or a failed append made the table give
+    /// it up: the pending records are kept in the spool and read from there until the next
+    /// save. Told only where no exception carries the failure to a caller.
+    void detachedAfterFailure(const QString &text);
 
 private:
     void requireOpen() const;
-    [[noreturn]] void fail(const QString &what, const class QSqlError &error) const;
+    QString describe(const QSqlError &error) const;
+    [[noreturn]] void fail(const QString &what, const QSqlError &error) const;
     void exec(const QString &sql);
-    /// Makes the spool where there is none; WriteFailure when the disk has no room for it.
-    void ensureSpool();
-    /// Appends once, into the spool and, unless detached, the engine.
-    void appendOnce(const RecordValues &values);
     bool insert(const RecordValues &values);
-    /// Runs `work` in the open transaction and commits. On failure the transaction is put
-    /// back as it was before `work`, or, when the engine ended it, the table detaches; then
-    /// it throws.
-    void commitWith(const std::function<void()> &work);
+    /// Inserts a record into the engine's open transaction (begun if needed).
+    bool insertAttached(const RecordValues &values, QSqlError *error);
+    /// After a write that failed for lack of space or an I/O error: the engine goes back to
+    /// the last save and the pending records are read from the spool. False when the engine
+    /// could not be put back (it still holds its transaction).
+    bool detachAfterFailedWrite();
+    /// Runs `work` in the open transaction and commits, then `committed` (which must not
+    /// throw) before a new transaction begins. On failure the transaction is put back as it
+    /// was before `work`, or, when the engine ended it, the table detaches; then it throws.
+    void commitWith(const std::function<void()> &work, const std::function<void()> &committed);
     /// Starts the write transaction when none is open, so that nothing is ever written
-    /// outside one.
+    /// outside one; pending records the engine dropped are detached first.
     void ensureTransaction();
     bool inTransaction() const;
-    /// The engine dropped the open transaction: the pending records are read from the spool.
-    void detach();
-    bool hasRoom() const;
-    QString spoolPath() const;
+    /// checkTransaction(), true when it detached just now.
+    bool noticeLostTransaction() const;
+    /// Rows the engine holds: the stored ones, and the pending ones unless detached.
+    qint64 engineRows() const;
+    /// Reads rows into `out`; false with `error` set when not all of them could be read.
+    bool tryRows(qint64 first, int n, QList<RecordRow> *out, QString *error) const;
+    /// tryRows(), and once more from the spool when the failure took the transaction.
+    bool fetchRows(qint64 first, int n, QList<RecordRow> *out, QString *error) const;
+    /// Reads are const to their callers, but what they find out is news for the window.
+    void tell(void (RecordTable::*signal)(const QString &), const QString &text) const;
     QString chooseTable(bool mayCreate);
     QString missingField();
     void checkFields();
     void loadPositions();
-    void reloadAfterFailure();
     void releaseConnection();
 
     QString m_fileName;
@@ -149,14 +167,10 @@ private:
     struct sqlite3 *m_handle = nullptr;
     QString m_tableName;
     bool m_open = false;
-    qint64 m_count = 0;            // stored and pending
-    qint64 m_dbRows = 0;           // rows the engine holds: all of them unless detached
+    bool m_readOnly = false;
+    qint64 m_storedRows = 0;       // rows the file holds as of the last save
     std::vector<qint64> m_anchors; // key of rows 0, kAnchorStride, 2 * kAnchorStride, ...
-    std::unique_ptr<PendingSpool> m_spool;
-    bool m_detached = false;
-    bool m_refusing = false;
-    QElapsedTimer m_lastTry;
-    SpaceProbe m_spaceProbe;
+    std::unique_ptr<PendingRecords> m_pending;
     std::optional<QSqlQuery> m_insert;
     mutable std::optional<QSqlQuery> m_page;
 };

@@ -15,9 +15,26 @@ namespace {
         QStringLiteral("%1: %2").arg(table.fileName(), QString::fromUtf8(what)).toStdString());
 }
 
+/// A step of the engine failed: the table learns whether it took the transaction, and the
+/// failure goes to the caller, as a WriteFailure when it came from a lack of space or an I/O
+/// error (a read that had to spill the page cache to a full disk).
+[[noreturn]] void raiseStep(const RecordTable &table, sqlite3_stmt *statement) {
+    sqlite3 *db = sqlite3_db_handle(statement);
+    const int code = sqlite3_errcode(db) & 0xFF;
+    const QByteArray message = sqlite3_errmsg(db);
+    table.checkTransaction();
+    if (code == SQLITE_FULL || code == SQLITE_IOERR)
+        throw RecordTable::WriteFailure(QStringLiteral("%1: %2")
+                                            .arg(table.fileName(), QString::fromUtf8(message))
+                                            .toStdString());
+    raise(table, message.constData());
+}
+
 } // namespace
 
-RecordWalk::RecordWalk(const RecordTable &table) : m_table(table) {
+RecordWalk::RecordWalk(const RecordTable &table) : m_table(table), m_expected(table.count()) {
+    // Where the pending records are must be known before the walk starts.
+    table.checkTransaction();
     QString name = table.tableName();
     name.replace(u'"', QStringLiteral("\"\""));
     m_statement =
@@ -58,16 +75,32 @@ bool RecordWalk::next() {
     if (m_current == m_statement) {
         const int rc = sqlite3_step(m_statement);
         if (rc == SQLITE_ROW)
-            return true;
+            return counted(true);
         if (rc != SQLITE_DONE)
-            raise(m_table, sqlite3_errmsg(sqlite3_db_handle(m_statement)));
+            raiseStep(m_table, m_statement);
         // Ends the read so that it holds nothing across the next commit.
         sqlite3_reset(m_statement);
         if (!m_pending)
-            return false;
+            return counted(false);
         m_current = m_pendingRow;
     }
-    return nextPending();
+    return counted(nextPending());
+}
+
+bool RecordWalk::counted(bool more) {
+    if (more) {
+        ++m_walked;
+        return true;
+    }
+    // However the engine came to answer short, a walk that missed records is no walk of the
+    // table: an export must fail rather than leave a file without them.
+    if (m_walked != m_expected)
+        throw std::runtime_error(QStringLiteral("%1: %2 of its %3 records could be read")
+                                     .arg(m_table.fileName())
+                                     .arg(m_walked)
+                                     .arg(m_expected)
+                                     .toStdString());
+    return false;
 }
 
 bool RecordWalk::nextPending() {
@@ -86,7 +119,7 @@ bool RecordWalk::nextPending() {
                           SQLITE_STATIC);
     sqlite3_bind_double(m_pendingRow, 7, record.nval);
     if (sqlite3_step(m_pendingRow) != SQLITE_ROW)
-        raise(m_table, sqlite3_errmsg(sqlite3_db_handle(m_pendingRow)));
+        raiseStep(m_table, m_pendingRow);
     return true;
 }
 

@@ -14,7 +14,9 @@ class RecordTable;
 /// (text export, table copy). It reads through the engine's own statement interface rather
 /// than row-by-row variants: at a million records the variants cost most of the time.
 /// The walk must end before its table is closed. Records the engine no longer holds after a
-/// failed write (they wait in the table's spool) come last, as rows of the same shape.
+/// failed call (they wait in the table's spool) come last, as rows of the same shape. A walk
+/// that ends short of the table's count throws: no export may pass for complete without
+/// every record.
 class RecordWalk {
 public:
     enum Column { Key, No, Time, DcAc, Value, Unit, Auto, Nval, ColumnCount };
@@ -25,7 +27,8 @@ public:
     RecordWalk(const RecordWalk &) = delete;
     RecordWalk &operator=(const RecordWalk &) = delete;
 
-    /// Moves to the next record; false at the end. Throws on a read error.
+    /// Moves to the next record; false at the end. Throws on a read error, as
+    /// RecordTable::WriteFailure when it came from a lack of space or an I/O error.
     bool next();
 
     /// Whether the field holds text (the usual case for all but No, Key and Nval).
@@ -40,8 +43,12 @@ public:
 private:
     sqlite3_stmt *prepare(const QString &sql) const;
     bool nextPending();
+    /// Counts a record when `more`; at the end, checks that every record was walked.
+    bool counted(bool more);
 
     const RecordTable &m_table;
+    qint64 m_expected = 0;
+    qint64 m_walked = 0;
     sqlite3_stmt *m_statement = nullptr;
     sqlite3_stmt *m_current = nullptr;
     /// A row of the spool presented as a row of the table: `SELECT` of its bound values.

@@ -36,18 +36,21 @@ public:
     static constexpr Hmm kFootTop = 423;
 
     /// One column of the list, in the order of the record's fields (No, Time, DC/AC, Value,
-    /// Unit, AUTO). Two fields do not sit exactly under their headings.
+    /// Unit, AUTO). Two fields do not sit exactly under their headings. `widest` is the
+    /// widest text recording writes into the field (numbers run up to the largest record
+    /// limit); a sheet must leave room for it.
     struct Column {
         const char *heading;
         Hmm headingLeft;
         Hmm fieldLeft;
+        const char *widest;
     };
-    static constexpr std::array<Column, 6> kColumns{{{"No", 847, 847},
-                                                     {"Time", 3387, 3387},
-                                                     {"DC/AC", 6429, 6562},
-                                                     {"Value", 9948, 9948},
-                                                     {"Unit", 13229, 13123},
-                                                     {"AUTO", 16298, 16298}}};
+    static constexpr std::array<Column, 6> kColumns{{{"No", 847, 847, "10000000"},
+                                                     {"Time", 3387, 3387, "00:00:00"},
+                                                     {"DC/AC", 6429, 6562, "DC"},
+                                                     {"Value", 9948, 9948, "-0.0000"},
+                                                     {"Unit", 13229, 13123, "MHz"},
+                                                     {"AUTO", 16298, 16298, "MANU"}}};
 
     // Band tops from the top of the sheet. The footer sits at the foot of the printable
     // area, however few detail lines the page has.

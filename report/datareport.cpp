@@ -3,6 +3,7 @@
 #include "reportrowsource.h"
 
 #include <QFontMetricsF>
+#include <QImage>
 #include <QPageSize>
 #include <QPagedPaintDevice>
 #include <QPainter>
@@ -43,6 +44,19 @@ void DataReport::setPageLayout(const QPageLayout &layout) {
         raise(QStringLiteral("The paper %1 is too small for the report: not one record fits "
                              "between its column headings and its footer.")
                   .arg(layout.pageSize().name()));
+    // Refused like a sheet too short: on a narrower one every time would print cut.
+    for (int c = 0; c < RecordRow::ColumnCount; ++c) {
+        const BandLayout::Column &column = BandLayout::kColumns[std::size_t(c)];
+        const double needed = std::max(textWidthMm(QLatin1String(column.widest)),
+                                       textWidthMm(QLatin1String(column.heading)));
+        const double room = std::min(bands.fieldRoom(c), bands.headingRoom(c)) / 100.0;
+        if (needed > room)
+            raise(QStringLiteral("The paper %1 is too narrow for the report: the column %2 needs "
+                                 "%3 mm, the sheet leaves it %4 mm.")
+                      .arg(layout.pageSize().name(), QLatin1String(column.heading))
+                      .arg(needed, 0, 'f', 1)
+                      .arg(room, 0, 'f', 1));
+    }
     m_pageLayout = layout;
     m_pageLayout.setMode(QPageLayout::FullPageMode);
     m_bands = bands;
@@ -65,6 +79,18 @@ QFont DataReport::font() {
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(10.0);
     return font;
+}
+
+double DataReport::textWidthMm(const QString &text) {
+    // Measured at print resolution, where the widths are the font's own, not the screen's
+    // hinted ones.
+    static const QImage device = [] {
+        QImage image(1, 1, QImage::Format_Mono);
+        image.setDotsPerMeterX(qRound(1200 / 0.0254));
+        image.setDotsPerMeterY(qRound(1200 / 0.0254));
+        return image;
+    }();
+    return QFontMetricsF(font(), &device).horizontalAdvance(text) / 1200.0 * 25.4;
 }
 
 QList<RecordRow> DataReport::recordsOf(qint64 page) const {

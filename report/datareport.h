@@ -39,7 +39,8 @@ public:
     QSizeF pageSizeMm() const override;
 
     /// Lays the report out for `layout`'s sheet. Throws std::runtime_error, leaving the
-    /// layout as it was, on a sheet too small for a single record.
+    /// layout as it was, on a sheet too small for a single record or too narrow for the
+    /// widest text of a column.
     void setPageLayout(const QPageLayout &layout);
     /// The layout of the sheet, painted from its corner (full-page mode).
     const QPageLayout &pageLayout() const { return m_pageLayout; }
@@ -60,6 +61,8 @@ public:
     static QPageLayout designPageLayout();
     /// Arial 10 point, or the closest sans-serif face the machine has.
     static QFont font();
+    /// How wide `text` prints in font(), in millimetres.
+    static double textWidthMm(const QString &text);
 
 private:
     /// The records of `page`, through the window.

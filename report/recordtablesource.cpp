@@ -31,13 +31,7 @@ QList<RecordRow> RecordTableSource::rows(qint64 first, int n) const {
         raise(m_lost);
     if (!m_table || !m_table->isOpen())
         raise(QStringLiteral("Table is not open: %1").arg(m_fileName));
-    QList<RecordRow> result = m_table->rows(first, n);
-    if (result.size() < n)
-        raise(QStringLiteral("%1: records %2 to %3 could not be read")
-                  .arg(m_fileName)
-                  .arg(first + 1)
-                  .arg(first + n));
-    return result;
+    return m_table->readRows(first, n);
 }
 
 // Runs before the table's content changes as a whole; the table can still be read here.

@@ -240,10 +240,16 @@ void ReportPreview::printReport() {
     if (!followPrinter() || !accepted)
         return;
     try {
-        withProgress(QStringLiteral("Printing page %1 of %2…"),
-                     [this](const DataReport::Progress &progress) {
-                         return ReportPrinting::print(m_report, *m_printer, progress);
-                     });
+        const ReportPrinting::Route route = ReportPrinting::route(*m_printer);
+        if (route == ReportPrinting::Route::File && m_prompts.checkOutput)
+            m_prompts.checkOutput(m_printer->outputFileName());
+        QString what = QStringLiteral("Printing page %1 of %2…");
+        if (route == ReportPrinting::Route::Direct)
+            what.prepend(QStringLiteral("Cancel stops the job, but the printer still prints the "
+                                        "pages painted until then.\n"));
+        withProgress(what, [this](const DataReport::Progress &progress) {
+            return ReportPrinting::print(m_report, *m_printer, progress);
+        });
     } catch (const std::exception &e) {
         fail(QString::fromUtf8(e.what()));
     }

@@ -17,7 +17,8 @@ class QSpinBox;
 /// with the tool bar or the keys, zoomed, one or two side by side; page set-up lays the
 /// report out for the chosen paper at once. Print… sends the chosen pages to a printer and
 /// Export PDF… writes them to a file, both under a progress window that can cancel them
-/// while the program goes on handling its events.
+/// while the program goes on handling its events; where a cancelled print job would still
+/// print the pages painted so far, the progress window says so from the start.
 ///
 /// The dialogs it opens are Prompts, which a caller may replace (tests answer them without
 /// blocking); the standard dialogs stand in for those left empty.
@@ -32,6 +33,9 @@ public:
         std::function<bool(QPrinter &printer)> pageSetup;
         /// The name of the PDF file to write; empty to cancel.
         std::function<QString()> pdfFile;
+        /// Throws std::runtime_error when the report must not take the place of `path` (the
+        /// open record table, say); asked before Print… writes to a file.
+        std::function<void(const QString &path)> checkOutput;
         /// Shows a failure.
         std::function<void(const QString &text)> error;
     };

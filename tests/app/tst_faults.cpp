@@ -29,6 +29,7 @@
 #include "bevelpanel.h"
 #include "meteremulator.h"
 #include "meterlink.h"
+#include "recordgrid.h"
 #include "recordtable.h"
 #include "recordtablemodel.h"
 #include "residentmemory.h"
@@ -37,8 +38,11 @@
 #include "windowharness.h"
 #include "writebudget.h"
 
+#include <sqlite3.h>
+
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include <linux/capability.h>
 #include <sys/resource.h>
@@ -512,6 +516,128 @@ private slots:
         QCOMPARE(h.infos.size(), 1);
         h.w->TQM10DB->close();
         QCOMPARE(storedNumbers(h.path(QStringLiteral("Qm20db.db"))), oneTo(limit));
+    }
+
+    // The disk fills under readings that outgrow the engine's page cache (a small cache
+    // here), and a read of the grid, Record, New or Save data files meets it; or the disk is
+    // full from the first reading. One message says what became of the records and what to
+    // do, recording goes on into the spool's reserved room up to the limit, the grid shows
+    // every record, and once there is room Save stores each of them once, in order.
+    void fullDiskLosesNothing_data() {
+        QTest::addColumn<QString>("meets");
+        QTest::addColumn<QString>("advice");
+        const QString kept = QStringLiteral("records not yet saved are kept beside the table");
+        QTest::newRow("a read of the grid") << "grid" << kept;
+        QTest::newRow("the first reading") << "start" << kept;
+        QTest::newRow("Record, New")
+            << "clear"
+            << "Nothing was deleted. Free some space and choose Record, New again.";
+        QTest::newRow("Save data files, reading the table")
+            << "save as"
+            << "records not yet saved are kept; choose Save data files again.";
+    }
+    void fullDiskLosesNothing() {
+        QFETCH(QString, meets);
+        QFETCH(QString, advice);
+        QTemporaryDir otherDrive;
+        WindowHarness h({.show = true});
+        const auto lift = qScopeGuard([] { WriteBudget::lift(); });
+        h.w->RepeatSet->setChecked(false);
+        const int limit = meets == u"start" ? 5000 : 100000;
+        (limit == 5000 ? h.w->N50001 : h.w->N1000001)->trigger();
+        int offered = 0;
+        auto offer = [&](int n) {
+            for (int i = 0; i < n; ++i) {
+                h.w->ValueText = QString::number(++offered);
+                h.w->INDataToTable();
+            }
+        };
+        if (meets != u"start") {
+            sqlite3_exec(h.w->TQM10DB->nativeHandle(), "PRAGMA cache_size=8", nullptr, nullptr,
+                         nullptr);
+            offer(3000);
+        }
+        WriteBudget::set(h.folder(), 0);
+        h.nextFile = otherDrive.filePath(QStringLiteral("Qm20db.db"));
+        if (meets == u"start") {
+            offer(limit + 200);
+        } else if (meets == u"grid") {
+            h.w->DBGrid1->setCurrentRow(0);
+            h.w->DBGrid1->grab();
+            QVERIFY(h.w->TQM10DB->detachedSpool());
+        } else {
+            meets == u"clear" ? h.w->RecordNewClick() : h.w->saveasClick();
+        }
+        QTRY_COMPARE(h.errors.size(), 1);
+        QVERIFY2(h.errors[0].contains(u"database or disk is full") && h.errors[0].contains(advice),
+                 qPrintable(h.errors[0]));
+        if (meets == u"grid")
+            offer(100);
+        if (meets == u"save as") { // done again, while the disk is still full
+            h.w->saveasClick();
+            QCOMPARE(storedNumbers(h.nextFile), oneTo(offered));
+        }
+        const int recorded = std::min(limit, offered);
+        QCOMPARE(h.w->TQM10DB->count(), recorded);
+        QCOMPARE(h.w->RecordedCount, recorded);
+        QCOMPARE(h.w->Data1->index(0, 0).data().toString(), QStringLiteral("1"));
+
+        WriteBudget::lift();
+        h.w->RecordSaveClick();
+        QCOMPARE(h.errors.size(), 1);
+        QCOMPARE(h.infos.size(), 1);
+        h.w->TQM10DB->close();
+        QCOMPARE(storedNumbers(h.path(QStringLiteral("Qm20db.db"))), oneTo(recorded));
+    }
+
+    // Tables that refuse every reading: said once, not once a reading, and nothing counted.
+    void tableRefusingReadingsIsToldOnce_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message");
+        const QString readOnly = QStringLiteral("is read-only: readings are not recorded");
+        QTest::newRow("read-only Qm20db.db at start") << "start" << readOnly;
+        QTest::newRow("read-only archive opened") << "archive" << readOnly;
+        QTest::newRow("numbers kept unique") << "unique"
+                                             << "UNIQUE constraint failed";
+    }
+    void tableRefusingReadingsIsToldOnce() {
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
+        const QString own = m_dir->filePath(QStringLiteral("work"));
+        QVERIFY(QDir().mkpath(own));
+        const QString file = kind == u"start" ? own + QStringLiteral("/Qm20db.db")
+                                              : m_dir->filePath(QStringLiteral("other.db"));
+        const QString table = QFileInfo(file).baseName();
+        QString create = RecordTable::createSql(table);
+        if (kind == u"unique")
+            create.replace(QStringLiteral("\"No\" INTEGER"),
+                           QStringLiteral("\"No\" INTEGER UNIQUE"));
+        runSql(file,
+               {create, QStringLiteral("INSERT INTO %1 (\"No\") VALUES (1), (2), (3)").arg(table)});
+        if (kind != u"unique")
+            QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup));
+        std::optional<WindowHarness> h;
+        {
+            PermissionsApply permissions; // while the files open
+            h.emplace(WindowHarness::Setup{.folder = own});
+            h->nextFile = file;
+            if (kind != u"start")
+                h->w->OpenDataFilesClick();
+        }
+        for (int i = 0; i < 10; ++i) {
+            h->w->ValueText = QString::number(i);
+            h->prompts.guard([&] { h->w->INDataToTable(); }); // as the dispatch shows it
+        }
+        QCOMPARE(h->errors.size(), 1);
+        QVERIFY2(h->errors[0].contains(message) && h->errors[0].contains(file),
+                 qPrintable(h->errors[0]));
+        QCOMPARE(h->w->TQM10DB->count(), 3);
+        QCOMPARE(h->w->RecordedCount, 0);
+        if (kind == u"unique") { // the table changed: recording goes on
+            h->w->RecordNewClick();
+            h->w->INDataToTable();
+            QCOMPARE(h->w->TQM10DB->count(), 1);
+        }
     }
 
     // The program killed at once after Save, or with new records pending since: the saved

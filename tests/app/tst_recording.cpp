@@ -282,7 +282,15 @@ private slots:
             h.w->RecordSaveClick();
             h.readings(3);
             h.nextFile = other;
+            // Asked first, No the default: nothing changes.
             h.w->OpenDataFilesClick();
+            const QString asked =
+                QStringLiteral("3 records are not saved. Open another table anyway?");
+            QCOMPARE(h.questions, QStringList{asked});
+            QCOMPARE(h.records(), 5);
+            h.answer = true;
+            h.w->OpenDataFilesClick();
+            QCOMPARE(h.questions, (QStringList{asked, asked}));
             QVERIFY(h.errors.isEmpty());
             QCOMPARE(h.dialogs.last().filter,
                      QStringLiteral("access data files (*.DB);;All files (*.*)"));
@@ -296,6 +304,7 @@ private slots:
             h.nextFile.clear();
             h.w->OpenDataFilesClick();
             QCOMPARE(h.records(), 5);
+            QCOMPARE(h.questions.size(), 2);
         }
         Harness h(m_dir->path());
         QCOMPARE(h.records(), 2);
@@ -317,6 +326,7 @@ private slots:
         Harness h(m_dir->path());
         h.readings(1);
         h.nextFile = bad;
+        h.answer = true; // the record not yet saved may go
         h.w->OpenDataFilesClick();
         QCOMPARE(h.errors.size(), 1);
         QVERIFY2(h.errors[0].contains(QStringLiteral("Field 'DC/AC' not found")),

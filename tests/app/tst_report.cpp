@@ -1,6 +1,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QPrinter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -183,19 +184,24 @@ private slots:
 
     /// The window's own hook opens the real preview, modal, on the report; its Export PDF…
     /// asks for the file through the window's save dialog and asks before replacing one.
+    /// Neither it nor Print… into a file ever writes over the record table.
     void previewWindow_data() {
         QTest::addColumn<bool>("fileThere");
         QTest::addColumn<bool>("replace");
         QTest::addColumn<bool>("theTable");
-        QTest::newRow("new file") << false << false << false;
-        QTest::newRow("file there, kept") << true << false << false;
-        QTest::newRow("file there, replaced") << true << true << false;
-        QTest::newRow("the record table") << true << true << true;
+        QTest::addColumn<bool>("print");
+        QTest::newRow("new file") << false << false << false << false;
+        QTest::newRow("file there, kept") << true << false << false << false;
+        QTest::newRow("file there, replaced") << true << true << false << false;
+        QTest::newRow("the record table") << true << true << true << false;
+        QTest::newRow("printed to a new file") << false << false << false << true;
+        QTest::newRow("printed to the record table") << true << true << true << true;
     }
     void previewWindow() {
         QFETCH(bool, fileThere);
         QFETCH(bool, replace);
         QFETCH(bool, theTable);
+        QFETCH(bool, print);
         WindowHarness h;
         for (int i = 0; i < 50; ++i) {
             h.w->ValueText = QString::number(i);
@@ -216,13 +222,22 @@ private slots:
             shown =
                 preview->windowTitle() + QLatin1Char(' ') +
                 preview->findChild<QLabel *>(QStringLiteral("pageCountLabel"))->text().trimmed();
-            preview->findChild<QAction *>(QStringLiteral("exportPdfAction"))->trigger();
+            // The print dialog's Print to File, answered as a user would.
+            preview->prompts().print = [&](QPrinter &printer, int) {
+                printer.setOutputFormat(QPrinter::PdfFormat);
+                printer.setOutputFileName(h.nextFile);
+                return true;
+            };
+            preview
+                ->findChild<QAction *>(print ? QStringLiteral("printAction")
+                                             : QStringLiteral("exportPdfAction"))
+                ->trigger();
             preview->reject();
         });
         h.w->BtPrintClick();
         QCOMPARE(shown, QStringLiteral("Print Preview / 2"));
-        QCOMPARE(h.dialogs.size(), 1);
-        QCOMPARE(h.questions.size(), fileThere && !theTable ? 1 : 0);
+        QCOMPARE(h.dialogs.size(), print ? 0 : 1);
+        QCOMPARE(h.questions.size(), fileThere && !theTable && !print ? 1 : 0);
         QCOMPARE(ReportFixture::contentOf(h.nextFile).startsWith("%PDF"),
                  !theTable && (!fileThere || replace));
         QCOMPARE(h.errors, theTable ? QStringList{"Table in use: " + h.nextFile} : QStringList());

@@ -4,16 +4,13 @@
 #include "recordwalk.h"
 
 #include "recordfixture.h"
+#include "testfiles.h"
 
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
 using Outcome = ReadingRecorder::Outcome;
 using RecordFixture::reading;
-
-namespace {} // namespace
 
 class TestReadingRecorder : public QObject {
     Q_OBJECT
@@ -202,33 +199,65 @@ private slots:
         }
     }
 
-    void failedAppendCountsButDoesNotNumber() {
-        // A table from elsewhere that refuses some values makes the append fail.
-        const QString path = m_dir->filePath(QStringLiteral("strict.db"));
-        {
-            QSqlDatabase db =
-                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("s"));
-            db.setDatabaseName(path);
-            QVERIFY(db.open());
-            QVERIFY(QSqlQuery(db).exec(QStringLiteral(
-                "CREATE TABLE strict (\"Not\" INTEGER PRIMARY KEY, \"No\" INTEGER, "
-                "\"Time\" TEXT, \"DC/AC\" TEXT, \"Value\" TEXT CHECK (\"Value\" <> 'BAD'), "
-                "\"Unit\" TEXT, \"AUTO\" TEXT, \"Nval\" REAL)")));
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("s"));
-        m_table->open(path, RecordTable::OpenMode::MustExist);
-        QVERIFY_THROWS_EXCEPTION(std::runtime_error, offer(reading(QStringLiteral("BAD"))));
-        QCOMPARE(RecordedCount, 1);
-        QCOMPARE(RecordNo, 1);
-        QCOMPARE(m_table->count(), 0);
+    // A reading that is not stored changes nothing: not the count under the limit, not the
+    // number, not the repeat key, not the countdown.
+    void refusalCostsNothing_data() {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<bool>("throws");
+        QTest::newRow("closed table") << "closed" << false;
+        QTest::newRow("value refused by the table") << "strict" << true;
     }
-
-    void closedTableLeavesEverythingAlone() {
-        m_table->close();
-        QCOMPARE(offerNew(), Outcome::NoTable);
+    void refusalCostsNothing() {
+        QFETCH(QString, table);
+        QFETCH(bool, throws);
+        if (table == u"strict") {
+            const QString path = m_dir->filePath(QStringLiteral("strict.db"));
+            runSql(path, {"CREATE TABLE strict (\"Not\" INTEGER PRIMARY KEY, \"No\" INTEGER, "
+                          "\"Time\" TEXT, \"DC/AC\" TEXT, \"Value\" TEXT CHECK (\"Value\" <> "
+                          "'BAD'), \"Unit\" TEXT, \"AUTO\" TEXT, \"Nval\" REAL)"});
+            m_table->open(path, RecordTable::OpenMode::MustExist);
+        } else {
+            m_table->close();
+        }
+        options.intervalOn = true;
+        LastRecordKey = QStringLiteral("before");
+        if (throws)
+            QVERIFY_THROWS_EXCEPTION(std::runtime_error, offer(reading(QStringLiteral("BAD"))));
+        else
+            QCOMPARE(offer(reading(QStringLiteral("BAD"))), Outcome::NoTable);
         QCOMPARE(RecordedCount, 0);
         QCOMPARE(RecordNo, 1);
-        QVERIFY(LastRecordKey.isEmpty());
+        QCOMPARE(LastRecordKey, QStringLiteral("before"));
+        QCOMPARE(SampleCountdown, 0);
+        QCOMPARE(m_table->isOpen() ? m_table->count() : 0, 0);
+    }
+
+    // Refusals for longer than the headroom to the limit (a disk full for hours) leave the
+    // whole limit to the readings stored afterwards, and a steady reading that was refused is
+    // stored once it can be.
+    void refusalsLeaveTheLimitWhole() {
+        RecordLimit = 20;
+        QList<int> stored;
+        bool full = false;
+        const ReadingRecorder::Store store = [&](const RecordValues &record) {
+            if (full)
+                throw std::runtime_error("database or disk is full");
+            stored << record.no;
+        };
+        auto offerTo = [&](const QString &value) {
+            return ReadingRecorder::offer(state, options, reading(value), QTime(10, 0), store);
+        };
+        for (int i = 1; i <= 15; ++i)
+            QCOMPARE(offerTo(QString::number(i)), Outcome::Stored);
+        full = true;
+        for (int i = 0; i < 30; ++i)
+            QVERIFY_THROWS_EXCEPTION(std::runtime_error, offerTo(QStringLiteral("7.7")));
+        full = false;
+        QCOMPARE(offerTo(QStringLiteral("7.7")), Outcome::Stored);
+        QCOMPARE(offerTo(QStringLiteral("7.7")), Outcome::Repeated);
+        for (int i = 100; offerTo(QString::number(i)) == Outcome::Stored; ++i) {
+        }
+        QCOMPARE(stored, oneTo(20));
     }
 };
 

@@ -165,15 +165,34 @@ private slots:
         QVERIFY(cut.right() >= px(roomEndMm) - metrics.horizontalAdvance(QStringLiteral("W…")));
     }
 
-    /// A sheet too small for a single record is refused, and the report keeps its layout.
+    /// A sheet too small for a single record, or too narrow for the widest text of a column,
+    /// is refused, and the report keeps its layout.
+    void tooSmallASheetIsRefused_data() {
+        QTest::addColumn<int>("paper");
+        QTest::addColumn<bool>("landscape");
+        QTest::addColumn<QString>("refusal"); // empty: taken
+        QTest::newRow("A10, too short") << int(QPageSize::A10) << false << "too small";
+        QTest::newRow("A6, too narrow")
+            << int(QPageSize::A6) << false << "too narrow for the report: the column No needs";
+        QTest::newRow("A5 landscape") << int(QPageSize::A5) << true << QString();
+    }
     void tooSmallASheetIsRefused() {
+        QFETCH(int, paper);
+        QFETCH(bool, landscape);
+        QFETCH(QString, refusal);
         Fixture f(100);
         const PageBands before = f.report.bands();
-        QVERIFY_THROWS_EXCEPTION(std::runtime_error, f.report.setPageLayout(QPageLayout(
-                                                         QPageSize(QPageSize::A10),
-                                                         QPageLayout::Portrait, QMarginsF())));
-        QCOMPARE(f.report.bands(), before);
-        QCOMPARE(f.report.pageCount(), 3);
+        QString thrown;
+        try {
+            f.report.setPageLayout(QPageLayout(
+                QPageSize(QPageSize::PageSizeId(paper)),
+                landscape ? QPageLayout::Landscape : QPageLayout::Portrait, QMarginsF()));
+        } catch (const std::runtime_error &e) {
+            thrown = QString::fromUtf8(e.what());
+        }
+        QVERIFY2(refusal.isEmpty() ? thrown.isEmpty() : thrown.contains(refusal),
+                 qPrintable(thrown));
+        QCOMPARE(f.report.bands() == before, !refusal.isEmpty());
     }
 
     /// Pages read their records in windows, never the whole table, in either page order.
@@ -201,6 +220,7 @@ private slots:
         QTest::newRow("records gone") << QStringLiteral("could not be read");
         QTest::newRow("cancelled") << QString();
         QTest::newRow("no folder") << QStringLiteral("could not be exported");
+        QTest::newRow("a folder") << QStringLiteral("is a folder");
     }
     void exportReplacesOnlyWhenComplete() {
         QFETCH(QString, error);
@@ -208,7 +228,9 @@ private slots:
         QTemporaryDir dir;
         const QString path =
             dir.filePath(how == "no folder" ? QStringLiteral("no/such.pdf") : "old.pdf");
-        if (how != "no folder")
+        if (how == "a folder")
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("old.pdf")));
+        else if (how != "no folder")
             QVERIFY(ReportFixture::writeOld(path, how == "read-only"));
         Fixture f(100);
         if (how == "records gone")
@@ -226,9 +248,9 @@ private slots:
         QCOMPARE(complete, how == "written");
         if (how == "written")
             QVERIFY(ReportFixture::contentOf(path).startsWith("%PDF"));
-        else if (how != "no folder")
+        else if (how != "no folder" && how != "a folder")
             QCOMPARE(ReportFixture::contentOf(path), ReportFixture::kOldContent);
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
                  how == "no folder" ? QStringList() : QStringList{QStringLiteral("old.pdf")});
     }
 };

@@ -4,7 +4,9 @@
 #include "previewview.h"
 #include "reportpreview.h"
 
+#include <QDir>
 #include <QPainter>
+#include <QPrinter>
 #include <QProgressDialog>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -188,25 +190,33 @@ private slots:
         QCOMPARE(p.errors.size(), 1);
     }
 
-    /// Export PDF… through the preview (the file handling itself is PdfExport's): a failure
-    /// reaches the user rather than escaping the event handler; while a long export runs,
-    /// the progress window counts the pages, events are handled, and Cancel stops it with
-    /// the old file left as it was.
-    void exportPdf_data() {
+    /// Export PDF… and Print… into a file, through the preview (the file handling itself is
+    /// PdfExport's): a failure reaches the user rather than escaping the event handler; while
+    /// a long run goes on, the progress window counts the pages, events are handled, and
+    /// Cancel stops it with the old file left as it was.
+    void toAFile_data() {
+        QTest::addColumn<QString>("command");
         QTest::addColumn<bool>("readOnly");
-        QTest::newRow("read-only file") << true;
-        QTest::newRow("cancelled") << false;
+        QTest::newRow("export, read-only file") << "exportPdfAction" << true;
+        QTest::newRow("export, cancelled") << "exportPdfAction" << false;
+        QTest::newRow("print to file, cancelled") << "printAction" << false;
     }
-    void exportPdf() {
+    void toAFile() {
+        QFETCH(QString, command);
         QFETCH(bool, readOnly);
         QTemporaryDir dir;
         Preview p(2000); // 55 pages, 8 slow reads
         p.source->delayMs = 25;
         p.pdfFile = dir.filePath(QStringLiteral("report.pdf"));
         QVERIFY(ReportFixture::writeOld(p.pdfFile, readOnly));
+        p.window->prompts().print = [&](QPrinter &printer, int) {
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(p.pdfFile);
+            return true;
+        };
         p.window->show();
         QString progressText;
-        // Runs only once the export hands events on; never once the window is gone.
+        // Runs only once the run hands events on; never once the window is gone.
         QTimer::singleShot(0, p.window.get(), [&] {
             if (auto *progress =
                     p.window->findChild<QProgressDialog *>(QStringLiteral("reportProgress"))) {
@@ -214,7 +224,7 @@ private slots:
                 progress->cancel();
             }
         });
-        p.action("exportPdfAction")->trigger();
+        p.action(qPrintable(command))->trigger();
         if (readOnly) {
             QCOMPARE(p.errors.size(), 1);
             QVERIFY2(p.errors.first().contains(QLatin1String("read-only")),
@@ -224,6 +234,8 @@ private slots:
             QVERIFY2(progressText.contains(QLatin1String(" of 55")), qPrintable(progressText));
         }
         QCOMPARE(ReportFixture::contentOf(p.pdfFile), ReportFixture::kOldContent);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("report.pdf")});
     }
 };
 

@@ -11,12 +11,14 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include "reportfixture.h"
+#include "testfiles.h"
 
 #include <memory>
 
@@ -110,6 +112,7 @@ private slots:
         QTest::newRow("A4 portrait") << int(QPageSize::A4) << false << "printAction" << 37;
         QTest::newRow("A4 landscape") << int(QPageSize::A4) << true << "printAction" << 23;
         QTest::newRow("A5") << int(QPageSize::A5) << false << "printAction" << 23;
+        QTest::newRow("A5 landscape") << int(QPageSize::A5) << true << "printAction" << 14;
         QTest::newRow("Letter") << int(QPageSize::Letter) << false << "printAction" << 34;
         QTest::newRow("A4 portrait, exported")
             << int(QPageSize::A4) << false << "exportPdfAction" << 37;
@@ -170,6 +173,52 @@ private slots:
     }
 
 #ifndef Q_OS_WIN
+    /// A job for a printer queue is painted whole into a PDF before the print system gets it
+    /// (here a stand-in for CUPS's lp on the PATH): a cancelled job sends nothing, and a
+    /// queue that refuses the job says why.
+    void spooledJobIsWholeOrNothing_data() {
+        QTest::addColumn<int>("stopAfter"); // pages; 0: never stopped
+        QTest::addColumn<int>("lpExit");
+        QTest::newRow("printed") << 0 << 0;
+        QTest::newRow("cancelled after page 2") << 2 << 0;
+        QTest::newRow("queue refuses") << 0 << 1;
+    }
+    void spooledJobIsWholeOrNothing() {
+        QFETCH(int, stopAfter);
+        QFETCH(int, lpExit);
+        QTemporaryDir bin;
+        const QString job = bin.filePath(QStringLiteral("job.pdf"));
+        // Takes the last argument, the file, as the print system would.
+        writeFile(
+            bin.filePath(QStringLiteral("lp")),
+            QStringLiteral("#!/bin/sh\nfor f; do :; done\ncp \"$f\" '%1'\n"
+                           "[ %2 = 0 ] || echo 'lp: The printer does not exist.' >&2\nexit %2\n")
+                .arg(job)
+                .arg(lpExit)
+                .toUtf8());
+        QVERIFY(QFile::setPermissions(bin.filePath(QStringLiteral("lp")),
+                                      QFile::ReadOwner | QFile::ExeOwner));
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()) + ':' + path);
+        const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+
+        Fixture f(100);
+        QString thrown;
+        bool printed = false;
+        try {
+            printed = ReportPrinting::spool(
+                f.report, {1, 2, 1, 2}, {QStringLiteral("queue")},
+                [&](qint64 done, qint64) { return stopAfter == 0 || done < stopAfter; });
+        } catch (const std::runtime_error &e) {
+            thrown = QString::fromUtf8(e.what());
+        }
+        QCOMPARE(printed, stopAfter == 0 && lpExit == 0);
+        QCOMPARE(thrown.contains(QStringLiteral("The printer does not exist.")), lpExit != 0);
+        QCOMPARE(QFile::exists(job), stopAfter == 0);
+        if (stopAfter == 0 && !ReportFixture::pdftotextMissing())
+            QCOMPARE(firstRecordPerPage(job), (QList<int>{38, 75, 38, 75}));
+    }
+
     /// A user on a machine without a printer prints pages 2 to 3 twice into a PDF file
     /// from the preview's print command, through the standard print dialog. (Windows has
     /// its own print dialog, outside the program's widgets.)
