@@ -4,10 +4,12 @@
 // recorded reading is checked against the display frames that were sent, in order: a record
 // that is none of them is false, a display frame that left no record is lost.
 //
-// The deliveries come faster than the real line brings them, so no carried fragment ever
-// goes stale on the clock: only what the bytes themselves say keeps junk out.
+// By default the deliveries come faster than the real line brings them, so no carried
+// fragment ever goes stale on the clock: only what the bytes themselves say keeps junk out.
+// With --pace the answers come MS milliseconds apart, as the request cycle asks for them
+// (100), the second piece of an answer cut in two half-way between.
 //
-//   qm-bench-junk [--answers N] [--seed S]
+//   qm-bench-junk [--answers N] [--seed S] [--pace MS]
 
 #include "benchsupport.h"
 #include "readingdecoder.h"
@@ -21,6 +23,7 @@
 #include <QDir>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <cstdio>
 #include <memory>
@@ -49,6 +52,7 @@ int main(int argc, char **argv) {
     const QStringList args = app.arguments();
     const int answers = BenchSupport::option(args, "--answers", 40000);
     const int seed = BenchSupport::option(args, "--seed", 28);
+    const int paceMs = BenchSupport::option(args, "--pace", 0);
     if (answers < 4) {
         std::fprintf(stderr, "--answers must be at least 4\n");
         return 2;
@@ -86,9 +90,13 @@ int main(int argc, char **argv) {
             c = char(random.bounded(256));
         bytes += frame;
         const int cut = random.bounded(2) ? random.bounded(int(bytes.size())) : 0;
-        if (cut > 0)
+        if (cut > 0) {
             w.QM34RData(w.COMM2, bytes.constData(), cut);
+            QThread::msleep(paceMs / 2);
+        }
         w.QM34RData(w.COMM2, bytes.constData() + cut, int(bytes.size()) - cut);
+        QApplication::processEvents();
+        QThread::msleep(cut > 0 ? paceMs - paceMs / 2 : paceMs);
     }
     QApplication::processEvents();
 
@@ -112,8 +120,9 @@ int main(int argc, char **argv) {
         }
     }
     const qint64 lost = sent.size() - matched;
-    std::printf("answers %d (display frames %lld), 0 to %d random bytes before each, seed %d\n",
-                answers, static_cast<long long>(sent.size()), kMostJunkBytes, seed);
+    std::printf("answers %d (display frames %lld), 0 to %d random bytes before each, seed %d, "
+                "%d ms apart\n",
+                answers, static_cast<long long>(sent.size()), kMostJunkBytes, seed, paceMs);
     std::printf(
         "readings recorded %lld: false %lld (%.2f %%), display frames lost %lld (%.2f %%)\n",
         static_cast<long long>(records), static_cast<long long>(falseReadings),
