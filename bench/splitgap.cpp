@@ -187,7 +187,7 @@ int main(int argc, char **argv) {
     sim.terminate();
     sim.waitForFinished(3000);
 
-    std::printf("emulator --split --split-ms %d, %.0f s in each view\n", splitMs, seconds / 2);
+    std::printf("emulator --split --split-ms %d, %.1f s in each view\n", splitMs, seconds / 2);
     print("raw: the two writes of a split frame", spreadOf(raw.splitGaps));
     print("raw: successive answers", spreadOf(raw.answerGaps));
     print("driver: the two deliveries of a split frame", spreadOf(delivered.splitGaps));
@@ -196,9 +196,13 @@ int main(int argc, char **argv) {
     const Spread answers = spreadOf(delivered.answerGaps);
     BenchSupport::figure("split frame, deliveries apart (max)", split.max, "ms");
     BenchSupport::figure("answers apart (min)", answers.min, "ms");
-    if (split.count == 0 || answers.count == 0) {
-        std::fprintf(stderr, "no split frame or no answer seen\n");
+    // Whether a split frame straddles a poll depends on where the polls fall: a short run may
+    // see none through the driver. No answer at all is a fault.
+    if (raw.answerGaps.empty() || answers.count == 0) {
+        std::fprintf(stderr, "no answers seen\n");
         return 1;
     }
+    if (split.count == 0)
+        std::printf("no frame straddled two polls; run longer\n");
     return 0;
 }
