@@ -463,7 +463,8 @@ private slots:
     // value recorded is one the meter showed, in its order, and every whole display answer
     // is recorded but the one that may still be on its way when the run ends.
     void cutAnswersRecordOnlyWhatTheMeterShowed() {
-        MeterEmulator sim({"--truncate", "0.2"}, link(), 4); // the sine: every reading differs
+        // The sine: every reading differs. With this seed the first display answer is cut.
+        MeterEmulator sim({"--truncate", "0.2"}, link(), 1);
         QVERIFY(sim.ready());
         LogRun run({"--port", link(), "--duration", "4"});
         QCOMPARE(run.finish(), 0);
@@ -479,7 +480,7 @@ private slots:
                 whole << ReadingDecoder::decode(QString::fromLatin1(frame.toHex().toUpper()), 0)
                              .valueText;
         }
-        QVERIFY2(cut > 0 && whole.size() >= 5, qPrintable(QString::number(cut)));
+        QVERIFY2(cut > 0 && whole.size() >= 4, qPrintable(QString::number(cut)));
         QVERIFY2(recorded.size() >= whole.size() - 1 && recorded == whole.mid(0, recorded.size()),
                  qPrintable(recorded.join(u' ') + QStringLiteral(" | ") + whole.join(u' ')));
     }
