@@ -203,20 +203,27 @@ void TFCOMM::QM34RData(CommPortDriver *, const char *DataPtr, int DataSize) {
     if (DataSize <= 0)
         return;
     m_prompts->guard([&] {
-        m_frames.feed(DataPtr, DataSize, FrameAssembler::Clock::now(), [this](const QString &hex) {
-            FrameHex = hex;
-            Memo1->appendPlainText(hex);
-            switch (frameKindOf(hex)) {
-            case FrameKind::Display:
-                LcdDisplayQM34();
-                break;
-            case FrameKind::Secondary:
-                MltText = mltTextOf(hex);
-                LcdDisplayQM34Mlt();
-                break;
-            case FrameKind::Other:
-                break;
-            }
-        });
+        m_frames.feed(DataPtr, DataSize, FrameAssembler::Clock::now(),
+                      [this](const QString &hex, FrameKind kind) {
+                          // Damage is logged for what it is and changes nothing else.
+                          if (kind == FrameKind::Noise) {
+                              Memo1->appendPlainText(hex + QLatin1String(kNoiseMark));
+                              return;
+                          }
+                          FrameHex = hex;
+                          Memo1->appendPlainText(hex);
+                          switch (kind) {
+                          case FrameKind::Display:
+                              LcdDisplayQM34();
+                              break;
+                          case FrameKind::Secondary:
+                              MltText = mltTextOf(hex);
+                              LcdDisplayQM34Mlt();
+                              break;
+                          case FrameKind::Other:
+                          case FrameKind::Noise:
+                              break;
+                          }
+                      });
     });
 }

@@ -116,6 +116,9 @@ public:
     void QM34RData(CommPortDriver *Sender, const char *DataPtr, int DataSize);
     /// Lines kept in the hidden frame log; older lines are dropped.
     static constexpr int kMemoMaxLines = 1000;
+    /// Follows the hex of line damage in the frame log: a frame of the wrong length, the
+    /// head of a cut frame, junk before a frame.
+    static constexpr const char *kNoiseMark = " line noise";
 
     // ---- analog scale, alarm limits and extremes ----
     /// Starts the scale's picture for the current mode and limits, without a needle. The

@@ -141,9 +141,10 @@ void TFCOMM::alarmCheck(const DecodedFrame &) {
     }
 }
 
-void TFCOMM::extremesUpdate(const DecodedFrame &) {
-    // A new unit or range starts the extremes and the graph afresh.
-    if (Extreme.update(ReadingNval, ValueText, UnitText, RangeCode))
+void TFCOMM::extremesUpdate(const DecodedFrame &frame) {
+    // A new unit, range, AC/DC or digit count starts the extremes and the graph afresh:
+    // their counts mean other amounts.
+    if (Extreme.update(ReadingNval, ValueText, UnitText, RangeCode, AcDcText, frame.fiveDigit))
         BtNewClick();
     showExtremes();
 }

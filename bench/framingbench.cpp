@@ -69,9 +69,10 @@ int main(int argc, char **argv) {
             int display = 0;
             for (qsizetype at = 0; at < stream.size(); at += kDelivery) {
                 const int n = int(std::min<qsizetype>(kDelivery, stream.size() - at));
-                assembler.feed(
-                    stream.constData() + at, n, FrameAssembler::Clock::now(),
-                    [&](const QString &hex) { display += frameKindOf(hex) == FrameKind::Display; });
+                assembler.feed(stream.constData() + at, n, FrameAssembler::Clock::now(),
+                               [&](const QString &, FrameKind kind) {
+                                   display += kind == FrameKind::Display;
+                               });
             }
             keep(display);
         }));
@@ -85,8 +86,8 @@ int main(int argc, char **argv) {
             for (qsizetype at = 0; at < stream.size(); at += kDelivery) {
                 const int n = int(std::min<qsizetype>(kDelivery, stream.size() - at));
                 assembler.feed(stream.constData() + at, n, FrameAssembler::Clock::now(),
-                               [&](const QString &hex) {
-                                   if (frameKindOf(hex) != FrameKind::Display)
+                               [&](const QString &hex, FrameKind kind) {
+                                   if (kind != FrameKind::Display)
                                        return;
                                    const DecodedFrame f = ReadingDecoder::decode(hex, 0);
                                    checksum += f.readingNval + f.needlePosition;

@@ -149,9 +149,10 @@ int main(int argc, char **argv) {
     auto windowHandler = w.COMM2->OnReceiveData;
     w.COMM2->OnReceiveData = [&](CommPortDriver *sender, const char *data, int size) {
         bytes += size;
-        counter.feed(data, size, FrameAssembler::Clock::now(), [&](const QString &hex) {
-            (frameKindOf(hex) == FrameKind::Display ? displayFrames : otherFrames) += 1;
-        });
+        counter.feed(data, size, FrameAssembler::Clock::now(),
+                     [&](const QString &, FrameKind kind) {
+                         (kind == FrameKind::Display ? displayFrames : otherFrames) += 1;
+                     });
         windowHandler(sender, data, size);
     };
     // What recording accepted, in order, as it went into the table.

@@ -1,11 +1,14 @@
 #include "frameassembler.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
 namespace {
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr unsigned char kLineFeed = 0x0A;
+constexpr unsigned char kDisplayByte = 0x89;
+constexpr unsigned char kSecondaryByte = 0x8A;
 } // namespace
 
 namespace {
@@ -28,47 +31,103 @@ void FrameAssembler::feed(const char *data, int size, Clock::time_point now,
                           const FrameHandler &onFrame) {
     if (size <= 0)
         return;
-    if (!m_pending.isEmpty() && now - m_pendingSince > kStaleAfter)
-        m_pending.clear();
-
     try {
+        if ((m_skipping || !m_pending.isEmpty()) && now - m_carriedAt > kCarryWindow) {
+            // Not the head of these bytes, nor junk they belong to: they come a request later.
+            m_skipping = false;
+            const QByteArray stale = std::exchange(m_pending, QByteArray());
+            hand(stale.constData(), stale.size(), FrameKind::Noise, onFrame);
+        }
         // A run of bytes up to the next line feed at a time, not byte by byte: this runs for
         // every byte the meter sends.
         for (int i = 0; i < size;) {
-            if (m_pending.isEmpty())
-                m_pendingSince = now;
             const auto *lineFeed =
                 static_cast<const char *>(std::memchr(data + i, kLineFeed, size_t(size - i)));
-            const int runEnd = lineFeed ? int(lineFeed - data) : size; // line feed excluded
-            const int run = runEnd - i;
-            // The carry holds at most kMaxCarryBytes; the byte past that drops it, and the
-            // bytes after it start a new fragment.
-            const int carried = int(m_pending.size() / 2);
-            if (carried + run > kMaxCarryBytes) {
-                const int keep = (carried + run) % (kMaxCarryBytes + 1);
-                m_pending.clear();
-                m_pendingSince = now;
-                appendHex(m_pending, data + runEnd - keep, keep);
-            } else {
-                appendHex(m_pending, data + i, run);
-            }
-            if (!lineFeed)
+            if (!lineFeed) {
+                carry(data + i, size - i, now, onFrame);
                 break;
-            appendHex(m_pending, lineFeed, 1);
-            i = runEnd + 1;
-            // Taken out before the handler runs, so a throwing handler cannot leave a
-            // finished frame behind to be glued to the next one.
-            const QString frame = std::exchange(m_pending, QString());
-            onFrame(frame);
+            }
+            const int next = int(lineFeed - data) + 1;
+            if (std::exchange(m_skipping, false)) {
+                // The end of the junk; what was dropped was told when the carry overflowed.
+            } else if (m_pending.size() + (next - i - 1) > kMaxCarryBytes) {
+                // Junk however it came in: as long a line as a carry that overflows.
+                tellJunk(data + i, next - i, onFrame);
+            } else if (m_pending.isEmpty()) {
+                completeLine(data + i, next - i, onFrame);
+            } else {
+                // Taken out before the handler runs, so a throwing handler cannot leave a
+                // finished line behind to be glued to the next one.
+                QByteArray line = std::exchange(m_pending, QByteArray());
+                line.append(data + i, next - i);
+                completeLine(line.constData(), line.size(), onFrame);
+            }
+            i = next;
         }
     } catch (...) {
         m_pending.clear();
+        m_skipping = false;
         throw;
     }
 }
 
+void FrameAssembler::carry(const char *data, int size, Clock::time_point now,
+                           const FrameHandler &onFrame) {
+    m_carriedAt = now;
+    if (m_skipping)
+        return;
+    if (m_pending.size() + size <= kMaxCarryBytes) {
+        m_pending.append(data, size);
+        return;
+    }
+    // Junk: told once, and dropped up to the next line feed.
+    m_skipping = true;
+    tellJunk(data, size, onFrame);
+}
+
+void FrameAssembler::tellJunk(const char *data, qsizetype size, const FrameHandler &onFrame) {
+    QByteArray junk = std::exchange(m_pending, QByteArray());
+    junk.append(data, std::min<qsizetype>(size, kMaxCarryBytes + 1 - junk.size()));
+    hand(junk.constData(), junk.size(), FrameKind::Noise, onFrame);
+}
+
+void FrameAssembler::completeLine(const char *line, qsizetype size, const FrameHandler &onFrame) {
+    // The shorter frame first: a display frame cut after four bytes, followed by a whole
+    // secondary one, ends in 11 bytes opened by 0x89 as well.
+    qsizetype frameAt = -1;
+    FrameKind kind = FrameKind::Noise;
+    if (size >= kSecondaryFrameBytes &&
+        static_cast<unsigned char>(line[size - kSecondaryFrameBytes]) == kSecondaryByte) {
+        frameAt = size - kSecondaryFrameBytes;
+        kind = FrameKind::Secondary;
+    } else if (size >= kDisplayFrameBytes &&
+               static_cast<unsigned char>(line[size - kDisplayFrameBytes]) == kDisplayByte) {
+        frameAt = size - kDisplayFrameBytes;
+        kind = FrameKind::Display;
+    }
+    if (frameAt < 0) {
+        const auto first = static_cast<unsigned char>(line[0]);
+        kind =
+            first == kDisplayByte || first == kSecondaryByte ? FrameKind::Noise : FrameKind::Other;
+        hand(line, size, kind, onFrame);
+        return;
+    }
+    hand(line, frameAt, FrameKind::Noise, onFrame);
+    hand(line + frameAt, size - frameAt, kind, onFrame);
+}
+
+void FrameAssembler::hand(const char *bytes, qsizetype size, FrameKind kind,
+                          const FrameHandler &onFrame) {
+    if (size <= 0)
+        return;
+    if (kind == FrameKind::Noise)
+        ++m_noiseCount;
+    onFrame(hexOf(bytes, size), kind);
+}
+
 void FrameAssembler::reset() {
     m_pending.clear();
+    m_skipping = false;
 }
 
 FrameKind frameKindOf(const QString &hex) {
@@ -88,7 +147,7 @@ QString mltTextOf(const QString &hex) {
     return mlt;
 }
 
-QString hexOf(const char *data, int size) {
+QString hexOf(const char *data, qsizetype size) {
     QString out;
     appendHex(out, data, size);
     return out;

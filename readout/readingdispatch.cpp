@@ -1,5 +1,6 @@
 #include "readingdispatch.h"
 
+#include "frameassembler.h"
 #include "graphpoint.h"
 #include "readingdecoder.h"
 
@@ -31,7 +32,10 @@ std::pair<double, double> ReadingDispatch::valueAxisOf(const DecodedFrame &frame
     return {-end, end};
 }
 
-DecodedFrame ReadingDispatch::run(const QString &frameHex, int relState, Steps &steps) {
+std::optional<DecodedFrame> ReadingDispatch::run(const QString &frameHex, int relState,
+                                                 Steps &steps) {
+    if (frameHex.size() != 2 * FrameAssembler::kDisplayFrameBytes)
+        return std::nullopt;
     steps.linkAlive();
     const DecodedFrame frame = ReadingDecoder::decode(frameHex, relState);
     const auto [minimum, maximum] = valueAxisOf(frame);

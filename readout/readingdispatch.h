@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <exception>
+#include <optional>
 #include <utility>
 
 /// The order in which one main display frame is handed on: the link is marked alive, the
@@ -46,8 +47,10 @@ public:
         virtual void scaleFault(std::exception_ptr fault) = 0;
     };
 
-    /// Decodes `frameHex` and runs every step for it; returns the decoded frame.
-    DecodedFrame run(const QString &frameHex, int relState, Steps &steps);
+    /// Decodes `frameHex` and runs every step for it; returns the decoded frame. A frame of
+    /// any other length than a display frame's is line damage: no step runs for it, it
+    /// marks nothing alive and resets nothing, and nothing is returned.
+    std::optional<DecodedFrame> run(const QString &frameHex, int relState, Steps &steps);
 
     /// The graph's value axis for a frame: plus and minus the span times 100, or times 1000
     /// for a five-digit reading, in the function modes (the frame's own span, 80, also for

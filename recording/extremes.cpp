@@ -3,8 +3,9 @@
 #include <utility>
 
 bool Extremes::update(float readingNval, const QString &valueText, const QString &unitText,
-                      qint32 rangeCode) {
-    const bool reset = unitText != LastUnitText || rangeCode != LastRangeCode;
+                      qint32 rangeCode, const QString &acDcText, bool fiveDigit) {
+    const bool reset = unitText != LastUnitText || rangeCode != LastRangeCode ||
+                       acDcText != LastAcDcText || fiveDigit != LastFiveDigit;
     if (reset) {
         MaxValueText = valueText;
         MinValueText = valueText;
@@ -24,5 +25,7 @@ bool Extremes::update(float readingNval, const QString &valueText, const QString
         }
     }
     LastRangeCode = rangeCode;
+    LastAcDcText = acDcText;
+    LastFiveDigit = fiveDigit;
     return reset;
 }

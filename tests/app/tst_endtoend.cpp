@@ -50,6 +50,8 @@ class TestEndToEnd : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(win.loggedFrames().size() >= 25, 10000);
         int display = 0, secondary = 0, broken = 0;
         for (const QString &hex : win.loggedFrames()) {
+            if (hex.endsWith(QLatin1String(TFCOMM::kNoiseMark)))
+                continue; // the emulator's junk, told for what it is
             if (hex.startsWith("89")) {
                 ++display;
                 broken += hex.size() != 22;

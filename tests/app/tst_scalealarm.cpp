@@ -28,9 +28,12 @@ QString frame(int function, int range, int flags, const char *digits) {
 }
 
 constexpr int kVolts = 0x70;
+constexpr int kAcVolts = 0x78;
 constexpr int kMillivolts = 0x68;
+constexpr int kSecondRange = 0x08;
 constexpr int kNegative = 0x10;
 constexpr int kOverload = 0x08;
+constexpr int kFiveDigits = 0x04;
 
 struct Harness : WindowHarness {
     explicit Harness(ModelFlags flags = ModelFlag::QM30) : WindowHarness({.flags = flags}) {}
@@ -40,6 +43,10 @@ struct Harness : WindowHarness {
         w->LcdDisplayQM34();
     }
     void volts(const char *digits, int flags = 0) { reading(frame(kVolts, 0, flags, digits)); }
+    /// Through the receive handler, as the serial driver hands bytes over.
+    void receive(const QByteArray &bytes) {
+        w->QM34RData(w->COMM2, bytes.constData(), int(bytes.size()));
+    }
     void typeLimit(QLineEdit *edit, QCheckBox *box, const QString &text, bool on) {
         edit->setText(text);
         if (box->isChecked() != on)
@@ -192,6 +199,74 @@ private slots:
         h.reading(frame(kMillivolts, 0x08, 0, "0042")); // the next range
         QCOMPARE(graph.pointCount(), 2);
         QCOMPARE(h.w->Extreme.LastRangeCode, 1);
+        QVERIFY(h.errors.isEmpty());
+    }
+
+    // Readings whose decimal points differ are never compared nor plotted together: AC
+    // volts after DC volts in the same range, and five digits after four, start the
+    // extremes and the graph afresh.
+    void extremesStartAfreshOnAnotherScale_data() {
+        QTest::addColumn<QString>("next");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("AC volts after DC volts")
+            << frame(kAcVolts, kSecondRange, 0, "1300") << "01.300";
+        QTest::newRow("five digits after four")
+            << frame(kVolts, kSecondRange, kFiveDigits, "1300") << "01.300";
+    }
+    void extremesStartAfreshOnAnotherScale() {
+        QFETCH(QString, next);
+        QFETCH(QString, shown);
+        Harness h;
+        for (const char *digits : {"1200", "1250", "1100"})
+            h.reading(frame(kVolts, kSecondRange, 0, digits));
+        QCOMPARE(h.w->MaxText->text(), QStringLiteral("012.50"));
+        QCOMPARE(h.w->Chtshow->pointCount(), 4);
+        h.reading(next);
+        QCOMPARE(h.w->Chtshow->pointCount(), 2);
+        QCOMPARE(h.w->MaxText->text(), shown);
+        QCOMPARE(h.w->MinText->text(), shown);
+        QVERIFY(h.errors.isEmpty());
+    }
+
+    // Line damage between good frames changes nothing: no reading, point, extreme, record
+    // or alarm comes of it, nothing is reset and the link is not marked alive by it; the
+    // frame log shows it as line noise.
+    void lineDamageChangesNothing_data() {
+        QTest::addColumn<QByteArray>("damage");
+        QTest::newRow("display frame of 3 bytes") << QByteArray::fromHex("89700A");
+        QTest::newRow("display frame of 4 bytes") << QByteArray::fromHex("8970000A");
+        QTest::newRow("display frame of 12 bytes")
+            << QByteArray::fromHex("89700000000F01020304050A");
+        QTest::newRow("secondary frame of 5 bytes") << QByteArray::fromHex("8A001F000A");
+        QTest::newRow("junk ending in a frame's opener") << QByteArray::fromHex("5589");
+    }
+    void lineDamageChangesNothing() {
+        QFETCH(QByteArray, damage);
+        Harness h;
+        TFCOMM &w = *h.w;
+        h.typeLimit(w.Setmax, w.SetMaxB, QStringLiteral("1000"), true);
+        for (const char *digits : {"0500", "0900", "0700"})
+            h.receive(QByteArray::fromHex(frame(kVolts, 0, 0, digits).toLatin1()));
+        w.ConTimer->stop();
+        w.ConTimerTimer();
+        const auto state = [&] {
+            return QStringList{QString::number(w.Chtshow->pointCount()),
+                               w.MaxText->text(),
+                               w.MinText->text(),
+                               QString::number(w.TQM10DB->count()),
+                               w.ValueText,
+                               QString::number(w.LinkIdleTicks),
+                               QString::number(h.beeps),
+                               QString::number(w.PBar2->value()),
+                               h.caption("LcdDb")};
+        };
+        const QStringList before = state();
+        h.receive(damage);
+        QCOMPARE(state(), before);
+        // A piece without its line feed is told once the next answer has come.
+        h.receive(QByteArray::fromHex("8A000000000F0A"));
+        QCOMPARE(w.Memo1->toPlainText().split(u'\n').value(4),
+                 QString::fromLatin1(damage.toHex().toUpper()) + QLatin1String(TFCOMM::kNoiseMark));
         QVERIFY(h.errors.isEmpty());
     }
 

@@ -9,8 +9,9 @@
 #include <QTemporaryDir>
 
 /// The meter emulator as a separate process on a pseudo-terminal; it logs the bytes it
-/// receives. Needs QM_METER_SIM, the emulator's path. The link is its own unless the caller
-/// names one, so that a new emulator can take the place of one that went.
+/// receives and the display frames it answers with. Needs QM_METER_SIM, the emulator's path. The
+/// link is its own unless the caller names one, so that a new emulator can take the place of one
+/// that went.
 class MeterEmulator {
 public:
     explicit MeterEmulator(const QStringList &extra = {}, const QString &link = {}, int seed = 7)
@@ -86,6 +87,24 @@ public:
             const QList<QByteArray> parts = line.trimmed().split(' ');
             if (parts.size() == 2)
                 out.append({parts[0].toLongLong(), parts[1].toInt(nullptr, 16)});
+        }
+        return out;
+    }
+
+    /// The display frames the emulator answered with, in order, each with the number of its
+    /// bytes that went out (fewer than all when it was cut short).
+    QList<QPair<QByteArray, int>> shown() const {
+        QList<QPair<QByteArray, int>> out;
+        QFile f(m_log);
+        if (!f.open(QIODevice::ReadOnly))
+            return out;
+        for (const QByteArray &line : f.readAll().split('\n')) {
+            const QList<QByteArray> parts = line.trimmed().split(' ');
+            if (parts.value(1) != "shows")
+                continue;
+            const QByteArray frame = QByteArray::fromHex(parts.value(2));
+            out.append(
+                {frame, parts.value(3) == "cut" ? parts.value(4).toInt() : int(frame.size())});
         }
         return out;
     }

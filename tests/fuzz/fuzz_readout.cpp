@@ -156,7 +156,7 @@ void checkDispatch(const QString &hex, int relState, bool recordFails, const Sca
     DecodedFrame f;
     bool thrown = false;
     try {
-        f = ReadingDispatch().run(hex, relState, log);
+        f = *ReadingDispatch().run(hex, relState, log);
     } catch (const std::runtime_error &) {
         thrown = true;
         f = ReadingDecoder::decode(hex, relState);
@@ -178,20 +178,32 @@ void checkDispatch(const QString &hex, int relState, bool recordFails, const Sca
     checkScale(probe, f);
 }
 
-void route(const QString &hex, int relState, bool recordFails, const ScaleProbe &probe) {
-    require(hex.size() % 2 == 0 && hex.endsWith(QLatin1String("0A")));
-    // The line feed ends a frame, so no earlier byte of it is one.
+void route(const QString &hex, FrameKind kind, int relState, bool recordFails,
+           const ScaleProbe &probe) {
+    require(!hex.isEmpty() && hex.size() % 2 == 0);
+    // A line feed ends a piece, so no earlier byte of it is one.
     for (qsizetype i = 0; i + 2 < hex.size(); i += 2)
         require(hex.mid(i, 2) != QLatin1String("0A"));
-    switch (frameKindOf(hex)) {
+    const bool ended = hex.endsWith(QLatin1String("0A"));
+    switch (kind) {
     case FrameKind::Display:
+        require(hex.size() == 22 && frameKindOf(hex) == FrameKind::Display && ended);
         checkDispatch(hex, relState, recordFails, probe);
         break;
     case FrameKind::Secondary:
+        require(hex.size() == 14 && frameKindOf(hex) == FrameKind::Secondary && ended);
         checkBar(mltTextOf(hex));
         break;
     case FrameKind::Other:
+        require(frameKindOf(hex) == FrameKind::Other && ended);
         break;
+    case FrameKind::Noise: {
+        // Damage of another length than a display frame's runs no step of a reading.
+        StepLog log(recordFails);
+        if (hex.size() != 22)
+            require(!ReadingDispatch().run(hex, relState, log) && log.order.empty());
+        break;
+    }
     }
 }
 
@@ -211,10 +223,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     while (at < size) {
         const uint8_t control = data[at++];
         const size_t length = std::min<size_t>(control % 48, size - at);
-        now += (control & 0x80) ? std::chrono::milliseconds(250) : std::chrono::milliseconds(10);
+        now += (control & 0x80) ? std::chrono::milliseconds(100) : std::chrono::milliseconds(10);
         frames.feed(reinterpret_cast<const char *>(data + at), static_cast<int>(length), now,
-                    [&](const QString &hex) { route(hex, relState, recordFails, probe); });
-        require(frames.pendingHex().size() <= 2 * FrameAssembler::kMaxCarryBytes);
+                    [&](const QString &hex, FrameKind kind) {
+                        route(hex, kind, relState, recordFails, probe);
+                    });
+        require(frames.pending().size() <= FrameAssembler::kMaxCarryBytes);
         at += length;
     }
 

@@ -1,3 +1,4 @@
+#include <QRandomGenerator>
 #include <QTest>
 
 #include <stdexcept>
@@ -6,38 +7,70 @@
 
 namespace {
 using namespace std::chrono_literals;
-const FrameAssembler::Clock::time_point t0{};
+using Clock = FrameAssembler::Clock;
+const Clock::time_point t0{};
 
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values)
-        out.append(char(v));
-    return out;
+QByteArray bytes(const char *spaced) {
+    return QByteArray::fromHex(spaced);
 }
 
-const QByteArray kDisplay =
-    bytes({0x89, 0x70, 0x00, 0x00, 0x00, 0x0F, 0x01, 0x02, 0x03, 0x04, 0x0A});
-const QByteArray kSecondary = bytes({0x8A, 0x00, 0x37, 0x00, 0x12, 0x34, 0x0A});
+const QByteArray kDisplay = bytes("89 70 00 00 00 0F 01 02 03 04 0A");
+const QByteArray kSecondary = bytes("8A 00 37 00 12 34 0A");
+// The next answers, told apart from the cut ones by their contents.
+const QByteArray kNextDisplay = bytes("89 70 00 00 10 0F 05 06 07 08 0A");
+const QByteArray kNextSecondary = bytes("8A 00 00 00 00 06 0A");
+
+QString tagged(FrameKind kind, const QString &hex) {
+    static const char *const kTags[] = {"display ", "secondary ", "other ", "noise "};
+    return QLatin1String(kTags[int(kind)]) + hex;
+}
+QString tagged(FrameKind kind, const QByteArray &frame) {
+    return tagged(kind, hexOf(frame.constData(), frame.size()));
+}
+QString tagged(const QByteArray &frame) {
+    return tagged(frame.size() == 11 ? FrameKind::Display : FrameKind::Secondary, frame);
+}
+
+/// A display frame with a reading of its own: DC volts, the digits of `n`.
+QByteArray displayFrame(int n) {
+    QByteArray f = kDisplay;
+    for (int at = 9; at >= 6; --at, n /= 10)
+        f[at] = char(n % 10);
+    return f;
+}
 } // namespace
 
 class TestFrameAssembler : public QObject {
     Q_OBJECT
 
     QStringList frames;
-    FrameAssembler::FrameHandler collect = [this](const QString &hex) { frames << hex; };
+    FrameAssembler::FrameHandler collect = [this](const QString &hex, FrameKind kind) {
+        frames << tagged(kind, hex);
+    };
+    /// The frames handed on as display or secondary frames.
+    QStringList wholeFrames() const {
+        QStringList whole;
+        for (const QString &f : frames)
+            if (f.startsWith(u"display") || f.startsWith(u"secondary"))
+                whole << f;
+        return whole;
+    }
+    void feed(FrameAssembler &a, const QByteArray &chunk, Clock::time_point at) {
+        a.feed(chunk.constData(), int(chunk.size()), at, collect);
+    }
 
 private slots:
     void init() { frames.clear(); }
 
     void twoFramesInOneChunkInOrder() {
         FrameAssembler a;
-        const QByteArray chunk = kDisplay + kSecondary;
-        a.feed(chunk.constData(), chunk.size(), t0, collect);
-        QCOMPARE(frames, QStringList({"89700000000F010203040A", "8A00370012340A"}));
-        QCOMPARE(frameKindOf(frames[0]), FrameKind::Display);
-        QCOMPARE(frameKindOf(frames[1]), FrameKind::Secondary);
-        QCOMPARE(mltTextOf(frames[1]), QStringLiteral("34127"));
-        QVERIFY(a.pendingHex().isEmpty());
+        feed(a, kDisplay + kSecondary, t0);
+        QCOMPARE(frames, QStringList({tagged(FrameKind::Display, kDisplay),
+                                      tagged(FrameKind::Secondary, kSecondary)}));
+        QCOMPARE(frameKindOf(hexOf(kSecondary.constData(), 7)), FrameKind::Secondary);
+        QCOMPARE(mltTextOf(hexOf(kSecondary.constData(), 7)), QStringLiteral("34127"));
+        QVERIFY(a.pending().isEmpty());
+        QCOMPARE(a.noiseCount(), 0);
     }
 
     // However a frame is cut across deliveries, it is handed on once and whole.
@@ -46,38 +79,56 @@ private slots:
             for (int cut = 1; cut < frame.size(); ++cut) {
                 frames.clear();
                 FrameAssembler a;
-                a.feed(frame.constData(), cut, t0, collect);
+                feed(a, frame.left(cut), t0);
                 QVERIFY(frames.isEmpty());
-                a.feed(frame.constData() + cut, frame.size() - cut, t0 + 50ms, collect);
-                QCOMPARE(frames, QStringList{hexOf(frame.constData(), frame.size())});
+                feed(a, frame.mid(cut), t0 + 60ms);
+                QCOMPARE(frames, QStringList{tagged(frame)});
             }
         }
         // And byte by byte, each in a delivery of its own.
         FrameAssembler a;
         frames.clear();
         for (int i = 0; i < kDisplay.size(); ++i)
-            a.feed(kDisplay.constData() + i, 1, t0 + i * 5ms, collect);
-        QCOMPARE(frames, QStringList{"89700000000F010203040A"});
+            feed(a, kDisplay.mid(i, 1), t0 + i * 5ms);
+        QCOMPARE(frames, QStringList{tagged(FrameKind::Display, kDisplay)});
     }
 
-    void frameKinds_data() {
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<QString>("hex");
-        QTest::addColumn<int>("kind");
-        QTest::newRow("lone line feed") << bytes({0x0A}) << "0A" << int(FrameKind::Other);
-        QTest::newRow("short display") << bytes({0x89, 0x0A}) << "890A" << int(FrameKind::Display);
-        QTest::newRow("long display") << bytes({0x89, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x10, 0x11, 0x0A})
-                                      << "8901020304050607080910110A" << int(FrameKind::Display);
-        QTest::newRow("other") << bytes({0x55, 0xAA, 0x0A}) << "55AA0A" << int(FrameKind::Other);
+    // What one delivery is cut into, and what each piece is. A frame is read from the end
+    // of its line: whatever comes before it is damage, and so is a frame of another length.
+    void kinds_data() {
+        QTest::addColumn<QByteArray>("chunk");
+        QTest::addColumn<QStringList>("pieces");
+        QTest::newRow("lone line feed") << bytes("0A") << QStringList{"other 0A"};
+        QTest::newRow("other kind") << bytes("55 AA 0A") << QStringList{"other 55AA0A"};
+        QTest::newRow("short display") << bytes("89 70 0A") << QStringList{"noise 89700A"};
+        QTest::newRow("display cut after 6 bytes")
+            << bytes("89 70 00 00 00 0F 0A") << QStringList{"noise 89700000000F0A"};
+        QTest::newRow("long display") << bytes("89 01 02 03 04 05 06 07 08 09 10 11 0A")
+                                      << QStringList{"noise 8901020304050607080910110A"};
+        QTest::newRow("short secondary")
+            << bytes("8A 00 37 00 12 0A") << QStringList{"noise 8A003700120A"};
+        QTest::newRow("junk before a display frame")
+            << bytes("55 89 89 0D") + kDisplay
+            << QStringList{"noise 5589890D", tagged(FrameKind::Display, kDisplay)};
+        QTest::newRow("junk before a secondary frame")
+            << bytes("8A 12") + kSecondary
+            << QStringList{"noise 8A12", tagged(FrameKind::Secondary, kSecondary)};
+        // Four bytes of a display frame before a whole secondary one also make 11 bytes that
+        // open with 0x89: the shorter frame wins.
+        QTest::newRow("display cut after 4 bytes, then a secondary frame")
+            << bytes("89 70 00 00") + kSecondary
+            << QStringList{"noise 89700000", tagged(FrameKind::Secondary, kSecondary)};
+        QTest::newRow("secondary cut short swallows no display frame")
+            << bytes("8A 00 37") + kDisplay
+            << QStringList{"noise 8A0037", tagged(FrameKind::Display, kDisplay)};
     }
-    void frameKinds() {
-        QFETCH(QByteArray, frame);
-        QFETCH(QString, hex);
-        QFETCH(int, kind);
+    void kinds() {
+        QFETCH(QByteArray, chunk);
+        QFETCH(QStringList, pieces);
         FrameAssembler a;
-        a.feed(frame.constData(), frame.size(), t0, collect);
-        QCOMPARE(frames, QStringList{hex});
-        QCOMPARE(int(frameKindOf(hex)), kind);
+        feed(a, chunk, t0);
+        QCOMPARE(frames, pieces);
+        QCOMPARE(a.noiseCount(), pieces.filter(QStringLiteral("noise ")).size());
     }
 
     void mltText_data() {
@@ -98,80 +149,152 @@ private slots:
         QCOMPARE(mltTextOf(hex), mlt);
     }
 
-    void garbageWithoutLineFeedIsBounded() {
+    // An answer that loses its tail on the line, followed by the next answer a request
+    // later (or a poll later, when the polls fall so): whatever comes out is the next answer,
+    // never the two glued together, and the cut one is told as noise. The next answer may
+    // itself straddle two polls.
+    void cutAnswerThenTheNext_data() {
+        QTest::addColumn<QByteArray>("cut");
+        QTest::addColumn<QByteArray>("next");
+        QTest::addColumn<int>("afterMs");
+        QTest::addColumn<int>("nextSplitAt");
+        for (const QByteArray &frame : {kDisplay, kSecondary})
+            for (int kept = 1; kept < frame.size(); ++kept)
+                for (const QByteArray &next : {kNextDisplay, kNextSecondary})
+                    for (int afterMs : {50, 100})
+                        for (int splitAt : {0, 3})
+                            QTest::addRow("%s cut after %d, %s %d ms later%s",
+                                          frame.size() == 11 ? "display" : "secondary", kept,
+                                          next.size() == 11 ? "display" : "secondary", afterMs,
+                                          splitAt ? ", split" : "")
+                                << frame.left(kept) << next << afterMs << splitAt;
+    }
+    void cutAnswerThenTheNext() {
+        QFETCH(QByteArray, cut);
+        QFETCH(QByteArray, next);
+        QFETCH(int, afterMs);
+        QFETCH(int, nextSplitAt);
         FrameAssembler a;
-        QByteArray junk(1000, char(0x55));
-        for (int i = 0; i < junk.size(); i += 37) {
-            a.feed(junk.constData() + i, std::min(37, int(junk.size()) - i), t0, collect);
-            QVERIFY(a.pendingHex().size() <= 2 * FrameAssembler::kMaxCarryBytes);
+        feed(a, cut, t0);
+        const auto at = t0 + std::chrono::milliseconds(afterMs);
+        if (nextSplitAt > 0) {
+            feed(a, next.left(nextSplitAt), at);
+            feed(a, next.mid(nextSplitAt), at + 50ms);
+        } else {
+            feed(a, next, at);
         }
-        QVERIFY(frames.isEmpty());
-        // Once the junk has been dropped for being stale, the next frame comes through.
-        a.feed(kDisplay.constData(), kDisplay.size(), t0 + 500ms, collect);
-        QCOMPARE(frames, QStringList{"89700000000F010203040A"});
+        QCOMPARE(wholeFrames(), QStringList{tagged(next)});
+        QCOMPARE(frames.size(), 2);
+        QCOMPARE(frames.first(), tagged(FrameKind::Noise, cut));
+        QVERIFY(a.pending().isEmpty());
     }
 
-    // The carry holds at most kMaxCarryBytes: the byte beyond drops the fragment and the
-    // bytes after it start a new one, however the run is cut into deliveries.
-    void carryDropsTheFragmentAtTheByteBeyondItsBound_data() {
+    // Random bytes of any value, the frames' own among them, before every answer, the
+    // answers in the request cycle's order and the stream in random deliveries: every frame
+    // handed on is one that was sent, in order, and none is lost.
+    void junkBeforeEveryAnswer() {
+        QRandomGenerator random(28);
+        QList<QByteArray> sent;
+        FrameAssembler a;
+        Clock::time_point at = t0;
+        for (int answer = 0; answer < 4000; ++answer) {
+            const QByteArray frame = answer % 4 == 3 ? displayFrame(answer) : kSecondary;
+            sent << frame;
+            QByteArray stream(random.bounded(20), Qt::Uninitialized);
+            for (char &c : stream)
+                c = char(random.bounded(256));
+            stream += frame;
+            // One delivery, or two a poll apart, cut anywhere.
+            const int cut = random.bounded(2) ? random.bounded(int(stream.size())) : 0;
+            feed(a, stream.left(cut), at);
+            feed(a, stream.mid(cut), at + 50ms);
+            at += 100ms;
+        }
+        QStringList expected;
+        for (const QByteArray &frame : sent)
+            expected << tagged(frame);
+        QCOMPARE(wholeFrames(), expected);
+        QVERIFY(a.noiseCount() > 3000);
+    }
+
+    // More than kMaxCarryBytes without a line feed is junk: it is told once and dropped up
+    // to the next line feed, however it is cut into deliveries, the frame that line feed
+    // ends included. The carry never grows past its bound.
+    void junkPastTheCarryIsDropped_data() {
         QTest::addColumn<int>("junk");
         QTest::addColumn<int>("delivery");
+        QTest::addColumn<QByteArray>("end");
         const int bound = FrameAssembler::kMaxCarryBytes;
-        for (int junk : {bound, bound + 1, bound + 2, 2 * bound + 1, 2 * bound + 3, 300})
-            for (int delivery : {1, 7, 50, 1000})
-                QTest::addRow("%d bytes in deliveries of %d", junk, delivery) << junk << delivery;
+        for (int junk : {bound + 1, bound + 2, 2 * bound + 3, 300})
+            for (int delivery : {1, 7, 1000}) {
+                QTest::addRow("%d bytes in deliveries of %d, then a frame's tail", junk, delivery)
+                    << junk << delivery << kDisplay.mid(3);
+                QTest::addRow("%d bytes in deliveries of %d, then a frame", junk, delivery)
+                    << junk << delivery << kDisplay;
+            }
     }
-    void carryDropsTheFragmentAtTheByteBeyondItsBound() {
+    void junkPastTheCarryIsDropped() {
         QFETCH(int, junk);
         QFETCH(int, delivery);
+        QFETCH(QByteArray, end);
         QByteArray stream;
         for (int i = 0; i < junk; ++i)
-            stream.append(char(0x10 + i % 200)); // never a line feed
-        stream.append(char(0x0A));
+            stream.append(char(0x89 + i % 2)); // frame openers, never a line feed
+        stream += end + kSecondary;
         FrameAssembler a;
         for (int at = 0; at < stream.size(); at += delivery) {
-            a.feed(stream.constData() + at, std::min(delivery, int(stream.size()) - at), t0,
-                   collect);
-            QVERIFY(a.pendingHex().size() <= 2 * FrameAssembler::kMaxCarryBytes);
+            feed(a, stream.mid(at, delivery), t0);
+            QVERIFY(a.pending().size() <= FrameAssembler::kMaxCarryBytes);
         }
-        const int kept = junk % (FrameAssembler::kMaxCarryBytes + 1);
-        QCOMPARE(frames, QStringList{hexOf(stream.constData() + junk - kept, kept + 1)});
+        QCOMPARE(frames.size(), 2);
+        QCOMPARE(frames.first(), tagged(FrameKind::Noise, stream.left(65)));
+        QCOMPARE(frames.last(), tagged(kSecondary));
+        QCOMPARE(a.noiseCount(), 1);
     }
 
-    void staleFragmentIsNotGluedToTheNextFrame() {
+    // A fragment is carried for kCarryWindow only: what comes later is not its rest. A long
+    // junk run that stops drops nothing that comes after a pause.
+    void carryWindow() {
         FrameAssembler a;
-        a.feed(kDisplay.constData(), 6, t0, collect);
-        a.feed(kSecondary.constData(), kSecondary.size(), t0 + 250ms, collect);
-        QCOMPARE(frames, QStringList{"8A00370012340A"});
+        feed(a, kDisplay.left(6), t0);
+        feed(a, kDisplay.mid(6), t0 + FrameAssembler::kCarryWindow);
+        QCOMPARE(frames, QStringList{tagged(FrameKind::Display, kDisplay)});
 
         frames.clear();
-        a.feed(kDisplay.constData(), 6, t0 + 1s, collect);
-        a.feed(kDisplay.constData() + 6, kDisplay.size() - 6, t0 + 1s + 150ms, collect);
-        QCOMPARE(frames, QStringList{"89700000000F010203040A"});
+        feed(a, kDisplay.left(6), t0 + 1s);
+        feed(a, kDisplay.mid(6), t0 + 1s + FrameAssembler::kCarryWindow + 1ms);
+        QCOMPARE(frames, QStringList({tagged(FrameKind::Noise, kDisplay.left(6)),
+                                      tagged(FrameKind::Other, kDisplay.mid(6))}));
+
+        frames.clear();
+        feed(a, QByteArray(100, '\x55'), t0 + 2s);
+        feed(a, kDisplay, t0 + 2s + 100ms);
+        QCOMPARE(frames.size(), 2);
+        QCOMPARE(frames.last(), tagged(FrameKind::Display, kDisplay));
     }
 
     void throwingHandlerDropsTheRestOfTheDelivery() {
         FrameAssembler a;
         const QByteArray chunk = kDisplay + kSecondary + kDisplay.left(4);
-        const auto failOnDisplay = [this](const QString &hex) {
+        const auto failOnDisplay = [this](const QString &hex, FrameKind kind) {
             frames << hex;
-            if (frameKindOf(hex) == FrameKind::Display)
+            if (kind == FrameKind::Display)
                 throw std::runtime_error("decoder fault");
         };
         QVERIFY_THROWS_EXCEPTION(std::runtime_error,
                                  a.feed(chunk.constData(), chunk.size(), t0, failOnDisplay));
         QCOMPARE(frames.size(), 1);
-        QVERIFY(a.pendingHex().isEmpty());
-        a.feed(kSecondary.constData(), kSecondary.size(), t0, collect);
-        QCOMPARE(frames.last(), QStringLiteral("8A00370012340A"));
+        QVERIFY(a.pending().isEmpty());
+        feed(a, kSecondary, t0);
+        QCOMPARE(frames.last(), tagged(FrameKind::Secondary, kSecondary));
     }
 
     void resetForgetsTheFragment() {
         FrameAssembler a;
-        a.feed(kDisplay.constData(), 5, t0, collect);
+        feed(a, kDisplay.left(5), t0);
         a.reset();
-        a.feed(kDisplay.constData() + 5, kDisplay.size() - 5, t0, collect);
-        QCOMPARE(frames, QStringList{"0F010203040A"});
+        feed(a, kDisplay.mid(5), t0);
+        QCOMPARE(frames, QStringList{tagged(FrameKind::Other, kDisplay.mid(5))});
     }
 };
 

@@ -58,10 +58,22 @@ class TestReadingDispatch : public QObject {
     Q_OBJECT
 
 private slots:
+    // Only a whole display frame is a reading; one of any other length is line damage and
+    // runs no step, the link's and the resets' included.
+    void stepsInOrder_data() {
+        QTest::addColumn<QString>("frame");
+        QTest::addColumn<QStringList>("steps");
+        QTest::newRow("display frame") << kVolts << kVoltsSteps;
+        QTest::newRow("3 bytes") << hex("89 70 0A") << QStringList{};
+        QTest::newRow("10 bytes") << hex("89 70 00 00 00 0F 01 02 03 0A") << QStringList{};
+        QTest::newRow("12 bytes") << hex("89 70 00 00 00 0F 01 02 03 04 05 0A") << QStringList{};
+    }
     void stepsInOrder() {
+        QFETCH(QString, frame);
+        QFETCH(QStringList, steps);
         Recorder r;
-        ReadingDispatch().run(kVolts, 0, r);
-        QCOMPARE(r.steps, kVoltsSteps);
+        QCOMPARE(ReadingDispatch().run(frame, 0, r).has_value(), !steps.isEmpty());
+        QCOMPARE(r.steps, steps);
     }
 
     // The value axis and the scale mode follow each frame.

@@ -17,6 +17,8 @@ struct ExtremesStep {
     const char *minText;
     float maxExtreme;
     float minExtreme;
+    const char *acDc = "DC";
+    bool fiveDigit = false;
 };
 
 } // namespace
@@ -238,6 +240,20 @@ void TestAlarmExtremes::extremes_data() {
         {-9000.f, "-9.000", "mV", 0, true, "-9.000", "-9.000", -8001.f, 8001.f},
         {-9500.f, "-9.500", "mV", 0, false, "-9.500", "-9.500", -9500.f, -9500.f},
     };
+    // Same unit and range code, other decimal point: 1.300 V AC is 1300 counts like 13.00 V DC.
+    QTest::newRow("DC to AC volts resets") << QList<ExtremesStep>{
+        {1200.f, "12.00", "V", 1, true, "12.00", "12.00", -8001.f, 8001.f},
+        {1250.f, "12.50", "V", 1, false, "12.50", "12.50", 1250.f, 1250.f},
+        {1300.f, "1.300", "V", 1, true, "1.300", "1.300", -8001.f, 8001.f, "AC"},
+        {1100.f, "1.100", "V", 1, false, "1.100", "1.100", 1100.f, 1100.f, "AC"},
+    };
+    QTest::newRow("four to five digits and back resets") << QList<ExtremesStep>{
+        {1234.f, "1.234", "V", 0, true, "1.234", "1.234", -8001.f, 8001.f},
+        {1240.f, "1.240", "V", 0, false, "1.240", "1.240", 1240.f, 1240.f},
+        {12345.f, "1.2345", "V", 0, true, "1.2345", "1.2345", -8001.f, 8001.f, "DC", true},
+        {12300.f, "1.2300", "V", 0, false, "1.2300", "1.2300", 12300.f, 12300.f, "DC", true},
+        {1250.f, "1.250", "V", 0, true, "1.250", "1.250", -8001.f, 8001.f},
+    };
     QTest::newRow("overloads beyond the sentinels") << QList<ExtremesStep>{
         {0.f, "0.000", "V", 0, true, "0.000", "0.000", -8001.f, 8001.f},
         {8001.f, "0.L", "V", 0, false, "0.L", "0.L", 8001.f, 8001.f},
@@ -253,8 +269,8 @@ void TestAlarmExtremes::extremes() {
     for (int i = 0; i < steps.size(); ++i) {
         const ExtremesStep &s = steps.at(i);
         const QByteArray at = QByteArray::number(i);
-        QVERIFY2(e.update(s.nval, QLatin1String(s.value), QLatin1String(s.unit), s.range) ==
-                     s.reset,
+        QVERIFY2(e.update(s.nval, QLatin1String(s.value), QLatin1String(s.unit), s.range,
+                          QLatin1String(s.acDc), s.fiveDigit) == s.reset,
                  at);
         QVERIFY2(e.MaxValueText == QLatin1String(s.maxText), at);
         QVERIFY2(e.MinValueText == QLatin1String(s.minText), at);

@@ -6,6 +6,8 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -118,22 +120,33 @@ QString DecodeSession::jsonString(const QString &text) {
     return JsonLine().string(text).toString();
 }
 
-QString DecodeSession::decodeHexLine(const QString &line) {
-    QString hex(line.size(), Qt::Uninitialized);
-    QChar *out = hex.data();
-    for (QChar c : line)
-        if (!c.isSpace())
-            *out++ = c.toUpper();
-    hex.truncate(out - hex.constData());
-    return hex.isEmpty() ? QString() : decodeFrame(hex);
+void DecodeSession::feedLine(const QByteArray &bytes, const LineHandler &onLine) {
+    // The decoders read no further than a display frame's length, so a long piece costs
+    // no more than that, however long it is.
+    constexpr qsizetype kRead = FrameAssembler::kDisplayFrameBytes;
+    for (qsizetype at = 0; at < bytes.size();) {
+        const qsizetype lineFeed = bytes.indexOf('\n', at);
+        const qsizetype end = lineFeed < 0 ? bytes.size() : lineFeed + 1;
+        const qsizetype size = end - at;
+        onLine(decode(hexOf(bytes.constData() + at, std::min(size, kRead)), size));
+        at = end;
+    }
 }
 
 void DecodeSession::feedBytes(const char *data, int size, const LineHandler &onLine) {
     m_frames.feed(data, size, FrameAssembler::Clock::time_point{},
-                  [&](const QString &hex) { onLine(decodeFrame(hex)); });
+                  [&](const QString &hex, FrameKind) { onLine(decodeFrame(hex)); });
 }
 
 QString DecodeSession::decodeFrame(const QString &hex) {
+    return decode(hex, (hex.size() + 1) / 2);
+}
+
+QString DecodeSession::decode(const QString &hex, qsizetype bytes) {
+    // Damage, as the window sees it, is marked with its length.
+    const auto lengthOf = [bytes](JsonLine &line, qsizetype whole) -> JsonLine & {
+        return bytes == whole ? line : line.raw(",\"length\":").integer(bytes);
+    };
     switch (frameKindOf(hex)) {
     case FrameKind::Display: {
         const DecodedFrame f = ReadingDecoder::decode(hex, m_relState);
@@ -142,7 +155,8 @@ QString DecodeSession::decodeFrame(const QString &hex) {
         m_offset = f.offset;
         const LcdPicture picture = LcdPicture::of(f);
         JsonLine line;
-        line.raw("{\"kind\":\"display\",\"value\":").string(f.valueText);
+        lengthOf(line.raw("{\"kind\":\"display\""), FrameAssembler::kDisplayFrameBytes);
+        line.raw(",\"value\":").string(f.valueText);
         line.raw(",\"nval\":").number(f.readingNval);
         line.raw(",\"acdc\":").string(f.acDcText);
         line.raw(",\"unit\":").string(f.unitText);
@@ -160,12 +174,14 @@ QString DecodeSession::decodeFrame(const QString &hex) {
         const QString mlt = mltTextOf(hex);
         const BarGraphDecoder::Bar bar = BarGraphDecoder::decode(mlt);
         JsonLine line;
-        line.raw("{\"kind\":\"secondary\",\"mlt\":").string(mlt);
+        lengthOf(line.raw("{\"kind\":\"secondary\""), FrameAssembler::kSecondaryFrameBytes);
+        line.raw(",\"mlt\":").string(mlt);
         line.raw(",\"sign\":").string(bar.sign);
         line.raw(",\"bar\":").integer(bar.position).raw("}");
         return line.toString();
     }
     case FrameKind::Other:
+    case FrameKind::Noise:
         break;
     }
     return QStringLiteral("{\"kind\":\"other\"}");

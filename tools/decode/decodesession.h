@@ -8,7 +8,8 @@
 
 /// Turns meter frames into one JSON line each, the way the window handles them: display
 /// frames through the reading decoder, secondary frames through the bar graph decoder,
-/// anything else reported as "other".
+/// anything else reported as "other". Unlike the window, a frame of the wrong length is
+/// still decoded by its first byte; its line says how many bytes it had ("length").
 ///
 /// Like the window, a session keeps the scale settings that the last display frame left
 /// and frames raw bytes with a FrameAssembler whose clock never moves (so a fragment never
@@ -19,16 +20,15 @@ public:
 
     explicit DecodeSession(int relState = 0) : m_relState(relState) {}
 
-    /// One frame given as hex text (two digits per byte, "0A" included). Spaces, tabs and
-    /// line ends are dropped and small letters taken as capitals; the rest is handed whole
-    /// to the decoder, without re-framing. Returns an empty string for a blank line.
-    QString decodeHexLine(const QString &line);
+    /// The bytes of one line of a hex capture: a frame, or frames run together, each ended
+    /// by its line feed (a last one without it is decoded as it is).
+    void feedLine(const QByteArray &bytes, const LineHandler &onLine);
 
-    /// Raw bytes, cut into frames at each line feed; every finished frame is reported.
+    /// Raw bytes, cut into frames as the window cuts them; every finished frame and every
+    /// piece of line noise is reported.
     void feedBytes(const char *data, int size, const LineHandler &onLine);
-
-    /// JSON line for one frame's hex text.
-    QString decodeFrame(const QString &hex);
+    /// The bytes of a frame that the raw input has not finished.
+    const QByteArray &unfinishedBytes() const { return m_frames.pending(); }
 
     bool hundredMode() const { return m_hundredMode; }
     int span() const { return m_span; }
@@ -38,6 +38,11 @@ public:
     static QString jsonString(const QString &text);
 
 private:
+    /// JSON line for one frame's hex text.
+    QString decodeFrame(const QString &hex);
+    /// `hex` holds at least the bytes that the decoders read of a frame of `bytes` bytes.
+    QString decode(const QString &hex, qsizetype bytes);
+
     int m_relState;
     FrameAssembler m_frames;
     // Start values of the window's scale settings.

@@ -2,6 +2,7 @@
 // per frame, for checking captured traffic and for tests.
 
 #include "decodesession.h"
+#include "hexlinereader.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -9,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
@@ -21,15 +23,39 @@
 namespace {
 
 constexpr int kChunkBytes = 4096;
+/// Refused lines told one by one; past that only their count, so a raw capture read as
+/// text does not flood the terminal.
+constexpr qint64 kRefusalsTold = 20;
 
-/// Writes one JSON line; the lines of a chunk go out together when the chunk is done.
-void printLine(const QString &json) {
-    const QByteArray utf8 = json.toUtf8();
-    std::fwrite(utf8.constData(), 1, static_cast<size_t>(utf8.size()), stdout);
-    std::fputc('\n', stdout);
-}
+/// Standard output, remembering the first write that failed and why.
+class Output {
+public:
+    void line(const QString &json) {
+        if (failed())
+            return;
+        const QByteArray utf8 = json.toUtf8() + '\n';
+        if (std::fwrite(utf8.constData(), 1, size_t(utf8.size()), stdout) != size_t(utf8.size()))
+            fail();
+    }
+    /// Whatever a chunk completed is seen at once by a reader of a pipe, without a write per
+    /// line. False once a write has failed.
+    bool flush() {
+        if (!failed() && std::fflush(stdout) != 0)
+            fail();
+        return !failed();
+    }
+    bool failed() const { return !m_error.isEmpty(); }
+    const QString &error() const { return m_error; }
 
-/// Reads whatever has arrived (up to `max` bytes); 0 at the end, -1 on an error.
+private:
+    void fail() {
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        std::clearerr(stdout);
+    }
+    QString m_error;
+};
+
+/// Reads whatever has arrived (up to `max` bytes); 0 at the end, -1 on an error (errno).
 qint64 readSome(QFile &in, char *buffer, qint64 max) {
 #ifdef Q_OS_UNIX
     // Straight from the descriptor, so a pipe's bytes are handled as they come instead
@@ -49,50 +75,69 @@ qint64 readSome(QFile &in, char *buffer, qint64 max) {
 #endif
 }
 
-/// Hands every chunk read from `in` to `onChunk` until the end; 1 on a read error.
-template <typename OnChunk> int forEachChunk(QFile &in, OnChunk onChunk) {
+/// Hands every chunk read from `in` to `onChunk` until the end; false on a read or write
+/// error, which it reports.
+template <typename OnChunk> bool forEachChunk(QFile &in, Output &out, OnChunk onChunk) {
     char buffer[kChunkBytes];
     for (;;) {
         const qint64 n = readSome(in, buffer, sizeof buffer);
         if (n < 0) {
-            std::fprintf(stderr, "qm-decode: read error\n");
-            return 1;
+            const QString reason = in.fileName().isEmpty() || in.error() == QFileDevice::NoError
+                                       ? QString::fromLocal8Bit(std::strerror(errno))
+                                       : in.errorString();
+            std::fprintf(stderr, "qm-decode: read error: %s\n", qUtf8Printable(reason));
+            return false;
+        }
+        if (n > 0)
+            onChunk(buffer, static_cast<int>(n));
+        if (!out.flush()) {
+            std::fprintf(stderr, "qm-decode: write error: %s\n", qUtf8Printable(out.error()));
+            return false;
         }
         if (n == 0)
-            return 0;
-        onChunk(buffer, static_cast<int>(n));
-        // Whatever a chunk completed is seen at once by a reader of a pipe, without a
-        // write per line.
-        std::fflush(stdout);
+            return true;
     }
 }
 
-int runStream(QFile &in, DecodeSession &session) {
-    return forEachChunk(
-        in, [&session](const char *data, int size) { session.feedBytes(data, size, printLine); });
+int runStream(QFile &in, Output &out, DecodeSession &session) {
+    const auto print = [&out](const QString &json) { out.line(json); };
+    if (!forEachChunk(in, out,
+                      [&](const char *data, int size) { session.feedBytes(data, size, print); }))
+        return 1;
+    if (const QByteArray &rest = session.unfinishedBytes(); !rest.isEmpty())
+        std::fprintf(stderr, "qm-decode: the input ends inside a frame: %s (%lld bytes)\n",
+                     rest.toHex(' ').toUpper().constData(), static_cast<long long>(rest.size()));
+    return 0;
 }
 
-int runLines(QFile &in, DecodeSession &session) {
-    QByteArray pending;
-    auto handleLine = [&session](QByteArrayView raw) {
-        const QString json = session.decodeHexLine(QString::fromLatin1(raw));
-        if (!json.isEmpty())
-            printLine(json);
-    };
-    const int rc = forEachChunk(in, [&](const char *data, int size) {
-        pending.append(data, size);
-        qsizetype start = 0, end;
-        while ((end = pending.indexOf('\n', start)) >= 0) {
-            handleLine(QByteArrayView(pending).sliced(start, end - start));
-            start = end + 1;
-        }
-        pending.remove(0, start); // once a chunk, not once a line
-    });
-    if (rc != 0)
-        return rc;
-    handleLine(pending); // a last line without a line end
-    std::fflush(stdout);
-    return 0;
+int runLines(QFile &in, Output &out, DecodeSession &session) {
+    const auto print = [&out](const QString &json) { out.line(json); };
+    qint64 told = 0;
+    HexLineReader reader([&](const QByteArray &bytes) { session.feedLine(bytes, print); },
+                         [&told](qint64 number, const QString &reason) {
+                             if (++told <= kRefusalsTold)
+                                 std::fprintf(stderr, "qm-decode: line %lld skipped: %s\n",
+                                              static_cast<long long>(number),
+                                              qUtf8Printable(reason));
+                         });
+    const bool read =
+        forEachChunk(in, out, [&reader](const char *data, int size) { reader.feed(data, size); });
+    if (!read)
+        return 1;
+    reader.finish();
+    if (!out.flush()) {
+        std::fprintf(stderr, "qm-decode: write error: %s\n", qUtf8Printable(out.error()));
+        return 1;
+    }
+    if (reader.refusedLines() == 0)
+        return 0;
+    if (reader.refusedLines() > kRefusalsTold)
+        std::fprintf(stderr, "qm-decode: %lld lines skipped in all\n",
+                     static_cast<long long>(reader.refusedLines()));
+    if (reader.sawRawBytes())
+        std::fprintf(stderr, "qm-decode: the input holds raw bytes, not lines of hex; read a "
+                             "raw capture with --stream\n");
+    return 1;
 }
 
 } // namespace
@@ -104,9 +149,14 @@ int main(int argc, char *argv[]) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Decodes multimeter frames and prints one JSON object per frame.\n"
-        "By default each input line is one frame in hex (spaces allowed, the final 0A\n"
-        "included); blank lines are skipped. With --stream the input is the raw byte\n"
-        "stream, cut into frames at each line feed."));
+        "By default each input line is one frame in hex (blanks allowed, the final 0A\n"
+        "included); lines end with LF, CR or CR LF, blank lines are skipped, and frames\n"
+        "run together on one line are cut at each 0A. A line holding anything but hex\n"
+        "digits and blanks, or an odd number of digits, is reported with its number and\n"
+        "skipped, and the run ends with exit code 1. With --stream the input is the raw\n"
+        "byte stream, cut into frames as the program cuts it. A frame of the wrong length\n"
+        "is still decoded; its object gives its \"length\" in bytes. Exit code 1 also\n"
+        "for a read or write error."));
     parser.addHelpOption();
     const QCommandLineOption relOption(QStringLiteral("rel"),
                                        QStringLiteral("State of the remote REL key: 0, 1 or 2."),
@@ -155,5 +205,6 @@ int main(int argc, char *argv[]) {
     }
 
     DecodeSession session(rel);
-    return parser.isSet(streamOption) ? runStream(in, session) : runLines(in, session);
+    Output out;
+    return parser.isSet(streamOption) ? runStream(in, out, session) : runLines(in, out, session);
 }

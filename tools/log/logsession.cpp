@@ -116,17 +116,17 @@ void LogSession::receive(const char *data, int size) {
         return;
     try {
         m_frames.feed(data, size, FrameAssembler::Clock::now(),
-                      [this](const QString &hex) { handleFrame(hex); });
+                      [this](const QString &hex, FrameKind kind) { handleFrame(hex, kind); });
     } catch (const std::exception &error) {
         say(QString::fromStdString(error.what()));
         finish(LogExit::kFailure, QStringLiteral("output failed"));
     }
 }
 
-void LogSession::handleFrame(const QString &hex) {
+void LogSession::handleFrame(const QString &hex, FrameKind kind) {
     if (m_finished)
         return;
-    switch (frameKindOf(hex)) {
+    switch (kind) {
     case FrameKind::Display:
         m_link.reportAlive();
         pressKeyIfDue();
@@ -137,6 +137,7 @@ void LogSession::handleFrame(const QString &hex) {
         pressKeyIfDue();
         break;
     case FrameKind::Other:
+    case FrameKind::Noise:
         break;
     }
 }
@@ -274,6 +275,11 @@ void LogSession::finish(int exitCode, const QString &reason) {
             .arg(m_seen)
             .arg(m_recorded)
             .arg(m_clock.elapsed() / 1000.0, 0, 'f', 1));
+    // Readings lost to a damaged line are not lost silently.
+    if (m_frames.noiseCount() > 0)
+        say(QStringLiteral("%1 pieces of line noise dropped (cut frames, frames of the wrong "
+                           "length, junk)")
+                .arg(m_frames.noiseCount()));
     // A run that stops as planned but holds nothing is no success: a script must not take
     // an empty log for a good one.
     if (exitCode == LogExit::kDone && m_recorded == 0) {

@@ -63,7 +63,7 @@ signals:
 
 private:
     void receive(const char *data, int size);
-    void handleFrame(const QString &hex);
+    void handleFrame(const QString &hex, FrameKind kind);
     void recordReading(const QString &hex);
     void onAliveChanged(bool alive);
     void onSilence();

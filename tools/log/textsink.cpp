@@ -26,14 +26,19 @@ bool isRegularFile(int fd) {
     return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-/// Waits until what was written to `fd` is on the disk; false with the system's reason.
+/// Waits until what was written to `fd` is on the disk; false with the system's reason. A
+/// file system that cannot sync (some network and user-space ones) has nothing to wait for:
+/// that is no failure of the write.
 bool syncData(int fd, QString &error) {
 #ifdef Q_OS_WIN
     if (FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(fd))))
         return true;
-    error = qt_error_string(int(GetLastError()));
+    const DWORD code = GetLastError();
+    if (code == ERROR_INVALID_FUNCTION || code == ERROR_NOT_SUPPORTED)
+        return true;
+    error = qt_error_string(int(code));
 #else
-    if (::fdatasync(fd) == 0)
+    if (::fdatasync(fd) == 0 || errno == EINVAL || errno == ENOTSUP)
         return true;
     error = QString::fromLocal8Bit(std::strerror(errno));
 #endif
@@ -52,8 +57,9 @@ TextSink::TextSink(const QString &path, Format format)
         raise(QStringLiteral("cannot write to standard output: %1").arg(m_file.errorString()));
     }
     // Standard output redirected into a file ("qm-log > run.txt") is a log file as much as
-    // a named one, and as worth keeping through a power cut.
-    m_syncs = m_isFile || isRegularFile(m_file.handle());
+    // a named one, and as worth keeping through a power cut. A named pipe, a device or
+    // /dev/stdout is no file on a disk: it takes each reading at once, like a pipe.
+    m_syncs = isRegularFile(m_file.handle());
     if (m_isFile && m_file.size() == 0) {
         const QStringList &names = LogRecord::fieldNames();
         put(m_format == Format::Csv ? LogRecord::csvLine(names) : names.join(QLatin1Char('\t')));

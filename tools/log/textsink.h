@@ -7,8 +7,9 @@
 /// Records as text, one reading a line. Into a file: comma-separated or tab-separated, with
 /// a heading and CR LF line ends; a file is added to, and the heading goes only into an
 /// empty file. Onto standard output: tab-separated lines without a heading, each flushed at
-/// once so that a reader of the pipe sees it. A file, and standard output that is a regular
-/// file (a redirection), is synced to the disk at commit().
+/// once so that a reader of the pipe sees it. A regular file, named or as standard output (a
+/// redirection), is synced to the disk at commit(); a named pipe or a device gets each
+/// reading at once, like a pipe.
 class TextSink : public ReadingSink {
 public:
     enum class Format { Csv, Tabs };
@@ -21,7 +22,7 @@ public:
     void commit() override;
     QString describe() const override;
 
-    /// Whether commit() waits for the disk (a file, not a pipe or a terminal).
+    /// Whether commit() waits for the disk (a regular file, not a pipe, a device or a terminal).
     bool syncsToDisk() const { return m_syncs; }
 
 private:

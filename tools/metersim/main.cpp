@@ -7,7 +7,7 @@
 // codes 0xA0..0xAD change the meter's state (even code: long press, odd: short press).
 //
 // Options (see --help): --link PATH, --script FILE, --step MS, --fixed, --split,
-// --split-ms N, --noise, --seed N, --log FILE.
+// --split-ms N, --truncate P, --noise, --flood, --seed N, --log FILE.
 //
 // Standard input takes one command per line: "silent", "answer", "quit" and
 // "state <state line>". End of input does not stop the emulator.
@@ -118,6 +118,7 @@ int main(int argc, char **argv) {
         sending.split = options.split;
         sending.splitMs = options.splitMs;
         sending.noise = options.noise;
+        sending.truncate = options.truncate;
         sending.seed = options.seed ? *options.seed : std::random_device{}();
         Transmitter transmitter(sending);
 

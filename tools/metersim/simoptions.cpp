@@ -20,6 +20,20 @@ long long number(std::string_view option, const std::string &text, long long low
     return value;
 }
 
+double share(std::string_view option, const std::string &text) {
+    size_t used = 0;
+    double value = -1;
+    try {
+        value = std::stod(text, &used);
+    } catch (const std::exception &) {
+        used = 0;
+    }
+    if (used == 0 || used != text.size() || !(value >= 0.0 && value <= 1.0))
+        throw std::invalid_argument(std::string(option) + " needs a share from 0 to 1, got '" +
+                                    text + "'");
+    return value;
+}
+
 } // namespace
 
 SimOptions SimOptions::parse(int argc, const char *const *argv) {
@@ -64,6 +78,8 @@ SimOptions SimOptions::parse(int argc, const char *const *argv) {
             options.split = true;
         } else if (arg == "--split-ms") {
             options.splitMs = static_cast<int>(number(arg, value(), 0, 10000));
+        } else if (arg == "--truncate") {
+            options.truncate = share(arg, value());
         } else if (arg == "--noise") {
             noValue();
             options.noise = true;
@@ -105,13 +121,18 @@ Options:
                    without --script and --fixed a 20 s sine wave runs on DC volts
   --split          send every frame in two writes, cut at a random place
   --split-ms N     pause between the two writes, default 30 ms
-  --noise          now and then put junk between frames: short runs ending in 0x0A,
-                   and runs of more than 64 bytes without 0x0A
+  --truncate P     cut a share P (0 to 1) of the answers short at a random byte; the
+                   rest of such an answer, its line feed included, is never sent
+  --noise          now and then put junk between frames: short runs of any bytes
+                   (0x89, 0x8A and 0x0A too), often ending in 0x0A, and runs of more
+                   than 64 bytes without 0x0A
   --flood          send display and secondary frames back to back, as fast as the
                    port takes them, without waiting for requests (requests are
                    still answered); with --noise, junk runs go between them
-  --seed N         seed for the cut positions and the noise (default: random)
-  --log FILE       append "<ms since start> <byte in hex>" for every byte received
+  --seed N         seed for the cuts, the truncation and the noise (default: random)
+  --log FILE       append "<ms since start> <byte in hex>" for every byte received,
+                   and "<ms> shows <frame in hex>" for every display frame answered,
+                   with " cut <bytes sent>" when it was cut short
   -h, --help       this text
 
 Commands on standard input, one per line (end of input does not stop the emulator):

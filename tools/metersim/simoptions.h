@@ -14,6 +14,8 @@ struct SimOptions {
     bool split = false;
     int splitMs = 30;
     bool noise = false;
+    /// Share of answers cut short, 0 to 1.
+    double truncate = 0.0;
     bool flood = false;
     std::optional<uint32_t> seed;
     bool help = false;

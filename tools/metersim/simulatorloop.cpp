@@ -190,8 +190,13 @@ void SimulatorLoop::handleByte(uint8_t byte) {
         if (!m_answering)
             return;
         const MeterState state = m_meter.display(now);
-        m_transmitter.queueFrame(byte == kDisplayRequest ? FrameEncoder::mainFrame(state)
-                                                         : FrameEncoder::secondaryFrame(state));
+        if (byte == kSecondaryRequest) {
+            m_transmitter.queueFrame(FrameEncoder::secondaryFrame(state));
+            return;
+        }
+        const std::vector<uint8_t> frame = FrameEncoder::mainFrame(state);
+        if (const size_t sent = m_transmitter.queueFrame(frame); sent > 0)
+            m_log.shown(now, frame, sent);
         return;
     }
     const std::string what = m_meter.pressKey(byte, now);

@@ -11,7 +11,7 @@ constexpr size_t kMaxQueuedBytes = 64 * 1024;
 // One frame in so many is preceded by a short junk run, one in so many by a long one.
 constexpr int kShortJunkOneIn = 8;
 constexpr int kLongJunkOneIn = 25;
-constexpr int kShortJunkMaxBytes = 8;
+constexpr int kShortJunkMaxBytes = 19;
 // The receiver gives up on a fragment after 64 bytes without a line feed.
 constexpr int kLongJunkMinBytes = 65;
 constexpr int kLongJunkMaxBytes = 100;
@@ -21,11 +21,12 @@ constexpr int kLongJunkMaxBytes = 100;
 Transmitter::Transmitter(const Settings &settings)
     : m_settings(settings), m_random(settings.seed) {}
 
-uint8_t Transmitter::junkByte() {
+uint8_t Transmitter::junkByte(bool lineFeedToo) {
+    // The bytes that open frames and the one that ends them come as often as any other.
     std::uniform_int_distribution<int> any(0, 255);
     for (;;) {
         const auto byte = static_cast<uint8_t>(any(m_random));
-        if (byte != 0x0A && byte != 0x89 && byte != 0x8A)
+        if (lineFeedToo || byte != 0x0A)
             return byte;
     }
 }
@@ -37,25 +38,25 @@ std::vector<uint8_t> Transmitter::junkRun() {
     if (roll < kShortJunkOneIn) {
         std::uniform_int_distribution<int> length(kLongJunkMinBytes, kLongJunkMaxBytes);
         for (int i = length(m_random); i > 0; --i)
-            junk.push_back(junkByte());
+            junk.push_back(junkByte(false));
     } else if (roll % kShortJunkOneIn == 0) {
-        std::uniform_int_distribution<int> length(0, kShortJunkMaxBytes - 1);
-        junk.push_back(junkByte());
+        std::uniform_int_distribution<int> length(1, kShortJunkMaxBytes);
         for (int i = length(m_random); i > 0; --i)
-            junk.push_back(junkByte());
-        junk.push_back(0x0A);
+            junk.push_back(junkByte(true));
+        if (std::bernoulli_distribution(0.5)(m_random))
+            junk.push_back(0x0A);
     }
     return junk;
 }
 
-void Transmitter::queueFrame(const std::vector<uint8_t> &frame) {
+size_t Transmitter::queueFrame(const std::vector<uint8_t> &frame) {
     if (frame.empty())
-        return;
+        return 0;
     if (m_queuedBytes + frame.size() > kMaxQueuedBytes) {
         if (!m_overflowReported)
             std::fprintf(stderr, "qm-meter-sim: nobody reads the port, replies dropped\n");
         m_overflowReported = true;
-        return;
+        return 0;
     }
     m_overflowReported = false;
     auto push = [this](std::vector<uint8_t> bytes, int gapMs) {
@@ -67,15 +68,22 @@ void Transmitter::queueFrame(const std::vector<uint8_t> &frame) {
         if (!junk.empty())
             push(std::move(junk), 0);
     }
-    if (m_settings.split && frame.size() > 1) {
-        std::uniform_int_distribution<size_t> cut(1, frame.size() - 1);
-        const size_t at = cut(m_random);
-        push(std::vector<uint8_t>(frame.begin(), frame.begin() + static_cast<long>(at)), 0);
-        push(std::vector<uint8_t>(frame.begin() + static_cast<long>(at), frame.end()),
-             m_settings.splitMs);
-    } else {
-        push(frame, 0);
+    std::vector<uint8_t> sent = frame;
+    if (m_settings.truncate > 0 && frame.size() > 1 &&
+        std::bernoulli_distribution(m_settings.truncate)(m_random)) {
+        std::uniform_int_distribution<size_t> kept(1, frame.size() - 1);
+        sent.resize(kept(m_random));
     }
+    const size_t size = sent.size();
+    if (m_settings.split && sent.size() > 1) {
+        std::uniform_int_distribution<size_t> cut(1, sent.size() - 1);
+        const auto at = static_cast<long>(cut(m_random));
+        push(std::vector<uint8_t>(sent.begin(), sent.begin() + at), 0);
+        push(std::vector<uint8_t>(sent.begin() + at, sent.end()), m_settings.splitMs);
+    } else {
+        push(std::move(sent), 0);
+    }
+    return size;
 }
 
 void Transmitter::queueBurst(const std::vector<std::vector<uint8_t>> &frames) {

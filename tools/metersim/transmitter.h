@@ -5,26 +5,31 @@
 #include <random>
 #include <vector>
 
-/// The meter's sending side: queues frames and writes them out, optionally cut in two
-/// with a pause between the halves and with line noise between frames.
+/// The meter's sending side: queues frames and writes them out, optionally cut short, cut
+/// in two with a pause between the halves, and with line noise between frames.
 ///
 /// Chunks leave strictly in order, so halves of different frames never interleave and
-/// noise only ever lands between two frames. Noise is of two kinds: a short junk run that
-/// ends with 0x0A (the receiver sees a frame of an unknown kind), and now and then a run of
-/// more than 64 bytes without any 0x0A (the receiver must drop it instead of carrying it
-/// for ever). Junk never contains 0x89 or 0x8A, so no part of it can pass for a frame.
+/// noise only ever lands between two frames. Noise is of two kinds: a short junk run of
+/// any bytes (0x89, 0x8A and 0x0A among them), often ended by 0x0A, and now and then a run
+/// of more than 64 bytes without any 0x0A (the receiver must drop it instead of carrying it
+/// for ever). A frame cut short (truncate) loses its tail, line feed included, for good:
+/// what a loose plug or a meter switched off mid-frame does.
 class Transmitter {
 public:
     struct Settings {
         bool split = false;
         int splitMs = 30;
         bool noise = false;
+        /// Share of frames cut short, 0 to 1.
+        double truncate = 0.0;
         uint32_t seed = 0;
     };
 
     explicit Transmitter(const Settings &settings);
 
-    void queueFrame(const std::vector<uint8_t> &frame);
+    /// Queues an answer; returns how many of its bytes will go out (all of them, fewer when
+    /// it is cut short, none when the queue is full).
+    size_t queueFrame(const std::vector<uint8_t> &frame);
     /// Queues `frames` back to back as one write (with noise between them when noise is
     /// on), so a flood is not held back by one system call per frame. Never split.
     void queueBurst(const std::vector<std::vector<uint8_t>> &frames);
@@ -51,7 +56,7 @@ private:
     };
 
     std::vector<uint8_t> junkRun();
-    uint8_t junkByte();
+    uint8_t junkByte(bool lineFeedToo);
 
     Settings m_settings;
     std::mt19937 m_random;

@@ -8,10 +8,13 @@
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
 
 #include "logrecord.h"
 #include "meteremulator.h"
+#include "readingdecoder.h"
 #include "recordtable.h"
 #include "windowharness.h"
 
@@ -425,6 +428,61 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!run.out().isEmpty(), 3000);
         run.signal(SIGTERM);
         QCOMPARE(run.finish(), 0);
+    }
+
+    // Outputs that are no files on a disk, which cannot be synced: each takes the readings
+    // and the run ends as a success.
+    void outputsThatAreNoFiles_data() {
+        QTest::addColumn<QString>("out");
+        QTest::newRow("/dev/null") << "/dev/null";
+        QTest::newRow("/dev/stdout, a pipe") << "/dev/stdout";
+        QTest::newRow("a FIFO") << "fifo";
+    }
+    void outputsThatAreNoFiles() {
+        QFETCH(QString, out);
+        MeterEmulator sim({"--fixed"}, link(), 3);
+        QVERIFY(sim.ready());
+        QFile fifo;
+        if (out == u"fifo") {
+            out = scratch(out);
+            QVERIFY(::mkfifo(QFile::encodeName(out).constData(), 0600) == 0);
+            // Opened for reading first, without waiting for the writer.
+            const int fd = ::open(QFile::encodeName(out).constData(), O_RDONLY | O_NONBLOCK);
+            QVERIFY(fd >= 0 && fifo.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+        }
+        LogRun run({"--port", link(), "--out", out, "--count", "2"});
+        QCOMPARE(run.finish(), 0);
+        QVERIFY2(run.err().contains(QStringLiteral("count reached")), qPrintable(run.err()));
+        QVERIFY2(!run.err().contains(QStringLiteral("cannot")), qPrintable(run.err()));
+        const QString written = fifo.isOpen() ? QString::fromUtf8(fifo.readAll()) : run.out();
+        if (out != u"/dev/null")
+            QCOMPARE(written.count(QStringLiteral("\t1.234\t")), 2);
+    }
+
+    // A line that cuts a share of the answers short, displays and secondaries alike: every
+    // value recorded is one the meter showed, in its order, and every whole display answer
+    // is recorded but the one that may still be on its way when the run ends.
+    void cutAnswersRecordOnlyWhatTheMeterShowed() {
+        // The sine: every reading differs. With this seed the first display answer is cut.
+        MeterEmulator sim({"--truncate", "0.2"}, link(), 1);
+        QVERIFY(sim.ready());
+        LogRun run({"--port", link(), "--duration", "4"});
+        QCOMPARE(run.finish(), 0);
+        QStringList recorded;
+        for (const QString &line : run.out().split(u'\n', Qt::SkipEmptyParts))
+            recorded << line.section(u'\t', 2, 2);
+        QStringList whole;
+        int cut = 0;
+        for (const auto &[frame, sent] : sim.shown()) {
+            if (sent < frame.size())
+                ++cut;
+            else
+                whole << ReadingDecoder::decode(QString::fromLatin1(frame.toHex().toUpper()), 0)
+                             .valueText;
+        }
+        QVERIFY2(cut > 0 && whole.size() >= 4, qPrintable(QString::number(cut)));
+        QVERIFY2(recorded.size() >= whole.size() - 1 && recorded == whole.mid(0, recorded.size()),
+                 qPrintable(recorded.join(u' ') + QStringLiteral(" | ") + whole.join(u' ')));
     }
 
     // Refused before anything is done, and an output file of the other kind already there is

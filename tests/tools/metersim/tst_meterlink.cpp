@@ -29,44 +29,35 @@ struct NoiseCount {
     int frames = 0;
     int shortJunk = 0;
     int longJunk = 0;
+    /// Junk with the bytes that open and end frames in it.
+    int frameBytes = 0;
     QString fault;
 };
 
-// Cuts the stream at each 0x0A as the receiver does and sorts out what came through.
+// Sorts out the stream: the frames whole, and the junk runs between them.
 NoiseCount sortStream(const QByteArray &stream) {
     NoiseCount count;
-    qsizetype start = 0;
-    while (start < stream.size()) {
-        const qsizetype end = stream.indexOf('\n', start);
-        if (end < 0) {
-            count.fault = QStringLiteral("stream ends inside a frame");
-            return count;
-        }
-        const QByteArray piece = stream.mid(start, end - start + 1);
-        start = end + 1;
-        if (piece == kFixedFrame) {
-            ++count.frames;
-            continue;
-        }
-        const qsizetype frameAt = piece.indexOf('\x89');
-        const QByteArray junk = frameAt < 0 ? piece.chopped(1) : piece.left(frameAt);
-        if (junk.isEmpty() || hasRequestByte(junk) || junk.contains('\n')) {
-            count.fault = QStringLiteral("bad piece ") + QString::fromLatin1(piece.toHex(' '));
-            return count;
-        }
+    for (qsizetype at = 0; at < stream.size();) {
+        qsizetype frameAt = stream.indexOf(kFixedFrame, at);
         if (frameAt < 0) {
-            if (junk.size() > 8)
-                count.fault = QStringLiteral("long junk ending in 0x0A");
-            ++count.shortJunk;
-        } else {
-            // A run without a line feed runs into the next frame; it must be longer than
-            // the receiver's 64-byte carry, and the frame after it must be whole.
-            if (junk.size() <= 64 || piece.mid(frameAt) != kFixedFrame)
-                count.fault =
-                    QStringLiteral("bad long run ") + QString::fromLatin1(piece.toHex(' '));
-            ++count.longJunk;
-            ++count.frames;
+            count.fault = QStringLiteral("stream ends in junk");
+            return count;
         }
+        const QByteArray junk = stream.mid(at, frameAt - at);
+        at = frameAt + kFixedFrame.size();
+        ++count.frames;
+        if (junk.isEmpty())
+            continue;
+        if (junk.size() <= 20) {
+            ++count.shortJunk;
+        } else if (junk.size() > 64 && !junk.contains('\n')) {
+            // Longer than the receiver's 64-byte carry, without a line feed.
+            ++count.longJunk;
+        } else {
+            count.fault = QStringLiteral("bad junk ") + QString::fromLatin1(junk.toHex(' '));
+            return count;
+        }
+        count.frameBytes += hasRequestByte(junk) || junk.contains('\n');
     }
     return count;
 }
@@ -98,7 +89,8 @@ private slots:
     void repliesPromptly();
     void otherBytesAreIgnored();
     void silentAndAnswer();
-    void logRecordsEveryByte();
+    void logRecordsEveryByteAndWhatWasShown();
+    void truncatedAnswersLoseTheirTail();
     void splitFramesArriveWhole();
     void noiseStaysBetweenFrames();
     void floodNeedsNoRequests();
@@ -160,7 +152,9 @@ void TestMeterLink::silentAndAnswer() {
     QCOMPARE(static_cast<unsigned char>(held.at(4)) & 0x01, 0x01);
 }
 
-void TestMeterLink::logRecordsEveryByte() {
+// Every byte received, with its time of arrival, and every display frame answered, with
+// the bytes of it that were sent.
+void TestMeterLink::logRecordsEveryByteAndWhatWasShown() {
     QTemporaryDir dir;
     const QString logPath = dir.filePath(QStringLiteral("bytes.log"));
     {
@@ -184,24 +178,63 @@ void TestMeterLink::logRecordsEveryByte() {
             file.open(QIODevice::ReadOnly);
             lines =
                 QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-            return lines.size() == 5;
+            return lines.size() == 6;
         }(),
         2000);
     QCOMPARE(lines.first(), QStringLiteral("0 00"));
-    const QRegularExpression format(QStringLiteral("^(\\d+) ([0-9A-F]{2})$"));
-    const QStringList bytes{QStringLiteral("89"), QStringLiteral("8A"), QStringLiteral("A5"),
-                            QStringLiteral("42")};
+    const QRegularExpression format(QStringLiteral("^(\\d+) ([0-9A-F]{2}|shows [0-9A-F]+)$"));
+    const QStringList entries{QStringLiteral("89"), QStringLiteral("shows 89700000000F010203040A"),
+                              QStringLiteral("8A"), QStringLiteral("A5"), QStringLiteral("42")};
     qint64 previous = -1;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < entries.size(); ++i) {
         const auto match = format.match(lines.at(i + 1));
         QVERIFY2(match.hasMatch(), qPrintable(lines.at(i + 1)));
-        QCOMPARE(match.captured(2), bytes.at(i));
+        QCOMPARE(match.captured(2), entries.at(i));
         const qint64 ms = match.captured(1).toLongLong();
         QVERIFY(ms >= previous && ms < 5000);
-        if (i == 1)
+        if (i == 2)
             QVERIFY2(ms - previous >= 50, "the times are not those of arrival");
         previous = ms;
     }
+}
+
+// A cut answer loses its tail, line feed included, for good; the log says how much of it
+// went out. Split or not, cut or not, the answers leave one after another in order.
+void TestMeterLink::truncatedAnswersLoseTheirTail() {
+    QTemporaryDir dir;
+    const QString logPath = dir.filePath(QStringLiteral("bytes.log"));
+    SimProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--fixed"), QStringLiteral("--truncate"),
+                       QStringLiteral("0.5"), QStringLiteral("--split"),
+                       QStringLiteral("--split-ms"), QStringLiteral("5"), QStringLiteral("--seed"),
+                       QStringLiteral("3"), QStringLiteral("--log"), logPath}));
+    constexpr int kAnswers = 16;
+    sim.send(QByteArray(kAnswers, '\x89'));
+    QList<int> sentSizes;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            QFile file(logPath);
+            file.open(QIODevice::ReadOnly);
+            sentSizes.clear();
+            for (const QByteArray &line : file.readAll().split('\n')) {
+                const QList<QByteArray> words = line.split(' ');
+                if (words.value(1) == "shows" && words.value(2) == kFixedFrame.toHex().toUpper())
+                    sentSizes << (words.value(3) == "cut" ? words.value(4).toInt() : 11);
+            }
+            return sentSizes.size() == kAnswers;
+        }(),
+        3000);
+    QVERIFY(sentSizes.contains(11));
+    QVERIFY(sentSizes.count(11) < kAnswers);
+    QByteArray expected;
+    for (int size : sentSizes)
+        expected += kFixedFrame.left(size);
+    QByteArray got;
+    QElapsedTimer timer;
+    timer.start();
+    while (got.size() < expected.size() && timer.elapsed() < 3000)
+        got += sim.readSome(100);
+    QCOMPARE(got, expected);
 }
 
 void TestMeterLink::splitFramesArriveWhole() {
@@ -242,6 +275,7 @@ void TestMeterLink::noiseStaysBetweenFrames() {
     QCOMPARE(count.frames, kRequests);
     QVERIFY(count.shortJunk > 0);
     QVERIFY(count.longJunk > 0);
+    QVERIFY(count.frameBytes > 0);
     // The same seed gives the same noise.
     QCOMPARE(noisyStream(11, kRequests), stream);
 }
@@ -390,6 +424,8 @@ void TestMeterLink::badOptionsAreRefused() {
          {QStringList{QStringLiteral("--frobnicate")}, QStringList{QStringLiteral("--step")},
           QStringList{QStringLiteral("--step"), QStringLiteral("0")},
           QStringList{QStringLiteral("--seed"), QStringLiteral("x")},
+          QStringList{QStringLiteral("--truncate"), QStringLiteral("1.5")},
+          QStringList{QStringLiteral("--truncate"), QStringLiteral("0.2x")},
           QStringList{QStringLiteral("--script"), QStringLiteral("/nonexistent/script")}}) {
         QProcess process;
         QVERIFY(SimProcess::runToEnd(process, arguments));
