@@ -306,11 +306,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w.Chtshow->pointCount() >= 160, 15000);
         w.Timer1->setInterval(100);
         QTest::qWait(200);
+        // At the screen's resolution: under QT_SCALE_FACTOR=1.5, window-150.png of 1.5 times
+        // the size.
         const QImage shot = w.grab().toImage();
         const QString folder =
             qEnvironmentVariable("QM_BUILD_DIR", QDir::tempPath()) + QStringLiteral("/screenshots");
         QDir().mkpath(folder);
-        QVERIFY(shot.save(folder + QStringLiteral("/window.png")));
+        const int percent = qRound(w.devicePixelRatioF() * 100);
+        QVERIFY(
+            shot.save(folder + (percent == 100 ? QStringLiteral("/window.png")
+                                               : QStringLiteral("/window-%1.png").arg(percent))));
 
         auto distinctColours = [&](const QWidget *region) {
             const QRect r(region->mapTo(&w, QPoint(0, 0)), region->size());
