@@ -7,7 +7,8 @@
 #   ./qm.sh fuzz [SECONDS]   fuzz the readout with libFuzzer (clang), default 600 s
 #   ./qm.sh package   build (Release) the Debian package of the programs and print its path
 #   ./qm.sh windows   cross-build the 64-bit Windows zip into dist/ (Qt for Windows is built
-#                     once into ~/.cache/qm-windows: 20 to 25 min on 2 cores the first time)
+#                     once into ~/.cache/qm-windows: 20 to 25 min on 2 idle cores the first time,
+#                     about 50 beside other builds)
 #   ./qm.sh windows-test [--screenshot]   the same, then the Windows tests and programs
 #                     under Wine (--screenshot: the window's pictures into docs/ as well)
 set -euo pipefail
@@ -115,7 +116,7 @@ case "$cmd" in
     exec packaging/windows/test.sh "$@"
     ;;
   *)
-    sed -n '2,12p' "$0"
+    sed -n '2,13p' "$0"
     exit 2
     ;;
 esac

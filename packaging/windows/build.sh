@@ -250,7 +250,7 @@ configure_qt() {
     "-DSQLite3_INCLUDE_DIR=$SQLITE_INC" "-DSQLite3_LIBRARY=$SQLITE_LIB"
 }
 
-stage qt "Qt for Windows (static; 20 to 25 min on 2 cores the first time)"
+stage qt "Qt for Windows (static; 20 to 25 min on 2 idle cores the first time, about 50 on a busy machine)"
 if [ -f "$QT_PREFIX/.done" ]; then
   echo "      cached: $QT_PREFIX"
 else

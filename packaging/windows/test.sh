@@ -122,7 +122,7 @@ cmake --build "$HOST" --parallel "$JOBS" --target qm-meter-sim qm-decode >"$BUIL
   fail "building the Linux emulator and decoder (see $BUILD/host-build.log)"
 
 # --- 2. Wine, with COM1 at the emulator, on a display of its own -------------------------
-stage_begin "Wine with COM1 at the meter emulator, and Xvfb"
+stage_begin "Wine with COM1 to COM3 at meter emulators, and Xvfb"
 rm -rf "$WORK"
 mkdir -p "$WORK"
 # The Windows programs and the tests' windows show on Qt's Windows platform (the one the
@@ -267,12 +267,17 @@ echo "      qm-log.exe on COM1: Ctrl+C after $(grep -c . "$WORK/qm-log.err") lin
 
 # --- 5. the window ------------------------------------------------------------------------
 stage_begin "qm-interface.exe under Xvfb"
-start_window() { # start_window <name> [VAR=value...]: starts the zip's program, sets wid, WIDTH, HEIGHT, X, Y
-  local name=$1
-  shift
-  # The program keeps its record table in the folder it starts in.
+start_window() { # start_window <name> [scale]: starts the zip's program, sets wid, WIDTH, HEIGHT, X, Y
+  local name=$1 scale=${2:-}
+  # The program keeps its record table in the folder it starts in. Wine does not hand the
+  # build machine's QT_ variables on: a scale goes through cmd's environment.
   mkdir -p "$WORK/start-in-$name"
-  (cd "$WORK/start-in-$name" && exec env "$@" wine "$PROGRAMS/qm-interface.exe") >"$WORK/window-$name.out" 2>&1 &
+  if [ -n "$scale" ]; then
+    (cd "$WORK/start-in-$name" && exec wine cmd /c "set QT_SCALE_FACTOR=$scale&& $(winpath_of "$PROGRAMS/qm-interface.exe")") \
+      >"$WORK/window-$name.out" 2>&1 &
+  else
+    (cd "$WORK/start-in-$name" && exec wine "$PROGRAMS/qm-interface.exe") >"$WORK/window-$name.out" 2>&1 &
+  fi
   window_pid=$!
   pids+=($window_pid)
   wait_for 60 xdotool search --name "^${TITLE}\$" >/dev/null 2>&1 ||
@@ -282,7 +287,7 @@ start_window() { # start_window <name> [VAR=value...]: starts the zip's program,
   eval "$(xdotool getwindowgeometry --shell "$wid")"
 }
 stop_window() {
-  kill "$window_pid" 2>/dev/null || true
+  timeout 60 wine taskkill /f /im qm-interface.exe >/dev/null 2>&1 || true
   wait_pid 30 "$window_pid" || true
   wait_for 30 sh -c "! xdotool search --name '^${TITLE}\$' >/dev/null 2>&1" || fail "the window did not close"
 }
@@ -310,7 +315,7 @@ echo "      after Connect: $(($(requests_now) - requests_before)) display" \
 stop_window
 
 # At 125 %, as most Windows laptops run: the whole window scaled, nothing cut or moved.
-start_window 125 QT_SCALE_FACTOR=1.25
+start_window 125 1.25
 ratio=$(awk -v a="$WIDTH" -v b="$plain_width" -v c="$HEIGHT" -v d="$plain_height" \
   'BEGIN { w = a / b; h = c / d; printf "%.3f %.3f", w, h; exit !(w > 1.2 && w < 1.3 && h > 1.15 && h < 1.3) }') ||
   fail "at 125 % the window is ${WIDTH}x${HEIGHT}, not about 1.25 times ${plain_width}x${plain_height} ($ratio)"

@@ -9,6 +9,6 @@ if(WIN32)
   # The same at 125 %, as most Windows laptops run: Qt scales the whole window.
   add_test(NAME tst_layout_125 COMMAND tst_layout)
   set_tests_properties(tst_layout_125 PROPERTIES
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_SCALE_FACTOR=1.25;QM_BUILD_DIR=${CMAKE_BINARY_DIR}"
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_SCALE_FACTOR=1.25;QM_EXPECT_SCALE=1.25;QM_BUILD_DIR=${CMAKE_BINARY_DIR}"
     TIMEOUT 120 WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 endif()

@@ -106,6 +106,14 @@ class TestLayout : public QObject {
     Q_OBJECT
 
 private slots:
+    // A run asked to check another scale (QM_EXPECT_SCALE) runs at it, so that one that
+    // silently ran at 100 % fails (Wine hides QT_ variables from the programs it runs).
+    void runsAtTheScaleAsked() {
+        const QString expected = qEnvironmentVariable("QM_EXPECT_SCALE", QStringLiteral("1"));
+        Harness h;
+        QCOMPARE(h.w->devicePixelRatioF(), expected.toDouble());
+    }
+
     // The layout arithmetic, with the design's example first.
     void arithmetic_data() {
         QTest::addColumn<QSize>("outer");

@@ -65,7 +65,7 @@ private slots:
             WindowHarness h({.show = true, .folder = dir});
             h.nextFile = table;
             h.w->OpenDataFilesClick();
-            QCOMPARE(h.errors, QStringList());
+            QVERIFY2(h.errors.isEmpty(), qPrintable(h.errors.join(u'\n')));
             QCOMPARE(h.w->TQM10DB->count(), 4);
             for (int i = 0; i < 3; ++i) {
                 h.w->ValueText = QString::number(i);
@@ -88,7 +88,7 @@ private slots:
             h.w->BtPrintClick();
             h.w->GraphPicturePath = picture;
             h.w->BtSaveClick();
-            QCOMPARE(h.errors, QStringList());
+            QVERIFY2(h.errors.isEmpty(), qPrintable(h.errors.join(u'\n')));
             QCOMPARE(h.infos.last(),
                      QStringLiteral("graphic has saved on ") + QDir::toNativeSeparators(picture));
         }

@@ -128,6 +128,8 @@ private slots:
             clock.restart();
             postClick(h.w->BtDiscon);
             QTRY_VERIFY_WITH_TIMEOUT(!h.w->COMM2->PortIsOpen(), 5000);
+            qInfo("longest pause of the event loop %lld ms; Disconnect after %lld ms", longest,
+                  clock.elapsed());
             QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
             QVERIFY(h.w->BTCon->isVisible());
         }
