@@ -7,8 +7,10 @@
 #   ./qm.sh fuzz [SECONDS]   fuzz the readout with libFuzzer (clang), default 600 s
 #   ./qm.sh package   build (Release) the Debian package of the programs and print its path
 #   ./qm.sh windows   cross-build the 64-bit Windows zip into dist/ (Qt for Windows is built
-#                     once into ~/.cache/qm-windows: 20 to 25 min on 2 cores the first time)
-#   ./qm.sh windows-test   the same, then the Windows tests and programs under Wine
+#                     once into ~/.cache/qm-windows: 20 to 25 min on 2 idle cores the first time,
+#                     about 50 beside other builds)
+#   ./qm.sh windows-test [--screenshot]   the same, then the Windows tests and programs
+#                     under Wine (--screenshot: the window's pictures into docs/ as well)
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 
@@ -112,10 +114,11 @@ case "$cmd" in
     # The Linux emulator and decoder to test against, and the tools that drive Wine.
     PACKAGES+=(xvfb x11-utils xdotool imagemagick unzip)
     ensure_packages
-    exec packaging/windows/test.sh
+    shift
+    exec packaging/windows/test.sh "$@"
     ;;
   *)
-    sed -n '2,11p' "$0"
+    sed -n '2,13p' "$0"
     exit 2
     ;;
 esac

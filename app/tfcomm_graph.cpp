@@ -250,19 +250,19 @@ void TFCOMM::MaxrecordExit() {
 
 void TFCOMM::BtSaveClick() {
     // Said only once the picture is written: a failed write is never reported as saved.
-    QString savedPath = GraphPicturePath;
-    bool saved = Chtshow->savePicture(savedPath);
+    QStringList tried{GraphPicturePath};
+    bool saved = Chtshow->savePicture(tried.back());
     if (!saved && !GraphPictureFallbackFolder.isEmpty()) {
-        savedPath =
-            QDir(GraphPictureFallbackFolder).filePath(QFileInfo(GraphPicturePath).fileName());
-        saved = QDir().mkpath(GraphPictureFallbackFolder) && Chtshow->savePicture(savedPath);
+        tried << QDir(GraphPictureFallbackFolder).filePath(QFileInfo(GraphPicturePath).fileName());
+        saved = QDir().mkpath(GraphPictureFallbackFolder) && Chtshow->savePicture(tried.back());
     }
+    for (QString &path : tried)
+        path = QDir::toNativeSeparators(path);
     if (saved)
-        m_prompts->information(
-            QStringLiteral("graphic has saved on %1").arg(QDir::toNativeSeparators(savedPath)));
-    else
-        m_prompts->error(QStringLiteral("Cannot create file %1")
-                             .arg(QDir::toNativeSeparators(GraphPicturePath)));
+        m_prompts->information(QStringLiteral("graphic has saved on %1").arg(tried.back()));
+    else // every place tried, so that the user knows where none could be written
+        m_prompts->error(
+            QStringLiteral("Cannot create file %1").arg(tried.join(QStringLiteral(", nor "))));
 }
 
 void TFCOMM::graphAddReading(double value) {

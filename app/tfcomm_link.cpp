@@ -12,15 +12,15 @@
 #include "bevelpanel.h"
 #include "lcdglyphs.h"
 #include "meterlink.h"
+#include "picturelabel.h"
 #include "portnames.h"
 #include "remotekeys.h"
 
 namespace {
 
-QPixmap linkImage(bool alive) {
-    QPixmap pm(25, 24);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
+// The link images, 25 x 24, drawn at the screen's resolution each time they are shown.
+void paintLinkImage(QPainter &p, bool alive) {
+    p.save();
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(Qt::white, 1));
     p.setBrush(alive ? QColor(0, 200, 60) : QColor(90, 0, 0));
@@ -33,7 +33,15 @@ QPixmap linkImage(bool alive) {
         p.drawLine(QPointF(8, 7), QPointF(17, 16));
         p.drawLine(QPointF(17, 7), QPointF(8, 16));
     }
-    return pm;
+    p.restore();
+}
+
+QLabel *makeLinkImage(QWidget *parent, const char *name, bool alive) {
+    auto *image =
+        new PictureLabel([alive](QPainter &p, QSizeF) { paintLinkImage(p, alive); }, parent);
+    image->setObjectName(QLatin1String(name));
+    image->setGeometry(5, 5, 25, 24);
+    return image;
 }
 
 // The port panels show their caption in the LCD glyphs, yellow on dark, 19 pixels high.
@@ -98,16 +106,10 @@ void TFCOMM::buildLinkControls() {
     connect(BTCon, &BevelPanel::clicked, this, &TFCOMM::BTCon1Click);
     connect(BtDiscon, &BevelPanel::clicked, this, &TFCOMM::BtDiscon1Click);
 
-    CONok = new QLabel(KD);
-    CONok->setObjectName(QStringLiteral("CONok"));
-    CONok->setGeometry(5, 5, 25, 24);
-    CONok->setPixmap(linkImage(true));
+    CONok = makeLinkImage(KD, "CONok", true);
     CONok->setToolTip(QStringLiteral("Link alive"));
     CONok->setVisible(false);
-    CONokN = new QLabel(KD);
-    CONokN->setObjectName(QStringLiteral("CONokN"));
-    CONokN->setGeometry(5, 5, 25, 24);
-    CONokN->setPixmap(linkImage(false));
+    CONokN = makeLinkImage(KD, "CONokN", false);
 
     Link = new MeterLink(*COMM2, this);
     Link->setObjectName(QStringLiteral("Link"));

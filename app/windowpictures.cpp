@@ -1,7 +1,11 @@
 #include "windowpictures.h"
 
+#include <QApplication>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStyle>
+#include <QStyleOption>
 
 #include <cstdint>
 
@@ -131,6 +135,45 @@ void paintGlyph(QPainter &p, WindowPictures::Glyph glyph) {
     }
 }
 
+/// Draws a glyph at whatever size and device pixel ratio a button asks for, instead of
+/// scaling a pixmap made for another ratio.
+class GlyphIconEngine : public QIconEngine {
+public:
+    explicit GlyphIconEngine(WindowPictures::Glyph glyph) : m_glyph(glyph) {}
+
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        painter->drawPixmap(
+            rect, scaledPixmap((QSizeF(rect.size()) * ratio).toSize(), mode, state, ratio));
+    }
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override {
+        return scaledPixmap(size, mode, state, 1.0);
+    }
+    /// `size` in device pixels, as QIcon asks for it.
+    QPixmap scaledPixmap(const QSize &size, QIcon::Mode mode, QIcon::State, qreal scale) override {
+        QPixmap pixmap = WindowPictures::glyphPixmap(m_glyph, size, scale);
+        if (mode == QIcon::Disabled && qobject_cast<QApplication *>(QCoreApplication::instance())) {
+            QStyleOption option;
+            option.palette = QApplication::palette();
+            pixmap = QApplication::style()->generatedIconPixmap(mode, pixmap, &option);
+            pixmap.setDevicePixelRatio(scale);
+        }
+        return pixmap;
+    }
+    QSize actualSize(const QSize &size, QIcon::Mode, QIcon::State) override {
+        return size.boundedTo(QSize(kGlyphSize, kGlyphSize));
+    }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+        return {QSize(kGlyphSize, kGlyphSize)};
+    }
+    QIconEngine *clone() const override { return new GlyphIconEngine(m_glyph); }
+    QString key() const override { return QStringLiteral("qm-glyph"); }
+
+private:
+    WindowPictures::Glyph m_glyph;
+};
+
 } // namespace
 
 QPixmap WindowPictures::texture() {
@@ -148,16 +191,18 @@ QPixmap WindowPictures::texture() {
 }
 
 QIcon WindowPictures::glyph(Glyph glyph) {
-    QIcon icon;
-    for (int scale : {1, 2}) {
-        QPixmap pixmap(kGlyphSize * scale, kGlyphSize * scale);
-        pixmap.setDevicePixelRatio(scale);
-        pixmap.fill(Qt::transparent);
+    return QIcon(new GlyphIconEngine(glyph));
+}
+
+QPixmap WindowPictures::glyphPixmap(Glyph glyph, QSize pixels, qreal ratio) {
+    QPixmap pixmap(pixels);
+    pixmap.fill(Qt::transparent);
+    if (!pixels.isEmpty()) {
         QPainter p(&pixmap);
         p.setRenderHint(QPainter::Antialiasing);
+        p.scale(qreal(pixels.width()) / kGlyphSize, qreal(pixels.height()) / kGlyphSize);
         paintGlyph(p, glyph);
-        p.end();
-        icon.addPixmap(pixmap);
     }
-    return icon;
+    pixmap.setDevicePixelRatio(ratio);
+    return pixmap;
 }

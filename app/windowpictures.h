@@ -5,7 +5,8 @@
 
 /// The pictures the window carries, drawn in code: the dark blue-green texture behind the
 /// LCD and the scale, and the glyphs of the file buttons and of the graph's tool strip. Each
-/// glyph is drawn at its size for ordinary and for double-density screens, so it stays crisp.
+/// glyph is drawn when a button asks for it, at the size and device pixel ratio it asks for
+/// (1, 1.25, 1.5, 2 or any other), so it stays crisp on every screen.
 class WindowPictures {
 public:
     enum class Glyph {
@@ -25,4 +26,7 @@ public:
     static QPixmap texture();
     /// 16 x 16 logical pixels.
     static QIcon glyph(Glyph glyph);
+    /// The glyph drawn to fill `pixels` device pixels, for a screen of device pixel ratio
+    /// `ratio` (set on the pixmap).
+    static QPixmap glyphPixmap(Glyph glyph, QSize pixels, qreal ratio);
 };

@@ -1,12 +1,17 @@
 #include "magnifierpicture.h"
 
-#include <QLabel>
+#include "picturelabel.h"
+
 #include <QPainter>
 
-QPixmap MagnifierPicture::draw(int pixels, bool enlarge) {
-    QPixmap picture(pixels, pixels);
-    picture.fill(Qt::transparent);
-    QPainter p(&picture);
+QPixmap MagnifierPicture::draw(int pixels, bool enlarge, qreal ratio) {
+    return PictureLabel::render(
+        [enlarge](QPainter &p, QSizeF size) { paint(p, size.width(), enlarge); },
+        QSize(pixels, pixels), ratio);
+}
+
+void MagnifierPicture::paint(QPainter &p, qreal pixels, bool enlarge) {
+    p.save();
     p.setRenderHint(QPainter::Antialiasing);
     const qreal unit = pixels / 25.0;
     const QRectF lens(3 * unit, 3 * unit, 13 * unit, 13 * unit);
@@ -20,16 +25,16 @@ QPixmap MagnifierPicture::draw(int pixels, bool enlarge) {
     p.drawLine(QPointF(c.x() - 3.5 * unit, c.y()), QPointF(c.x() + 3.5 * unit, c.y()));
     if (enlarge)
         p.drawLine(QPointF(c.x(), c.y() - 3.5 * unit), QPointF(c.x(), c.y() + 3.5 * unit));
-    return picture;
+    p.restore();
 }
 
 QLabel *MagnifierPicture::makeImage(QWidget *parent, const char *name, QPoint at,
                                     const QString &hint, bool enlarge) {
-    auto *image = new QLabel(parent);
+    auto *image = new PictureLabel(
+        [enlarge](QPainter &p, QSizeF size) { paint(p, size.width(), enlarge); }, parent);
     image->setObjectName(QLatin1String(name));
     image->setGeometry(QRect(at, QSize(kPixels, kPixels)));
     image->setToolTip(hint);
-    image->setPixmap(draw(kPixels, enlarge));
     // The chart shows a cross-hair; over its buttons the pointer is the plain one.
     image->setCursor(Qt::ArrowCursor);
     return image;

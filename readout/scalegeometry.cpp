@@ -86,13 +86,16 @@ double ScaleGeometry::angleRadians(double step, int steps) const {
 }
 
 QPoint ScaleGeometry::pointAt(int step, int steps, int radiusOffset) const {
+    const QPointF p = exactPointAt(step, steps, radiusOffset);
+    return {ReadingDecoder::roundHalfEven(p.x()), ReadingDecoder::roundHalfEven(p.y())};
+}
+
+QPointF ScaleGeometry::exactPointAt(int step, int steps, int radiusOffset) const {
     if (!m_sound || steps <= 0)
         return {};
     const double theta = angleRadians(step, steps);
     const double r = static_cast<double>(m_r) + radiusOffset;
-    const double x = m_w / 2.0 - r * std::cos(theta) + kMarginX;
-    const double y = m_r - r * std::sin(theta) + kMarginY;
-    return {ReadingDecoder::roundHalfEven(x), ReadingDecoder::roundHalfEven(y)};
+    return {m_w / 2.0 - r * std::cos(theta) + kMarginX, m_r - r * std::sin(theta) + kMarginY};
 }
 
 QPoint ScaleGeometry::divisionDot(int division) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPoint>
+#include <QPointF>
 #include <QSize>
 #include <QString>
 
@@ -71,6 +72,8 @@ public:
     double angleRadians(double step, int steps) const;
     /// The point at that angle on the circle of radius R + `radiusOffset`.
     QPoint pointAt(int step, int steps, int radiusOffset) const;
+    /// The same point unrounded, for drawing finer than a pixel on high-density screens.
+    QPointF exactPointAt(int step, int steps, int radiusOffset) const;
 
     /// Division `division` (0 .. span()) as the top-left of its dot.
     QPoint divisionDot(int division) const;

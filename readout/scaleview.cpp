@@ -34,6 +34,45 @@ void fillBandDot(QPainter &painter, QPoint p, const QColor &colour) {
     painter.fillRect(p.x() - 2, p.y(), 6, 2, colour);
 }
 
+// On a high-density screen the same shapes are drawn smooth around their unrounded centres:
+// the 2 x 2 box's centre lies one pixel right of and below its top-left point.
+const QPointF kBoxCentre{1.0, 1.0};
+// A disc of this radius covers what the 2 x 2 division box does.
+constexpr qreal kDivisionDotRadius = 1.13;
+// The band dots' union is a band 6 pixels wide.
+constexpr qreal kBandWidth = 6.0;
+
+/// The band as one smooth stroke per run of a colour, in the order of its steps, so a later
+/// run lies over the one before as the dots do at 1x.
+void strokeBand(QPainter &painter, const ScaleGeometry &g, const ScaleView::Settings &s) {
+    QPolygonF run;
+    bool runRed = false;
+    const auto flush = [&] {
+        if (run.isEmpty())
+            return;
+        painter.setPen(QPen(runRed ? kBandRed : QColor(Qt::white), kBandWidth, Qt::SolidLine,
+                            Qt::RoundCap, Qt::RoundJoin));
+        if (run.size() == 1)
+            painter.drawPoint(run.front());
+        else
+            painter.drawPolyline(run);
+    };
+    for (int q = 0; q <= ScaleGeometry::kBandSteps; ++q) {
+        const bool red = ScaleGeometry::bandStepRed(q, s.maxLimit, s.minLimit, s.maxOn, s.minOn);
+        const QPointF centre =
+            g.exactPointAt(q, ScaleGeometry::kBandSteps, ScaleGeometry::kBandRadiusOffset) +
+            kBoxCentre;
+        if (!run.isEmpty() && red != runRed) {
+            const QPointF joint = run.back();
+            flush();
+            run = {joint}; // the new colour starts where the old one ended, as the dots do
+        }
+        runRed = red;
+        run << centre;
+    }
+    flush();
+}
+
 /// The part of `line` inside `box` (Liang-Barsky); nullopt when none is.
 std::optional<QLineF> clipped(const QLineF &line, const QRectF &box) {
     double t0 = 0.0;
@@ -190,13 +229,20 @@ const QImage &ScaleView::background() const {
     const qreal ratio = devicePixelRatioF();
     const BackgroundKey key{size(), panelSize(), ratio, m_drawn};
     if (m_backgroundKey != key) {
-        m_background = QImage(size() * ratio, QImage::Format_RGB32);
-        m_background.setDevicePixelRatio(ratio);
-        QPainter painter(&m_background);
-        paintBackground(painter);
+        m_background = drawBackground(ratio);
         m_backgroundKey = key;
     }
     return m_background;
+}
+
+QImage ScaleView::drawBackground(qreal ratio) const {
+    QImage image((QSizeF(size()) * ratio).toSize(), QImage::Format_RGB32);
+    if (image.isNull())
+        return image;
+    image.setDevicePixelRatio(ratio);
+    QPainter painter(&image);
+    paintBackground(painter, ratio);
+    return image;
 }
 
 QRect ScaleView::labelCell(const ScaleGeometry::Label &label) const {
@@ -206,7 +252,7 @@ QRect ScaleView::labelCell(const ScaleGeometry::Label &label) const {
     return cell;
 }
 
-void ScaleView::paintBackground(QPainter &painter) const {
+void ScaleView::paintBackground(QPainter &painter, qreal ratio) const {
     painter.fillRect(rect(), Qt::black);
     if (!m_drawn)
         return;
@@ -215,6 +261,8 @@ void ScaleView::paintBackground(QPainter &painter) const {
     if (!g.isSound())
         return;
 
+    const bool exact = ratio == 1.0;
+    painter.setRenderHint(QPainter::Antialiasing, !exact);
     painter.setFont(labelFont());
     painter.setPen(Qt::white);
     for (int i = 0; i <= s.span; ++i) {
@@ -225,10 +273,24 @@ void ScaleView::paintBackground(QPainter &painter) const {
             painter.fillRect(cell, Qt::black);
             painter.drawText(cell, Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, label->text);
         }
-        fillDivisionDot(painter, g.divisionDot(i));
+        if (exact) {
+            fillDivisionDot(painter, g.divisionDot(i));
+        } else {
+            painter.save();
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(Qt::white);
+            painter.drawEllipse(g.exactPointAt(i, s.span, ScaleGeometry::kDotRadiusOffset) +
+                                    kBoxCentre,
+                                kDivisionDotRadius, kDivisionDotRadius);
+            painter.restore();
+        }
     }
 
     // The band's dots overlap into one band, which lies over the dots and labels.
+    if (!exact) {
+        strokeBand(painter, g, s);
+        return;
+    }
     for (int q = 0; q <= ScaleGeometry::kBandSteps; ++q) {
         const bool red = ScaleGeometry::bandStepRed(q, s.maxLimit, s.minLimit, s.maxOn, s.minOn);
         fillBandDot(painter, g.bandPoint(q), red ? kBandRed : QColor(Qt::white));
@@ -255,6 +317,7 @@ void ScaleView::paintEvent(QPaintEvent *event) {
     const QRect r = event->rect();
     const qreal ratio = bg.devicePixelRatio();
     painter.drawImage(r, bg, QRectF(QPointF(r.topLeft()) * ratio, QSizeF(r.size()) * ratio));
+    painter.setRenderHint(QPainter::Antialiasing, ratio != 1.0);
     paintNeedle(painter);
     // Painted between a move and its sync, this area shows the new needle and lacks the one
     // the screen is meant to keep: should the needle return, the pending sync mends it.
@@ -262,17 +325,12 @@ void ScaleView::paintEvent(QPaintEvent *event) {
         m_stray |= (needleRect(m_needle) | needleRect(m_scheduled)) & r;
 }
 
-QImage ScaleView::picture() const {
-    QImage image(size(), QImage::Format_RGB32);
+QImage ScaleView::picture(qreal ratio) const {
+    QImage image = ratio == devicePixelRatioF() ? background().copy() : drawBackground(ratio);
     if (image.isNull())
         return image;
-    if (devicePixelRatioF() == 1.0) {
-        image = background().copy();
-    } else {
-        QPainter painter(&image);
-        paintBackground(painter);
-    }
     QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing, ratio != 1.0);
     paintNeedle(painter);
     return image;
 }

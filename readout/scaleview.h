@@ -14,6 +14,10 @@
 /// 2-pixel bevel and shows the arc of division dots, the labels, the alarm band and the
 /// needle, laid out by ScaleGeometry from the panel's outer size.
 ///
+/// The picture is drawn at the screen's device pixel ratio: at 1 every dot, band step and
+/// label lies on the pixel the design gives it; at any other ratio the same shapes are drawn
+/// smooth at their unrounded places, so a high-density screen shows a smooth arc.
+///
 /// setup() starts a picture without a needle and run() moves the needle, as the window calls
 /// them for every display frame. Neither paints: the dots, labels and band are drawn once
 /// into a cached background, redrawn only when the size, the mode or the band settings
@@ -76,7 +80,10 @@ public:
 
     /// The picture as it is shown (background and needle) at the widget's size, one image
     /// pixel per widget pixel.
-    QImage picture() const;
+    QImage picture() const { return picture(1.0); }
+    /// The same drawn for a screen of device pixel ratio `ratio`: size() * ratio pixels,
+    /// with that ratio set.
+    QImage picture(qreal ratio) const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -97,7 +104,8 @@ private:
     void syncNeedle();
     QRect needleRect(const std::optional<QLine> &needle) const;
     const QImage &background() const;
-    void paintBackground(QPainter &painter) const;
+    QImage drawBackground(qreal ratio) const;
+    void paintBackground(QPainter &painter, qreal ratio) const;
     void paintNeedle(QPainter &painter) const;
 
     Settings m_settings;

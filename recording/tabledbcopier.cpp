@@ -104,13 +104,16 @@ void TableDbCopier::copy(const RecordTable &source, const QString &path) {
         }
         ReplaceTarget::matchPermissions(tempPath, path);
         std::error_code ec;
-        std::filesystem::rename(tempPath.toStdString(), path.toStdString(), ec);
+        // Paths as Qt hands them to the system: a narrow std::string would be read in the
+        // ANSI code page on Windows, and "Müller.db" would turn into another name.
+        std::filesystem::rename(QFileInfo(tempPath).filesystemFilePath(),
+                                target.filesystemFilePath(), ec);
         if (ec)
             raise(QStringLiteral("Cannot replace %1: %2")
                       .arg(path, QString::fromStdString(ec.message())));
     } catch (...) {
         std::error_code ignored;
-        std::filesystem::remove(tempPath.toStdString(), ignored);
+        std::filesystem::remove(QFileInfo(tempPath).filesystemFilePath(), ignored);
         throw;
     }
 }

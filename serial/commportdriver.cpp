@@ -9,6 +9,11 @@
 #endif
 
 #include <algorithm>
+#include <thread>
+
+#ifndef Q_OS_WIN
+#include <sys/ioctl.h>
+#endif
 
 #include "portnames.h"
 
@@ -98,9 +103,6 @@ bool CommPortDriver::OpenPort() {
     // the poll reads leaves the excess in the operating system, which holds it back or
     // drops it by the line's rules, instead of growing this process without end.
     m_port->setReadBufferSize(m_inBufSize);
-#ifdef Q_OS_WIN
-    m_port->setWriteTimeout(m_outputTimeout);
-#endif
     ApplyPortSettings();
     m_pollTimer->start(m_pollingDelay);
     return true;
@@ -110,6 +112,7 @@ void CommPortDriver::ClosePort() {
     if (!PortIsOpen())
         return;
     m_pollTimer->stop();
+    settleOutput(kCloseDrain);
     m_port->close();
     m_port->clearError();
 }
@@ -160,39 +163,79 @@ void CommPortDriver::PurgeBuffers(bool input, bool output) {
 quint16 CommPortDriver::OutputRoom() const {
     if (!PortIsOpen())
         return 65535;
-    const qint64 queued = m_port->bytesToWrite();
-    return static_cast<quint16>(std::max<qint64>(0, m_outBufSize - queued));
+    return static_cast<quint16>(std::max<qint64>(0, m_outBufSize - outputPending()));
+}
+
+qint64 CommPortDriver::outputPending() const {
+    if (!PortIsOpen())
+        return 0;
+    qint64 pending = m_port->bytesToWrite();
+#ifndef Q_OS_WIN
+    // What the tty driver holds; QSerialPort counts only its own buffer, and a line that
+    // stopped moving fills the driver's first (4 KB on a UART, more on a USB adapter).
+    int queued = 0;
+    if (::ioctl(m_port->handle(), TIOCOUTQ, &queued) == 0 && queued > 0)
+        pending += queued;
+#endif
+    return pending;
 }
 
 int CommPortDriver::WriteBytes(const char *data, int count) {
+    return writeBytesWithin(data, count, std::chrono::milliseconds(m_outputTimeout));
+}
+
+int CommPortDriver::writeBytesWithin(const char *data, int count,
+                                     std::chrono::milliseconds maxWait) {
     if (!PortIsOpen() || count <= 0)
         return 0;
     using Clock = std::chrono::steady_clock;
+    using std::chrono::milliseconds;
     int sent = 0;
-    auto mark = Clock::now();
-    const std::chrono::milliseconds timeout{m_outputTimeout};
+    auto deadline = Clock::now() + maxWait;
+    const auto left = [&deadline] {
+        return std::max<milliseconds::rep>(
+            1, std::chrono::ceil<milliseconds>(deadline - Clock::now()).count());
+    };
     while (sent < count) {
         const int room = OutputRoom();
         if (room > 0) {
             const int chunk = std::min(count - sent, room);
+#ifdef Q_OS_WIN
+            // A synchronous write waits for the device to take its bytes: never longer than
+            // this send may still wait.
+            m_port->setWriteTimeout(static_cast<int>(std::min<milliseconds::rep>(left(), 65535)));
+#endif
             const qint64 written = m_port->write(data + sent, chunk);
-            if (written <= 0)
+            if (written < 0)
                 return -sent;
-            sent += static_cast<int>(written);
-            // A port that writes synchronously (the Win32 one) takes fewer bytes only when
-            // its write time-out has already run out: trying again would wait once more.
-            if (written < chunk)
-                return -sent;
-            mark = Clock::now();
+            if (written > 0) {
+                sent += static_cast<int>(written);
+                deadline = Clock::now() + maxWait;
+                continue;
+            }
         } else {
-            if (Clock::now() - mark > timeout)
-                return -sent;
-            m_port->waitForBytesWritten(10);
+            m_port->waitForBytesWritten(static_cast<int>(std::min<milliseconds::rep>(left(), 10)));
             if (!PortIsOpen())
                 return -sent;
+            if (OutputRoom() > 0)
+                continue; // the line took bytes: the rest goes in at once
         }
+        if (Clock::now() >= deadline)
+            return -sent;
     }
     return sent;
+}
+
+void CommPortDriver::settleOutput(std::chrono::milliseconds limit) {
+    using Clock = std::chrono::steady_clock;
+    const auto until = Clock::now() + limit;
+    while (outputPending() > 0 && Clock::now() < until) {
+        // Hands the port's own buffer to the driver; returns at once once that is empty.
+        if (!m_port->waitForBytesWritten(5))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (outputPending() > 0)
+        PurgeBuffers(false, true);
 }
 
 void CommPortDriver::setComPort(TComPortNumber port) {
@@ -259,9 +302,6 @@ void CommPortDriver::setEnableDTROnOpen(bool enable) {
 
 void CommPortDriver::setOutputTimeout(quint16 ms) {
     m_outputTimeout = ms;
-#ifdef Q_OS_WIN
-    m_port->setWriteTimeout(ms);
-#endif
 }
 
 void CommPortDriver::poll() {

@@ -32,8 +32,12 @@ using TComPortReceiveDataEvent =
 ///
 /// Queue sizes: ComPortInBufSize and ComPortOutBufSize both take new values only while the
 /// port is closed, and both are applied when the port opens. The output "queue" is the
-/// bytes the port has accepted but not yet handed to the device; OutputRoom reports what is
-/// left of ComPortOutBufSize, and WriteBytes never queues beyond it.
+/// bytes handed to the port that have not gone down the line: those the port object holds
+/// and those the system's driver reports queued; OutputRoom reports what is left of
+/// ComPortOutBufSize, and WriteBytes never queues beyond it.
+///
+/// Closing gives queued output a moment to go out and then discards it: a line that stopped
+/// moving would otherwise hold the close (Linux waits up to 30 s for a tty to drain).
 ///
 /// A device that goes away while open (a USB adapter pulled out, the far end of a
 /// pseudo-terminal closed) is closed on its first read or resource error and portLost() is
@@ -43,6 +47,8 @@ class CommPortDriver : public QObject {
 
 public:
     static constexpr std::chrono::milliseconds kDefaultPollingDelay{50};
+    /// How long closing waits for queued output to go out before discarding it.
+    static constexpr std::chrono::milliseconds kCloseDrain{50};
 
     explicit CommPortDriver(QObject *parent = nullptr);
     ~CommPortDriver() override;
@@ -53,10 +59,17 @@ public:
     void ApplyPortSettings();
     void PurgeBuffers(bool input, bool output);
     quint16 OutputRoom() const;
+    /// Bytes handed to the port that have not gone down the line yet (see the class
+    /// comment); 0 while closed. A pseudo-terminal's own buffer is not counted: Linux does
+    /// not report it.
+    qint64 outputPending() const;
     /// Sends `count` bytes. Returns `count` when all were queued, 0 when the port is closed,
-    /// and the negated number of bytes queued when the send gave up: the queue stayed full
-    /// for longer than OutputTimeout ms, or the port refused bytes although it had room.
+    /// and the negated number of bytes queued when the send gave up: no byte was taken for
+    /// longer than OutputTimeout ms, or the port failed.
     int WriteBytes(const char *data, int count);
+    /// WriteBytes with another bound on the wait without progress, for a caller that must
+    /// not be held up for OutputTimeout.
+    int writeBytesWithin(const char *data, int count, std::chrono::milliseconds maxWait);
 
     TComPortNumber ComPort() const { return m_comPort; }
     void setComPort(TComPortNumber port);
@@ -100,6 +113,8 @@ signals:
 private:
     void poll();
     void onPortError(int error);
+    /// Waits up to `limit` for queued output to go out, then discards what is left.
+    void settleOutput(std::chrono::milliseconds limit);
 
     SerialPortImpl *m_port = nullptr;
     QTimer *m_pollTimer = nullptr;

@@ -129,14 +129,19 @@ void MeterLink::reportAlive() {
 }
 
 bool MeterLink::send(std::uint8_t byte) {
-    // An adapter that stopped draining would make the send wait for the output time-out,
-    // tick after tick, on the thread that also reads the meter. A request or key byte is
-    // worthless once late: with no room it is skipped, and the watchdog shows that the
-    // meter went quiet.
-    if (!m_driver.PortIsOpen() || m_driver.OutputRoom() == 0)
+    // An adapter that stopped draining would make a send wait for the output time-out, tick
+    // after tick, on the thread that also reads the meter, and queue requests and key presses
+    // that reach the meter in a burst, minutes late, when the line moves again. A request or
+    // key byte is worthless once late: while the line holds more than a few, they are
+    // dropped, and the watchdog shows that the meter went quiet.
+    if (!m_driver.PortIsOpen())
         return false;
+    if (m_driver.outputPending() > kMaxPendingBytes) {
+        m_driver.PurgeBuffers(false, true);
+        return false;
+    }
     const char c = static_cast<char>(byte);
-    return m_driver.WriteBytes(&c, 1) == 1;
+    return m_driver.writeBytesWithin(&c, 1, kSendWait) == 1;
 }
 
 bool MeterLink::sendKey(std::uint8_t longCode, bool longPress) {

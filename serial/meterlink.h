@@ -11,7 +11,8 @@ class QTimer;
 
 /// The program's side of the conversation with the meter, shared by the window and the
 /// headless logger: the five-tick request cycle, the link watchdog, the one-byte send that
-/// skips a byte rather than wait on a full output queue, the key codes of the remote keys,
+/// never holds up the thread (a byte waits kSendWait at most, and is skipped while more than
+/// kMaxPendingBytes wait in the line), the key codes of the remote keys,
 /// and keeping the port open: once opened through the link, a port that goes away is tried
 /// again every reopenInterval() until closePort().
 ///
@@ -25,6 +26,10 @@ class MeterLink : public QObject {
 public:
     static constexpr std::chrono::milliseconds kTickInterval{100};
     static constexpr std::chrono::milliseconds kReopenInterval{2000};
+    /// The longest a request or key byte waits for the port to take it.
+    static constexpr std::chrono::milliseconds kSendWait{5};
+    /// Two request cycles' worth: more than this unsent means the line stopped moving.
+    static constexpr int kMaxPendingBytes = 8;
 
     /// Closed: the owner has not opened the port, or closed it. Open: the driver's port is
     /// open. Reopening: the port went away (or did not open) and is tried again.
@@ -61,7 +66,9 @@ public:
     /// A frame was decoded: the link is alive and the idle count starts again.
     void reportAlive();
 
-    /// Sends one byte if the port is open and its output queue has room; true when sent.
+    /// Sends one byte if the port is open and the line is moving; true when the port took
+    /// it. While more than kMaxPendingBytes are unsent, the byte is skipped and what waits is
+    /// discarded, so that no request or key press reaches the meter long after it was made.
     bool send(std::uint8_t byte);
     /// Sends a remote key's code: its even code for a long press, the odd one for a short.
     bool sendKey(std::uint8_t longCode, bool longPress);

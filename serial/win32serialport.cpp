@@ -238,7 +238,10 @@ void Win32SerialPort::setReadBufferSize(qint64 size) {
 }
 
 void Win32SerialPort::setWriteTimeout(int ms) {
-    m_writeTimeoutMs = std::max(1, ms);
+    ms = std::max(1, ms);
+    if (ms == m_writeTimeoutMs)
+        return;
+    m_writeTimeoutMs = ms;
     applyTimeouts();
 }
 
@@ -301,6 +304,23 @@ qint64 Win32SerialPort::write(const char *data, qint64 count) {
     return static_cast<qint64>(written);
 }
 
-bool Win32SerialPort::waitForBytesWritten(int /*msecs*/) {
-    return false;
+qint64 Win32SerialPort::bytesToWrite() const {
+    if (!isOpen())
+        return 0;
+    DWORD errors = 0;
+    COMSTAT status{};
+    // A device that is gone fails here; the next read reports that, so nothing is said here.
+    if (!ClearCommError(handleOf(m_handle), &errors, &status))
+        return 0;
+    return static_cast<qint64>(status.cbOutQue);
+}
+
+bool Win32SerialPort::waitForBytesWritten(int msecs) {
+    const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(std::max(0, msecs));
+    while (bytesToWrite() > 0) {
+        if (GetTickCount64() >= until)
+            return false;
+        Sleep(1);
+    }
+    return true;
 }

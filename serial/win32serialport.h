@@ -13,8 +13,8 @@
 /// Wine never posts that completion, so under Wine it sends but never receives. The driver
 /// polls on a timer anyway, so this port reads without waiting: the read time-outs are
 /// MAXDWORD, 0, 0, and ReadFile returns at once with whatever has arrived. Writes are
-/// synchronous and bounded by the write time-out, so nothing is ever queued in the port
-/// (bytesToWrite() is always 0).
+/// synchronous and bounded by the write time-out; bytesToWrite() is what the system's driver
+/// still holds (ClearCommError's output queue), as drivers that buffer writes report it.
 ///
 /// A read whose ClearCommError or ReadFile fails means the device went away: the port
 /// reports ResourceError through errorOccurred, as QSerialPort does for a hang-up. The modem
@@ -83,7 +83,8 @@ public:
     void setReadBufferSize(qint64 size);
     qint64 readBufferSize() const { return m_readBufferSize; }
 
-    /// How long one write may wait for the device to take its bytes (ms).
+    /// How long one write may wait for the device to take its bytes (ms); applied to the
+    /// port only when it changes, so a caller may set it before every write.
     void setWriteTimeout(int ms);
     int writeTimeout() const { return m_writeTimeoutMs; }
 
@@ -96,9 +97,10 @@ public:
     /// Writes synchronously; returns the bytes the device took (fewer when the write
     /// time-out ran out), or -1 on a failure.
     qint64 write(const char *data, qint64 count);
-    /// Always 0: write() returns only when the device has taken the bytes.
-    qint64 bytesToWrite() const { return 0; }
-    /// Nothing is ever pending, so there is nothing to wait for.
+    /// The bytes the system's driver has accepted but not yet sent (COMSTAT.cbOutQue); 0
+    /// while closed or when the driver cannot say.
+    qint64 bytesToWrite() const;
+    /// Waits up to `msecs` for the driver's output queue to empty; true when it did.
     bool waitForBytesWritten(int msecs);
 
 signals:

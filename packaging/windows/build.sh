@@ -250,7 +250,7 @@ configure_qt() {
     "-DSQLite3_INCLUDE_DIR=$SQLITE_INC" "-DSQLite3_LIBRARY=$SQLITE_LIB"
 }
 
-stage qt "Qt for Windows (static; 20 to 25 min on 2 cores the first time)"
+stage qt "Qt for Windows (static; 20 to 25 min on 2 idle cores the first time, about 50 on a busy machine)"
 if [ -f "$QT_PREFIX/.done" ]; then
   echo "      cached: $QT_PREFIX"
 else
@@ -316,6 +316,16 @@ else
   WITH_TESTS=OFF
 fi
 echo "      log: $stage_log"
+# CMake keeps what it found at the first configure (the Qt toolchain file's content among
+# it): a build folder made against other libraries would go on linking them. The folder
+# carries the key of the libraries it was made with and starts afresh when that differs.
+DEPS_KEY="$KEY_QCP"
+if [ -d "$BUILD" ] && [ "$(cat "$BUILD/.qm-deps-key" 2>/dev/null)" != "$DEPS_KEY" ]; then
+  echo "      the libraries changed: building $BUILD afresh"
+  rm -rf "$BUILD"
+fi
+mkdir -p "$BUILD"
+echo "$DEPS_KEY" >"$BUILD/.qm-deps-key"
 # The toolchain file of this work tree, not the one Qt was configured with (the tree may
 # have moved since). The tests share the programs' build folder, so switching them on or
 # off rebuilds nothing else; ctest runs each test program through the Wine runner.

@@ -17,9 +17,14 @@ case "$(basename "$exe")" in
 esac
 log=$(mktemp "${TMPDIR:-/tmp}/qm-wine-test.XXXXXX")
 trap 'rm -f "$log"' EXIT
-# Wine's Z: is the build machine's root.
-wine "$exe" "$@" -o "Z:$log,txt"
-rc=$?
+# Wine's Z: is the build machine's root. Wine does not hand the build machine's QT_
+# variables on; QT_SCALE_FACTOR (a test at 125 %, say) goes through cmd's environment.
+rc=0
+if [ -n "${QT_SCALE_FACTOR:-}" ]; then
+  wine cmd /c "set QT_SCALE_FACTOR=$QT_SCALE_FACTOR&& Z:${exe//\//\\} $* -o Z:$log,txt" || rc=$?
+else
+  wine "$exe" "$@" -o "Z:$log,txt" || rc=$?
+fi
 cat "$log"
 if grep -q '^SKIP   :' "$log"; then
   echo "wine-test: $(basename "$exe") skipped a case; under Wine every case must run" >&2

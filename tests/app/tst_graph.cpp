@@ -359,7 +359,7 @@ private slots:
 
     // Where the picture's place cannot be created (C:\ for a standard Windows user), it goes
     // to the second folder, made when missing, and the message names where it went; when that
-    // fails too, the error names the first place.
+    // fails too, the error names both places.
     void pictureFallbackFolder_data() {
         QTest::addColumn<QString>("fallback");
         QTest::addColumn<bool>("saved");
@@ -386,8 +386,9 @@ private slots:
             QCOMPARE(picture.size(), h.w->Chtshow->size());
         } else {
             QCOMPARE(h.infos, QStringList());
-            QCOMPARE(h.errors, QStringList{QStringLiteral("Cannot create file ") +
-                                           QDir::toNativeSeparators(unwritable)});
+            QCOMPARE(h.errors, QStringList{QStringLiteral("Cannot create file %1, nor %2")
+                                               .arg(QDir::toNativeSeparators(unwritable),
+                                                    QDir::toNativeSeparators(second))});
             QVERIFY(!QFile::exists(second));
         }
         QVERIFY(!QFile::exists(unwritable));

@@ -106,6 +106,14 @@ class TestLayout : public QObject {
     Q_OBJECT
 
 private slots:
+    // A run asked to check another scale (QM_EXPECT_SCALE) runs at it, so that one that
+    // silently ran at 100 % fails (Wine hides QT_ variables from the programs it runs).
+    void runsAtTheScaleAsked() {
+        const QString expected = qEnvironmentVariable("QM_EXPECT_SCALE", QStringLiteral("1"));
+        Harness h;
+        QCOMPARE(h.w->devicePixelRatioF(), expected.toDouble());
+    }
+
     // The layout arithmetic, with the design's example first.
     void arithmetic_data() {
         QTest::addColumn<QSize>("outer");
@@ -306,11 +314,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w.Chtshow->pointCount() >= 160, 15000);
         w.Timer1->setInterval(100);
         QTest::qWait(200);
+        // At the screen's resolution: under QT_SCALE_FACTOR=1.5, window-150.png of 1.5 times
+        // the size.
         const QImage shot = w.grab().toImage();
         const QString folder =
             qEnvironmentVariable("QM_BUILD_DIR", QDir::tempPath()) + QStringLiteral("/screenshots");
         QDir().mkpath(folder);
-        QVERIFY(shot.save(folder + QStringLiteral("/window.png")));
+        const int percent = qRound(w.devicePixelRatioF() * 100);
+        QVERIFY(
+            shot.save(folder + (percent == 100 ? QStringLiteral("/window.png")
+                                               : QStringLiteral("/window-%1.png").arg(percent))));
 
         auto distinctColours = [&](const QWidget *region) {
             const QRect r(region->mapTo(&w, QPoint(0, 0)), region->size());

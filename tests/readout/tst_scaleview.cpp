@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QTest>
 
+#include "highdensity.h"
 #include "scalegeometry.h"
 #include "scaleview.h"
 
@@ -97,6 +98,8 @@ private slots:
     void unsoundPanelDrawsBlack();
     void framesOnlyScheduleOnePaint();
     void shownPictureMatchesPicture();
+    void highDensity_data();
+    void highDensity();
     void screenshot_data();
     void screenshot();
 };
@@ -434,25 +437,68 @@ void TestScaleView::shownPictureMatchesPicture() {
     QCOMPARE(screen(), s.view->picture());
 }
 
+void TestScaleView::highDensity_data() {
+    QTest::addColumn<qreal>("ratio");
+    QTest::newRow("125 %") << 1.25;
+    QTest::newRow("150 %") << 1.5;
+    QTest::newRow("200 %") << 2.0;
+}
+
+void TestScaleView::highDensity() {
+    // On a high-density screen the scale is drawn at the screen's resolution: the band runs
+    // unbroken in its colours along the exact arc, and at 2 it is no 1x drawing enlarged.
+    QFETCH(qreal, ratio);
+    Scale s;
+    s.view->setBand(3000.f, -8002.f, true, false);
+    frame(*s.view, 620);
+    const QImage img = s.view->picture(ratio);
+    QCOMPARE(img.size(), (QSizeF(s.view->size()) * ratio).toSize());
+    QCOMPARE(img.devicePixelRatio(), ratio);
+    const ScaleGeometry &g = s.view->scaleGeometry();
+    for (int q = 0; q <= ScaleGeometry::kBandSteps; ++q) {
+        if (q >= 688 && q <= 703)
+            continue; // the red's round end reaches 3 pixels (7 steps) back over the white
+        const QPointF middle =
+            (g.exactPointAt(q, ScaleGeometry::kBandSteps, ScaleGeometry::kBandRadiusOffset) +
+             QPointF(1, 1)) *
+            ratio;
+        const QRgb expected = q > 700 ? kRed : kWhite;
+        QVERIFY2(img.pixel(middle.toPoint()) == expected, qPrintable(QString::number(q)));
+    }
+    // Along the band the 1x drawing enlarged would give uniform 2 x 2 blocks only; drawn at 2
+    // its edges follow the arc within a device pixel.
+    const QPointF centre(g.w() / 2.0 + 21.0, g.radius() + 31.0);
+    const auto nearBand = [&](QPointF p) {
+        return std::abs(QLineF(centre, p).length() - (g.radius() + 3)) < 4.5;
+    };
+    if (ratio == 2.0) {
+        QVERIFY(mixedBlocks(img, nearBand) > 400);
+        QCOMPARE(mixedBlocks(s.view->picture().scaled(img.size()), nearBand), 0);
+    }
+}
+
 void TestScaleView::screenshot_data() {
     QTest::addColumn<bool>("hundredMode");
     QTest::addColumn<int>("position");
     QTest::addColumn<QSize>("panel");
+    QTest::addColumn<qreal>("ratio");
 
-    QTest::newRow("eighty-centre") << false << 400 << kDesignPanel;
-    QTest::newRow("eighty-band-needle-620") << false << 620 << kDesignPanel;
-    QTest::newRow("hundred-left") << true << -100 << kDesignPanel;
-    QTest::newRow("enlarged") << false << 250 << QSize(958, 300);
+    QTest::newRow("eighty-centre") << false << 400 << kDesignPanel << 1.0;
+    QTest::newRow("eighty-band-needle-620") << false << 620 << kDesignPanel << 1.0;
+    QTest::newRow("eighty-band-needle-620-at-2") << false << 620 << kDesignPanel << 2.0;
+    QTest::newRow("hundred-left") << true << -100 << kDesignPanel << 1.0;
+    QTest::newRow("enlarged") << false << 250 << QSize(958, 300) << 1.0;
 }
 
 void TestScaleView::screenshot() {
     QFETCH(bool, hundredMode);
     QFETCH(int, position);
     QFETCH(QSize, panel);
+    QFETCH(qreal, ratio);
     Scale s(panel);
     s.view->setBand(3000.f, -2000.f, position == 620, position == 620);
     frame(*s.view, position, hundredMode);
-    const QImage img = s.view->picture();
+    const QImage img = s.view->picture(ratio);
     QVERIFY(img.save(
         screenshotDir() +
         QStringLiteral("/scale-%1.png").arg(QString::fromLatin1(QTest::currentDataTag()))));

@@ -67,6 +67,19 @@ public:
         return out;
     }
 
+    /// Fills the line towards the far end up to what the terminal holds, as a device that
+    /// stopped reading leaves it (the far end, not reading, does nothing). Returns the bytes
+    /// it took.
+    qsizetype fillLine(char filler = '\0') {
+        fcntl(m_slave, F_SETFL, fcntl(m_slave, F_GETFL) | O_NONBLOCK);
+        const QByteArray block(256, filler);
+        qsizetype total = 0;
+        ssize_t n;
+        while ((n = ::write(m_slave, block.constData(), block.size())) > 0)
+            total += n;
+        return total;
+    }
+
     /// The far end goes away, as a pulled USB adapter does.
     void closeMaster() {
         if (m_master >= 0)

@@ -148,9 +148,16 @@ private slots:
         QCOMPARE(cfgetospeed(&t), speed_t(B9600));
     }
 
-    // A far end that takes nothing fills the queue; the send gives up after OutputTimeout
-    // with the negated count of what was queued, and never queues beyond the queue size.
+    // A far end that takes nothing fills the queue; the send gives up once no byte was
+    // taken for OutputTimeout (or the caller's own bound) with the negated count of what was
+    // queued, and never queues beyond the queue size.
+    void sendGivesUpWhenTheQueueStaysFull_data() {
+        QTest::addColumn<int>("boundMs"); // 0: WriteBytes with OutputTimeout 200 ms
+        QTest::newRow("OutputTimeout") << 0;
+        QTest::newRow("a 5 ms bound") << 5;
+    }
     void sendGivesUpWhenTheQueueStaysFull() {
+        QFETCH(int, boundMs);
         PtyPair a;
         CommPortDriver d;
         QVERIFY(onCom1(a, d));
@@ -160,11 +167,18 @@ private slots:
         const QByteArray block(1 << 20, char(0x55));
         QElapsedTimer timer;
         timer.start();
-        const int result = d.WriteBytes(block.constData(), block.size());
+        const int result = boundMs ? d.writeBytesWithin(block.constData(), block.size(),
+                                                        std::chrono::milliseconds(boundMs))
+                                   : d.WriteBytes(block.constData(), block.size());
         const qint64 took = timer.elapsed();
         QVERIFY2(result < 0 && -result < block.size(), qPrintable(QString::number(result)));
-        QVERIFY2(took >= 200 && took < 2000, qPrintable(QString::number(took)));
+        const int expected = boundMs ? boundMs : 200;
+        QVERIFY2(took >= expected && took < expected + 1500, qPrintable(QString::number(took)));
         QCOMPARE(d.OutputRoom(), quint16(0));
+        // Closing discards what the stalled line still holds instead of waiting for it.
+        timer.restart();
+        d.ClosePort();
+        QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
     }
 
     void bytesWrittenReachTheOtherEnd() {

@@ -1,3 +1,4 @@
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -190,8 +191,8 @@ private slots:
         QVERIFY(!RemoteKeys::findByCaption({name.constData(), std::size_t(name.size())}));
     }
 
-    // With the output queue full a byte is skipped at once instead of waiting out the
-    // send time-out, for requests and keys alike.
+    // With more than a few bytes unsent a byte is skipped at once instead of waiting out
+    // the send time-out, for requests and keys alike, and what waits is dropped.
     void fullOutputQueueSkipsTheByte() {
         OpenLink l;
         l.driver.setComPortOutBufSize(512);
@@ -202,10 +203,35 @@ private slots:
         QCOMPARE(l.driver.OutputRoom(), quint16(0));
         l.driver.setOutputTimeout(60000);
         QVERIFY(!l.link.send(0x89));
-        QVERIFY(!l.link.sendKey(0xA0, true));
-        for (int i = 0; i < 5; ++i)
+        QCOMPARE(l.driver.outputPending(), qint64(0));
+        QVERIFY(l.pty.fillLine() >= 0); // full again
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 50; ++i)
             l.link.requestTick(); // would hang for minutes if a tick waited
         QCOMPARE(l.link.requestStep(), 0);
+        QVERIFY(l.driver.outputPending() <= MeterLink::kMaxPendingBytes);
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    // The far end stops reading with a key press still on its way: when the line moves
+    // again the meter gets fresh requests, never that key press, however long the stall.
+    void keyPressDuringAStallIsNeverDeliveredLate() {
+        OpenLink l;
+        QVERIFY(l.open());
+        QVERIFY(l.pty.fillLine() > 0);
+        QVERIFY(l.link.sendKey(0xA0, false)); // taken, but it cannot go out
+        for (int i = 0; i < 60; ++i) {        // half a minute of requests, quickly
+            l.link.requestTick();
+            QCoreApplication::processEvents();
+        }
+        QVERIFY(l.driver.outputPending() <= MeterLink::kMaxPendingBytes);
+        const QByteArray drained = l.pty.read(1 << 20, 500);
+        QVERIFY(drained.size() > 0);
+        QVERIFY(!drained.contains(char(0xA1)));
+        for (int i = 0; i < 5; ++i)
+            l.link.requestTick();
+        QVERIFY(l.pty.read(4, 1000).contains(char(0x89)));
     }
 };
 

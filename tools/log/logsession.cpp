@@ -8,6 +8,7 @@
 #include <exception>
 #include <limits>
 
+#include "consoletext.h"
 #include "decodedframe.h"
 #include "logrecord.h"
 #include "portnames.h"
@@ -23,8 +24,7 @@ LogSession::LogSession(const LogOptions &options, ReadingSink &sink, FILE *messa
     // A path goes to the driver the way a user points a port anywhere else: through that
     // port's override, so that opening, locking and reopening work exactly as for COMn.
     if (!m_options.portPath.isEmpty())
-        qputenv(qPrintable(QStringLiteral("QM_COM%1").arg(int(m_options.portNumber) + 1)),
-                m_options.portPath.toLocal8Bit());
+        PortNames::setOverride(m_options.portNumber, m_options.portPath);
     m_driver.setComPort(m_options.portNumber);
     // The meter's line, as the window's model profile sets it.
     m_driver.setComPortSpeed(br9600);
@@ -305,9 +305,8 @@ QString LogSession::portText() const {
 }
 
 void LogSession::say(const QString &line) {
-    std::fprintf(m_messages, "qm-log: %s %s\n",
-                 qUtf8Printable(
-                     QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))),
-                 qUtf8Printable(line));
-    std::fflush(m_messages);
+    ConsoleText::write(m_messages, QStringLiteral("qm-log: %1 %2\n")
+                                       .arg(QDateTime::currentDateTime().toString(
+                                                QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                                            line));
 }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "consoletext.h"
 #include "logoptions.h"
 #include "logsession.h"
 #include "signalpipe.h"
@@ -65,17 +66,20 @@ int main(int argc, char *argv[]) {
     try {
         options = LogOptions::parse(app.arguments().mid(1));
     } catch (const std::invalid_argument &error) {
-        std::fprintf(stderr, "qm-log: %s\n(try --help)\n", error.what());
+        ConsoleText::write(
+            stderr,
+            QStringLiteral("qm-log: %1\n(try --help)\n").arg(QString::fromUtf8(error.what())));
         return LogExit::kUsage;
     }
     if (options.help) {
-        std::fputs(qUtf8Printable(LogOptions::helpText()), stdout);
+        ConsoleText::write(stdout, LogOptions::helpText());
         return LogExit::kDone;
     }
     try {
         options.checkExistingOutput();
     } catch (const std::invalid_argument &error) {
-        std::fprintf(stderr, "qm-log: %s\n", error.what());
+        ConsoleText::write(stderr,
+                           QStringLiteral("qm-log: %1\n").arg(QString::fromUtf8(error.what())));
         return LogExit::kUsage;
     }
 
@@ -91,7 +95,8 @@ int main(int argc, char *argv[]) {
     try {
         output = openOutput(options);
     } catch (const std::exception &error) {
-        std::fprintf(stderr, "qm-log: %s\n", error.what());
+        ConsoleText::write(stderr,
+                           QStringLiteral("qm-log: %1\n").arg(QString::fromUtf8(error.what())));
         return LogExit::kFailure;
     }
 

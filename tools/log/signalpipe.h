@@ -17,7 +17,8 @@ class QSocketNotifier;
 /// and closing the console window, logging off or shutting down (SIGTERM), through
 /// SetConsoleCtrlHandler. Windows ends the process as soon as the handler of a close
 /// returns, so that handler waits until this object is destroyed, which the program does
-/// once its run has committed and ended.
+/// once its run has committed and ended. The handler stays registered to the end of the
+/// process (see signalpipe_win.cpp).
 class SignalPipe : public QObject {
     Q_OBJECT
 

@@ -9,8 +9,9 @@
 // Options (see --help): --link PATH, --script FILE, --step MS, --fixed, --split,
 // --split-ms N, --truncate P, --noise, --flood, --seed N, --log FILE.
 //
-// Standard input takes one command per line: "silent", "answer", "quit" and
-// "state <state line>". End of input does not stop the emulator.
+// Standard input takes one command per line: "silent", "answer", "quit",
+// "state <state line>", "burst N HEX", "deaf", "hear" and "hangup MS". End of input does
+// not stop the emulator.
 //
 // State lines (script files and the "state" command), blank-separated words, '#' starts a
 // comment, blank lines are skipped:

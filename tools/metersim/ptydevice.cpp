@@ -24,11 +24,44 @@ std::string linkTarget(const std::string &path) {
 } // namespace
 
 PtyDevice::~PtyDevice() {
+    close();
+}
+
+void PtyDevice::close() {
+    if (!m_linkPath.empty())
+        m_closedLinkPath = m_linkPath;
     removeLink();
     if (m_slave >= 0)
         ::close(m_slave);
     if (m_master >= 0)
         ::close(m_master);
+    m_slave = -1;
+    m_master = -1;
+}
+
+void PtyDevice::reopen() {
+    close();
+    open();
+    if (!m_closedLinkPath.empty())
+        createLink(m_closedLinkPath);
+}
+
+size_t PtyDevice::fillLine(uint8_t filler) {
+    if (m_slave < 0)
+        return 0;
+    const std::string block(256, static_cast<char>(filler));
+    size_t total = 0;
+    for (;;) {
+        const ssize_t n = ::write(m_slave, block.data(), block.size());
+        if (n <= 0)
+            return total;
+        total += static_cast<size_t>(n);
+    }
+}
+
+void PtyDevice::discardInput() {
+    if (m_master >= 0)
+        ::tcflush(m_master, TCIFLUSH);
 }
 
 void PtyDevice::open() {
@@ -57,6 +90,9 @@ void PtyDevice::open() {
 
     const int flags = ::fcntl(m_master, F_GETFL);
     ::fcntl(m_master, F_SETFL, flags | O_NONBLOCK);
+    // Only fillLine() writes to it, and must never wait; the program's own open of the
+    // device is a descriptor of its own and keeps its mode.
+    ::fcntl(m_slave, F_SETFL, ::fcntl(m_slave, F_GETFL) | O_NONBLOCK);
     ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
     ::fcntl(m_slave, F_SETFD, FD_CLOEXEC);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 /// The meter's end of the serial line: the master of a pseudo-terminal whose slave the
@@ -24,6 +26,21 @@ public:
     /// Removes the link made by createLink() if it still points at our slave.
     void removeLink();
 
+    /// The device goes away, as a pulled USB adapter does: both ends closed, the link
+    /// removed (its path is kept for reopen()).
+    void close();
+    /// A new pseudo-terminal in place of the closed one, behind the same link if there was
+    /// one. Throws std::runtime_error.
+    void reopen();
+    bool isOpen() const { return m_master >= 0; }
+
+    /// Fills the line from the program up to what the terminal holds, as a device that stopped
+    /// reading leaves it: our own slave descriptor writes `filler` until no more is taken.
+    /// Returns the bytes written.
+    size_t fillLine(uint8_t filler);
+    /// Throws away what waits to be read from the program.
+    void discardInput();
+
     int masterFd() const { return m_master; }
     const std::string &slavePath() const { return m_slavePath; }
 
@@ -32,4 +49,5 @@ private:
     int m_slave = -1;
     std::string m_slavePath;
     std::string m_linkPath;
+    std::string m_closedLinkPath;
 };

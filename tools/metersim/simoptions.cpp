@@ -142,6 +142,12 @@ Commands on standard input, one per line (end of input does not stop the emulato
                    releases HOLD, REL and MAX-MIN)
   burst N HEX      send the bytes HEX, N times over, at once, as fast as the port
                    takes them, whatever was asked (at most 1 MiB in all)
+  deaf             stop reading the port and keep the line from the program full, as
+                   a device that stopped taking bytes
+  hear             read again; what piled up meanwhile is thrown away
+  hangup MS        the device goes away (the pseudo-terminal closed, the link removed)
+                   and comes back after MS ms as a new one behind the same link; its
+                   path is printed on standard output as at the start
   quit             exit
 SIGTERM and SIGINT exit cleanly too.
 

@@ -31,6 +31,10 @@ constexpr size_t kFloodLowWater = 8 * 1024;
 // Bytes of frames a flood writes with one system call (about a thousand pairs of ordinary
 // frames); counted in bytes, so that long literal frames still fit the send queue.
 constexpr size_t kFloodBurstBytes = 18 * 1024;
+// What `deaf` fills the line from the program with: no request and no key code.
+constexpr uint8_t kDeafFiller = 0x00;
+// The longest `hangup` stays away.
+constexpr int64_t kMaxHangupMs = 3600 * 1000;
 
 int g_signalPipe[2] = {-1, -1};
 
@@ -106,21 +110,28 @@ int SimulatorLoop::run() {
 
     while (!m_quit) {
         int64_t now = nowMs();
+        comeBackIfDue(now);
         m_meter.advance(now);
-        topUpFlood();
-        m_transmitter.flush(m_pty.masterFd(), now);
+        const bool up = m_pty.isOpen();
+        if (up) {
+            topUpFlood();
+            // The program's purge on opening the port empties the line: fill it again.
+            if (m_deaf)
+                m_pty.fillLine(kDeafFiller);
+            m_transmitter.flush(m_pty.masterFd(), now);
+        }
 
         int timeoutMs = kTickMs;
-        if (m_transmitter.hasPending() && !m_transmitter.blocked())
+        if (up && m_transmitter.hasPending() && !m_transmitter.blocked())
             timeoutMs =
                 static_cast<int>(std::clamp<int64_t>(m_transmitter.nextDueMs() - now, 0, kTickMs));
 
         pollfd fds[3] = {};
         fds[0] = {g_signalPipe[0], POLLIN, 0};
         fds[1] = {m_stdinOpen ? STDIN_FILENO : -1, POLLIN, 0};
-        const bool portListening = now >= m_portQuietUntilMs;
+        const bool portListening = up && !m_deaf && now >= m_portQuietUntilMs;
         short portEvents = portListening ? POLLIN : 0;
-        if (m_transmitter.blocked())
+        if (up && m_transmitter.blocked())
             portEvents |= POLLOUT;
         fds[2] = {portEvents != 0 ? m_pty.masterFd() : -1, portEvents, 0};
 
@@ -150,9 +161,27 @@ int SimulatorLoop::run() {
             m_portQuietUntilMs = nowMs() + kTickMs;
         }
         now = nowMs();
-        m_transmitter.flush(m_pty.masterFd(), now);
+        if (m_pty.isOpen())
+            m_transmitter.flush(m_pty.masterFd(), now);
     }
     return 0;
+}
+
+void SimulatorLoop::comeBackIfDue(int64_t now) {
+    if (m_backAtMs < 0 || now < m_backAtMs)
+        return;
+    m_backAtMs = -1;
+    try {
+        m_pty.reopen();
+    } catch (const std::runtime_error &error) {
+        std::fprintf(stderr, "qm-meter-sim: cannot come back: %s\n", error.what());
+        m_quit = true;
+        return;
+    }
+    // The new device path, as at the start.
+    std::printf("%s\n", m_pty.slavePath().c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "qm-meter-sim: back on %s\n", m_pty.slavePath().c_str());
 }
 
 void SimulatorLoop::topUpFlood() {
@@ -247,6 +276,28 @@ void SimulatorLoop::handleCommand(const std::string &rawLine) {
         m_answering = false;
     } else if (line == "answer") {
         m_answering = true;
+    } else if (line == "deaf") {
+        m_deaf = true;
+        const size_t filled = m_pty.fillLine(kDeafFiller);
+        std::fprintf(stderr, "qm-meter-sim: deaf, the line from the program full (%zu bytes)\n",
+                     filled);
+    } else if (line == "hear") {
+        m_deaf = false;
+        m_pty.discardInput();
+        std::fprintf(stderr, "qm-meter-sim: hearing again\n");
+    } else if (line.starts_with("hangup ") || line.starts_with("hangup\t")) {
+        const std::string ms = trimmed(line.substr(7));
+        if (ms.empty() || ms.size() > 7 ||
+            ms.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoll(ms) > kMaxHangupMs) {
+            std::fprintf(stderr, "qm-meter-sim: bad hangup line (hangup MS, at most %lld)\n",
+                         static_cast<long long>(kMaxHangupMs));
+            return;
+        }
+        m_transmitter.clear();
+        m_pty.close();
+        m_backAtMs = nowMs() + std::stoll(ms);
+        std::fprintf(stderr, "qm-meter-sim: hung up for %s ms\n", ms.c_str());
     } else if (line.starts_with("state ") || line.starts_with("state\t")) {
         try {
             const MeterState state = MeterState::parse(line.substr(6));

@@ -30,6 +30,8 @@ private:
     void handleCommand(const std::string &line);
     /// In flood mode, keeps frames queued so the port never runs dry.
     void topUpFlood();
+    /// After `hangup`, brings the device back once its time has come.
+    void comeBackIfDue(int64_t now);
 
     PtyDevice &m_pty;
     Meter &m_meter;
@@ -38,6 +40,10 @@ private:
     std::chrono::steady_clock::time_point m_start;
     bool m_flood = false;
     bool m_answering = true;
+    /// `deaf`: reads nothing and keeps the line from the program full.
+    bool m_deaf = false;
+    /// `hangup`: the device is away until then (-1: it is there).
+    int64_t m_backAtMs = -1;
     bool m_quit = false;
     bool m_stdinOpen = true;
     std::string m_commandBuffer;

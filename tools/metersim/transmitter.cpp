@@ -113,6 +113,12 @@ int64_t Transmitter::nextDueMs() const {
     return m_queue.empty() ? m_lastWriteMs : m_lastWriteMs + m_queue.front().gapMs;
 }
 
+void Transmitter::clear() {
+    m_queue.clear();
+    m_queuedBytes = 0;
+    m_blocked = false;
+}
+
 void Transmitter::flush(int fd, int64_t nowMs) {
     m_blocked = false;
     while (!m_queue.empty() && nowMs >= nextDueMs()) {

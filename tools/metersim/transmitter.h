@@ -41,6 +41,8 @@ public:
 
     /// Writes every chunk that is due to `fd` (non-blocking); keeps the rest.
     void flush(int fd, int64_t nowMs);
+    /// Drops everything queued (the line went away).
+    void clear();
 
     bool hasPending() const { return !m_queue.empty(); }
     size_t queuedBytes() const { return m_queuedBytes; }

@@ -27,6 +27,8 @@ public:
 
     bool openPort(const QString &path);
     void closePort();
+    /// The descriptor of the open port, -1 when closed.
+    int portFd() const { return m_fd; }
 
     bool send(const QByteArray &bytes);
     bool sendByte(unsigned char byte) { return send(QByteArray(1, static_cast<char>(byte))); }

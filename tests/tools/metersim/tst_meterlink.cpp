@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -97,6 +98,8 @@ private slots:
     void burstSendsItsBytesUnasked_data();
     void burstSendsItsBytesUnasked();
     void portCanBeReopened();
+    void deafFillsTheLineUntilHear();
+    void hangupGoesAwayAndComesBack();
     void endOfInputDoesNotStop();
     void linkIsMadeAndRemoved();
     void linkNeverReplacesAFile();
@@ -365,6 +368,46 @@ void TestMeterLink::portCanBeReopened() {
         sim.readFor(30);
         QCOMPARE(sim.ask(0x89), kFixedFrame);
     }
+    QVERIFY(sim.quit());
+}
+
+// A device that stopped reading: the line from the program stays full, whatever the
+// program's purge empties, until "hear"; nothing of the pile-up is answered then.
+void TestMeterLink::deafFillsTheLineUntilHear() {
+    SimProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--fixed")}));
+    sim.command("deaf");
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += sim.process().readAllStandardError()).contains("deaf"), 2000);
+    QVERIFY(!sim.sendByte(0x89));
+    QVERIFY(::tcflush(sim.portFd(), TCOFLUSH) == 0); // as opening the port does
+    QTRY_VERIFY_WITH_TIMEOUT(!sim.sendByte(0x89), 2000);
+    QVERIFY(sim.readFor(100).isEmpty());
+    sim.command("hear");
+    QVERIFY(sim.readFor(100).isEmpty());
+    QCOMPARE(sim.ask(0x89), kFixedFrame);
+    QVERIFY(sim.quit());
+}
+
+// "hangup MS": the device and its link go away, as a pulled adapter does, and a new device
+// comes back under the same link, its path printed as at the start.
+void TestMeterLink::hangupGoesAwayAndComesBack() {
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("meter"));
+    SimProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--fixed"), QStringLiteral("--link"), link}));
+    sim.command("hangup 300");
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(link), 2000);
+    QVERIFY(!sim.sendByte(0x89) || sim.readFor(100).isEmpty());
+    QVERIFY(sim.process().waitForReadyRead(3000));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.process().canReadLine(), 1000);
+    const QString back = QString::fromLocal8Bit(sim.process().readLine()).trimmed();
+    QVERIFY(back.startsWith(QStringLiteral("/dev/")));
+    QCOMPARE(QFileInfo(link).symLinkTarget(), back);
+    QVERIFY(sim.openPort(link));
+    QCOMPARE(sim.ask(0x89), kFixedFrame);
+    sim.command("hangup x");
+    QCOMPARE(sim.ask(0x89), kFixedFrame); // a bad line changes nothing
     QVERIFY(sim.quit());
 }
 
