@@ -11,6 +11,7 @@
 #include "recordingrules.h"
 #include "recordtable.h"
 #include "recordtablemodel.h"
+#include "replacingfile.h"
 #include "tabledbcopier.h"
 #include "tabletextexporter.h"
 #include "windowpictures.h"
@@ -298,6 +299,9 @@ void TFCOMM::saveasClick() {
     // the default extension was added; a dialog that asked about the name as typed would
     // let an existing "name.xls" go without a word.
     name = DataFileNames::withDefaultExtension(name);
+    // A pipe, a device or a name too long is refused before the question about replacing it.
+    if (!m_prompts->guard([&] { ReplacingFile::checkTarget(name); }))
+        return;
     if (const QFileInfo target(name);
         target.exists() && !target.isDir() &&
         !m_prompts->question(

@@ -1,11 +1,11 @@
 #include "pdfexport.h"
 
 #include "bandlayout.h"
+#include "replacingfile.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QPdfWriter>
-#include <QSaveFile>
 
 #include <stdexcept>
 
@@ -29,16 +29,16 @@ bool PdfExport::write(const DataReport &report, const QString &path,
         (target.isDir() || !target.isWritable() || !target.permission(QFile::WriteOwner)))
         raise(QStringLiteral("%1 is read-only: the report was not exported.").arg(shown));
 
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    ReplacingFile file(path);
+    if (!file.open())
         raise(QStringLiteral("The report could not be exported to %1: %2")
                   .arg(shown, file.errorString()));
     bool complete = false;
     {
-        QPdfWriter writer(&file);
+        QPdfWriter writer(&file.file());
         writer.setPageLayout(report.pageLayout());
         writer.setTitle(QLatin1String(BandLayout::kTitle));
-        // On failure the save file goes with its temporary copy; the target is untouched.
+        // Not committed, the file goes with its temporary copy; the target is untouched.
         complete = report.render(writer, report.allPages(), progress);
     }
     if (!complete)
