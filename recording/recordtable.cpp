@@ -1,5 +1,6 @@
 #include "recordtable.h"
 
+#include "cappedrowreader.h"
 #include "pendingspool.h"
 
 #include <QFileInfo>
@@ -109,13 +110,11 @@ void RecordTable::open(const QString &path, OpenMode mode) {
                                "\"unit\", \"Auto\") VALUES (?, ?, ?, ?, ?, ?, ?)")
                     .arg(quoted(m_tableName))))
             fail(QString(), m_insert->lastError());
-        m_page.emplace(QSqlDatabase::database(m_connection, false));
-        m_page->setForwardOnly(true);
-        if (!m_page->prepare(QStringLiteral("SELECT _rowid_, \"No\", \"Time\", \"DC/AC\", "
-                                            "\"Value\", \"Unit\", \"AUTO\" FROM %1 WHERE "
-                                            "_rowid_ >= ? ORDER BY _rowid_ LIMIT ? OFFSET ?")
-                                 .arg(quoted(m_tableName))))
-            fail(QString(), m_page->lastError());
+        try {
+            m_page = std::make_unique<CappedRowReader>(m_handle, m_tableName);
+        } catch (const std::exception &e) {
+            raise(QStringLiteral("%1: %2").arg(m_fileName, QString::fromUtf8(e.what())));
+        }
         m_open = true;
         // Without room for the spool the table still opens, to be read and exported;
         // appends are refused until the spool can be made.
@@ -280,20 +279,12 @@ QList<RecordRow> RecordTable::rows(qint64 first, int n) const {
         return result;
     if (first < m_dbRows) {
         const auto anchor = static_cast<std::size_t>(first / kAnchorStride);
-        if (anchor >= m_anchors.size())
+        if (anchor >= m_anchors.size() || !m_page)
             return result;
-        QSqlQuery &q = *m_page;
-        q.bindValue(0, m_anchors[anchor]);
-        q.bindValue(1, int(std::min<qint64>(n, m_dbRows - first)));
-        q.bindValue(2, first % kAnchorStride);
-        if (q.exec()) {
-            result.reserve(n);
-            while (q.next())
-                result.append(RecordRow::fromQuery(q, 1));
-        }
-        // A statement left open would hold a read on the file across the next commit.
-        q.finish();
-        if (result.size() < std::min<qint64>(n, m_dbRows - first))
+        const int wanted = int(std::min<qint64>(n, m_dbRows - first));
+        result.reserve(n);
+        m_page->read(m_anchors[anchor], first % kAnchorStride, wanted, result);
+        if (result.size() < wanted)
             return result;
     }
     if (const PendingSpool *spool = detachedSpool(); spool && result.size() < n) {

@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <vector>
 
+class CappedRowReader;
 class PendingSpool;
 
 /// The record table: one table of measurements in a SQLite file, held exclusively by this
@@ -158,5 +159,6 @@ private:
     QElapsedTimer m_lastTry;
     SpaceProbe m_spaceProbe;
     std::optional<QSqlQuery> m_insert;
-    mutable std::optional<QSqlQuery> m_page;
+    /// Reads the rows for the views, their texts cut short.
+    std::unique_ptr<CappedRowReader> m_page;
 };
