@@ -227,6 +227,9 @@ private:
     void buildReadout();
     void buildRecording();
     void openRecordTable();
+    /// Opens the record table at start-up; when it cannot be opened, says why once (that is
+    /// the one message recording gives until a table is opened) and lets start-up go on.
+    void openStartupTable();
     void closeRecordTable();
     void chooseRecordLimit(QAction *item, qint32 limit);
 

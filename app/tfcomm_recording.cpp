@@ -148,6 +148,17 @@ void TFCOMM::openRecordTable() {
                   RecordTable::OpenMode::CreateIfMissing);
 }
 
+void TFCOMM::openStartupTable() {
+    try {
+        openRecordTable();
+    } catch (const std::exception &e) {
+        m_prompts->error(QStringLiteral("%1\nThe meter's readings are shown, but not recorded "
+                                        "until a table is opened with Open old data files.")
+                             .arg(QString::fromUtf8(e.what())));
+        m_recordTableClosedReported = true;
+    }
+}
+
 void TFCOMM::closeRecordTable() {
     TQM10DB->close();
 }
