@@ -332,24 +332,18 @@ private slots:
         for (const bool asText : {true, false}) {
             const char *kind = asText ? "text" : "copy";
             const QString ext = asText ? QStringLiteral(".xls") : QStringLiteral(".db");
-            auto row = [&](const char *what) -> QTestData & {
-                return QTest::addRow("%s, %s", kind, what) << asText;
+            auto row = [&](const char *what, const QString &setup, const char *refusal) {
+                QTest::addRow("%s, %s", kind, what) << asText << setup << QString(refusal);
             };
-            row("a new name") << "new"
-                              << "";
-            row("a 255-byte name") << named(255, ext) << "";
-            row("a 256-byte name") << named(256, ext) << "too long";
-            row("a leftover temporary copy") << "leftover"
-                                             << "";
+            row("a new name", "new", "");
+            row("a 255-byte name", named(255, ext), "");
+            row("a 256-byte name", named(256, ext), "too long");
+            row("a leftover temporary copy", "leftover", "");
 #ifdef Q_OS_UNIX
-            row("a link to a file") << "link"
-                                    << "";
-            row("a link planted at the temporary copy") << "planted"
-                                                        << "a symbolic link";
-            row("a pipe") << "pipe"
-                          << "is not a file";
-            row("a link to a device") << "device"
-                                      << "is not a file";
+            row("a link to a file", "link", "");
+            row("a link planted at the temporary copy", "planted", "a symbolic link");
+            row("a pipe", "pipe", "is not a file");
+            row("a link to a device", "device", "is not a file");
 #endif
         }
     }
@@ -421,24 +415,19 @@ private slots:
     void scratchFileNeverReusesWhatIsThere_data() {
         QTest::addColumn<QString>("there");
         QTest::addColumn<QString>("refusal"); // part of the message; empty: made
-        QTest::newRow("nothing") << "nothing"
-                                 << "";
-        QTest::newRow("a file of ours") << "own file"
-                                        << "";
-        QTest::newRow("a folder") << "folder"
-                                  << "a folder";
+        auto row = [](const char *what, const char *there, const char *refusal) {
+            QTest::newRow(what) << QString(there) << QString(refusal);
+        };
+        row("nothing", "nothing", "");
+        row("a file of ours", "own file", "");
+        row("a folder", "folder", "a folder");
 #ifdef Q_OS_UNIX
-        QTest::newRow("a link to a file") << "link"
-                                          << "a symbolic link";
-        QTest::newRow("a link to nothing") << "dangling link"
-                                           << "a symbolic link";
-        QTest::newRow("a file with a second name") << "hard link"
-                                                   << "other names";
-        QTest::newRow("a pipe") << "pipe"
-                                << "a pipe, socket or device";
+        row("a link to a file", "link", "a symbolic link");
+        row("a link to nothing", "dangling link", "a symbolic link");
+        row("a file with a second name", "hard link", "other names");
+        row("a pipe", "pipe", "a pipe, socket or device");
         if (::geteuid() == 0)
-            QTest::newRow("another user's file") << "other user"
-                                                 << "another user's file";
+            row("another user's file", "other user", "another user's file");
 #endif
     }
     void scratchFileNeverReusesWhatIsThere() {
