@@ -230,6 +230,9 @@ private:
     /// Opens `path` as the record table (made when missing unless `mustExist`) and says once
     /// when readings cannot be recorded into it.
     void openTable(const QString &path, bool mustExist);
+    /// Opens the record table at start-up; when it cannot be opened, says why once (that is
+    /// the one message recording gives until a table is opened) and lets start-up go on.
+    void openStartupTable();
     void closeRecordTable();
     void chooseRecordLimit(QAction *item, qint32 limit);
 

@@ -11,6 +11,7 @@
 #include "recordingrules.h"
 #include "recordtable.h"
 #include "recordtablemodel.h"
+#include "replacingfile.h"
 #include "tabledbcopier.h"
 #include "tabletextexporter.h"
 #include "windowpictures.h"
@@ -177,6 +178,18 @@ bool TFCOMM::firstTelling(TableNotice notice) {
         return false;
     m_toldNotices |= bit;
     return true;
+}
+
+void TFCOMM::openStartupTable() {
+    try {
+        openRecordTable();
+    } catch (const std::exception &e) {
+        // The readings refused from now on say nothing more.
+        firstTelling(TableNotice::NotRecorded);
+        m_prompts->error(QStringLiteral("%1\nThe meter's readings are shown, but not recorded "
+                                        "until a table is opened with Open old data files.")
+                             .arg(QString::fromUtf8(e.what())));
+    }
 }
 
 void TFCOMM::closeRecordTable() {
@@ -346,6 +359,9 @@ void TFCOMM::saveasClick() {
     // the default extension was added; a dialog that asked about the name as typed would
     // let an existing "name.xls" go without a word.
     name = DataFileNames::withDefaultExtension(name);
+    // A pipe, a device or a name too long is refused before the question about replacing it.
+    if (!m_prompts->guard([&] { ReplacingFile::checkTarget(name); }))
+        return;
     if (const QFileInfo target(name);
         target.exists() && !target.isDir() &&
         !m_prompts->question(

@@ -1,5 +1,6 @@
 #include "recordtable.h"
 
+#include "cappedrowreader.h"
 #include "pendingrecords.h"
 
 #include <QFileInfo>
@@ -111,13 +112,11 @@ void RecordTable::open(const QString &path, OpenMode mode) {
                                "\"unit\", \"Auto\") VALUES (?, ?, ?, ?, ?, ?, ?)")
                     .arg(quoted(m_tableName))))
             fail(QString(), m_insert->lastError());
-        m_page.emplace(QSqlDatabase::database(m_connection, false));
-        m_page->setForwardOnly(true);
-        if (!m_page->prepare(QStringLiteral("SELECT _rowid_, \"No\", \"Time\", \"DC/AC\", "
-                                            "\"Value\", \"Unit\", \"AUTO\" FROM %1 WHERE "
-                                            "_rowid_ >= ? ORDER BY _rowid_ LIMIT ? OFFSET ?")
-                                 .arg(quoted(m_tableName))))
-            fail(QString(), m_page->lastError());
+        try {
+            m_page = std::make_unique<CappedRowReader>(m_handle, m_tableName);
+        } catch (const std::exception &e) {
+            raise(QStringLiteral("%1: %2").arg(m_fileName, QString::fromUtf8(e.what())));
+        }
         m_open = true;
         // Without room for the spool the table still opens, to be read and exported;
         // appends are refused until the spool can be made.
@@ -333,22 +332,16 @@ bool RecordTable::tryRows(qint64 first, int n, QList<RecordRow> *out, QString *e
             *error = QStringLiteral("%1: row %2 cannot be found").arg(m_fileName).arg(first + 1);
             return false;
         }
-        QSqlQuery &q = *m_page;
-        q.bindValue(0, m_anchors[anchor]);
-        q.bindValue(1, int(std::min<qint64>(wanted, inEngine - first)));
-        q.bindValue(2, first % kAnchorStride);
-        if (q.exec())
-            while (q.next())
-                out->append(RecordRow::fromQuery(q, 1));
-        const QSqlError failure = q.lastError();
-        // A statement left open would hold a read on the file across the next commit.
-        q.finish();
-        if (out->size() < std::min<qint64>(wanted, inEngine - first)) {
-            *error = failure.isValid() ? describe(failure)
-                                       : QStringLiteral("%1: records %2 to %3 are missing")
-                                             .arg(m_fileName)
-                                             .arg(first + out->size() + 1)
-                                             .arg(std::min<qint64>(first + wanted, inEngine));
+        const int inFile = int(std::min<qint64>(wanted, inEngine - first));
+        // The reader meets a value too long to load as an expected failure of its own and
+        // reads that row apart; what it reports is a failure of the engine.
+        const bool read = m_page->read(m_anchors[anchor], first % kAnchorStride, inFile, *out);
+        if (out->size() < inFile) {
+            *error = !read ? QStringLiteral("%1: %2").arg(m_fileName, m_page->lastError())
+                           : QStringLiteral("%1: records %2 to %3 are missing")
+                                 .arg(m_fileName)
+                                 .arg(first + out->size() + 1)
+                                 .arg(first + inFile);
             return false;
         }
     }

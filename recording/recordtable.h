@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <vector>
 
+class CappedRowReader;
 class PendingRecords;
 class PendingSpool;
 
@@ -172,5 +173,6 @@ private:
     std::vector<qint64> m_anchors; // key of rows 0, kAnchorStride, 2 * kAnchorStride, ...
     std::unique_ptr<PendingRecords> m_pending;
     std::optional<QSqlQuery> m_insert;
-    mutable std::optional<QSqlQuery> m_page;
+    /// Reads the rows for the views, their texts cut short.
+    std::unique_ptr<CappedRowReader> m_page;
 };
