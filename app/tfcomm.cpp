@@ -191,13 +191,17 @@ void TFCOMM::applyModelProfile() {
 }
 
 void TFCOMM::BtExit1Click() {
-    closeRecordTable();
+    if (!closeRecordTable())
+        return;
     if (onTerminate)
         onTerminate();
 }
 
 void TFCOMM::closeEvent(QCloseEvent *event) {
-    closeRecordTable();
+    if (!closeRecordTable()) {
+        event->ignore();
+        return;
+    }
     QMainWindow::closeEvent(event);
 }
 

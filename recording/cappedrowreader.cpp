@@ -63,15 +63,16 @@ RecordRow rowOf(sqlite3_stmt *statement) {
 
 } // namespace
 
-CappedRowReader::CappedRowReader(sqlite3 *db, const QString &table) : m_db(db), m_table(table) {
-    m_page = prepare(QStringLiteral("SELECT _rowid_, \"No\", \"Time\", \"DC/AC\", \"Value\", "
-                                    "\"Unit\", \"AUTO\" FROM %1 WHERE _rowid_ >= ? ORDER BY "
-                                    "_rowid_ LIMIT ? OFFSET ?")
-                         .arg(quoted(table)));
+CappedRowReader::CappedRowReader(sqlite3 *db, const QString &table, const QString &key)
+    : m_db(db), m_table(table), m_keyColumn(key) {
+    m_page = prepare(QStringLiteral("SELECT %2, \"No\", \"Time\", \"DC/AC\", \"Value\", "
+                                    "\"Unit\", \"AUTO\" FROM %1 WHERE %2 >= ? ORDER BY %2 "
+                                    "LIMIT ? OFFSET ?")
+                         .arg(quoted(table), key));
     try {
-        m_key = prepare(QStringLiteral("SELECT _rowid_ FROM %1 WHERE _rowid_ >= ? ORDER BY "
-                                       "_rowid_ LIMIT 1 OFFSET ?")
-                            .arg(quoted(table)));
+        m_key = prepare(QStringLiteral("SELECT %2 FROM %1 WHERE %2 >= ? ORDER BY %2 LIMIT 1 "
+                                       "OFFSET ?")
+                            .arg(quoted(table), key));
     } catch (...) {
         sqlite3_finalize(m_page);
         throw;
@@ -179,8 +180,8 @@ bool CappedRowReader::readLongRow(qint64 key, RecordRow *row) {
     }
     sqlite3_stmt *statement = nullptr;
     try {
-        statement = prepare(QStringLiteral("SELECT NULL, %1 FROM %2 WHERE _rowid_ = ?")
-                                .arg(selected.join(u", "), quoted(m_table)));
+        statement = prepare(QStringLiteral("SELECT NULL, %1 FROM %2 WHERE %3 = ?")
+                                .arg(selected.join(u", "), quoted(m_table), m_keyColumn));
     } catch (const std::exception &) {
         return false;
     }

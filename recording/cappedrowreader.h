@@ -26,9 +26,10 @@ public:
     /// Bytes read of a longer value: enough for kMaxChars characters of any UTF-8.
     static constexpr int kPrefixBytes = 4 * int(RecordRow::kMaxChars);
 
-    /// Prepares the reads of `table` on the open connection `db`. Throws std::runtime_error
-    /// with the engine's message.
-    CappedRowReader(sqlite3 *db, const QString &table);
+    /// Prepares the reads of `table` on the open connection `db`, its rows found by `key`:
+    /// SQL for the row number (RecordTable::keyColumn()), which is also what the blob reads
+    /// take. Throws std::runtime_error with the engine's message.
+    CappedRowReader(sqlite3 *db, const QString &table, const QString &key);
     ~CappedRowReader();
     CappedRowReader(const CappedRowReader &) = delete;
     CappedRowReader &operator=(const CappedRowReader &) = delete;
@@ -50,6 +51,7 @@ private:
 
     sqlite3 *m_db;
     QString m_table;
+    QString m_keyColumn;
     sqlite3_stmt *m_page = nullptr;
     sqlite3_stmt *m_key = nullptr;
     QString m_error;

@@ -315,6 +315,10 @@ private slots:
         QTest::newRow("a start folder that cannot be written") << "read-only"
                                                                << "unable to open database file";
 #endif
+#ifdef Q_OS_UNIX
+        QTest::newRow("a link of that name") << "link"
+                                             << "is a symbolic link to";
+#endif
     }
     void startupWithoutItsTable() {
         QFETCH(QString, cause);
@@ -328,6 +332,11 @@ private slots:
             writeFile(table, QByteArray(4096, 'x'));
         if (cause == u"in use")
             firstCopy.open(table, RecordTable::OpenMode::CreateIfMissing);
+        const QString elsewhere = QDir(folder.path()).filePath(QStringLiteral("elsewhere.db"));
+        if (cause == u"link") {
+            RecordTable(nullptr).open(elsewhere, RecordTable::OpenMode::CreateIfMissing);
+            QVERIFY(QFile::link(elsewhere, table));
+        }
 #ifdef Q_OS_LINUX
         std::optional<PermissionsApply> readOnly;
         if (cause == u"read-only") {
