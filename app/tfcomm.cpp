@@ -141,7 +141,9 @@ void TFCOMM::buildMenus() {
 
 void TFCOMM::FormCreate() {
     // An error anywhere here is shown once; the steps after it are skipped and the window
-    // still opens, as an unprofiled window.
+    // still opens, as an unprofiled window. A record table that cannot be opened is not
+    // such an error: a window without its profile would look connected and show no reading,
+    // so the meter is shown all the same and only recording waits for a table.
     m_prompts->guard([this] {
         KDHundredMode = false;
         KDSpan = 80;
@@ -150,7 +152,7 @@ void TFCOMM::FormCreate() {
         MaxLimit = AlarmLimit.maxLimit();
         MinLimit = AlarmLimit.minLimit();
         Extreme = Extremes();
-        openRecordTable();
+        openStartupTable();
         // The needle rests at the right end until the first reading.
         KDsetup(1);
         KDrun(KDSpan * 10);
@@ -189,13 +191,17 @@ void TFCOMM::applyModelProfile() {
 }
 
 void TFCOMM::BtExit1Click() {
-    closeRecordTable();
+    if (!closeRecordTable())
+        return;
     if (onTerminate)
         onTerminate();
 }
 
 void TFCOMM::closeEvent(QCloseEvent *event) {
-    closeRecordTable();
+    if (!closeRecordTable()) {
+        event->ignore();
+        return;
+    }
     QMainWindow::closeEvent(event);
 }
 

@@ -233,7 +233,16 @@ private:
     /// Opens `path` as the record table (made when missing unless `mustExist`) and says once
     /// when readings cannot be recorded into it.
     void openTable(const QString &path, bool mustExist);
-    void closeRecordTable();
+    /// Opens the record table at start-up; when it cannot be opened, says why once (that is
+    /// the one message recording gives until a table is opened) and lets start-up go on.
+    void openStartupTable();
+    /// Closes the record table; false, leaving it open, when its file left its path and the
+    /// user chose not to lose its records.
+    bool closeRecordTable();
+    /// Why the table's file is not at its path; empty when it is.
+    QString movedText() const;
+    /// Tells `text` and offers to save the whole table elsewhere at once.
+    void offerSaveElsewhere(const QString &text);
     void chooseRecordLimit(QAction *item, qint32 limit);
 
     ModelFlags m_flags;

@@ -11,6 +11,8 @@
 #include "recordingrules.h"
 #include "recordtable.h"
 #include "recordtablemodel.h"
+#include "replacingfile.h"
+#include "safefile.h"
 #include "tabledbcopier.h"
 #include "tabletextexporter.h"
 #include "windowpictures.h"
@@ -165,10 +167,10 @@ void TFCOMM::openTable(const QString &path, bool mustExist) {
     TQM10DB->open(path, mustExist ? RecordTable::OpenMode::MustExist
                                   : RecordTable::OpenMode::CreateIfMissing);
     // Said here, once, rather than by every reading that cannot be stored.
-    if (TQM10DB->isReadOnly() && firstTelling(TableNotice::NotRecorded))
-        m_prompts->error(QStringLiteral("%1 is read-only: readings are not recorded. Choose Open "
-                                        "old data files to record into another table.")
-                             .arg(TQM10DB->fileName()));
+    if (const QString refusal = TQM10DB->recordingRefusal();
+        !refusal.isEmpty() && firstTelling(TableNotice::NotRecorded))
+        m_prompts->error(
+            refusal + QStringLiteral(" Choose Open old data files to record into another table."));
 }
 
 bool TFCOMM::firstTelling(TableNotice notice) {
@@ -179,8 +181,44 @@ bool TFCOMM::firstTelling(TableNotice notice) {
     return true;
 }
 
-void TFCOMM::closeRecordTable() {
+void TFCOMM::openStartupTable() {
+    try {
+        openRecordTable();
+    } catch (const std::exception &e) {
+        // The readings refused from now on say nothing more.
+        firstTelling(TableNotice::NotRecorded);
+        m_prompts->error(QStringLiteral("%1\nThe meter's readings are shown, but not recorded "
+                                        "until a table is opened with Open old data files.")
+                             .arg(QString::fromUtf8(e.what())));
+    }
+}
+
+bool TFCOMM::closeRecordTable() {
+    // Closing a table whose file left its path drops the only copy of its records, saved
+    // ones included: the user decides, knowing.
+    if (!TQM10DB->isAtItsPath() &&
+        !m_prompts->question(
+            QStringLiteral("%1\nClosing the table loses its %2 records. Choose No and save them "
+                           "with Save data files first. Close it anyway?")
+                .arg(movedText())
+                .arg(TQM10DB->count())))
+        return false;
     TQM10DB->close();
+    return true;
+}
+
+QString TFCOMM::movedText() const {
+    try {
+        TQM10DB->requireAtPath();
+    } catch (const RecordTable::FileMoved &moved) {
+        return QString::fromUtf8(moved.what());
+    }
+    return QString();
+}
+
+void TFCOMM::offerSaveElsewhere(const QString &text) {
+    if (m_prompts->question(text + QStringLiteral("\nSave the table with Save data files now?")))
+        saveasClick();
 }
 
 void TFCOMM::INDataToTable() {
@@ -201,6 +239,9 @@ void TFCOMM::INDataToTable() {
     QString refusal;
     try {
         outcome = ReadingRecorder::offer(state, options, reading, *TQM10DB, QTime::currentTime());
+    } catch (const SafeFile::Refused &refused) {
+        refusal = QStringLiteral("%1\nReadings are not recorded until it is taken away.")
+                      .arg(QString::fromUtf8(refused.what()));
     } catch (const RecordTable::WriteFailure &failure) {
         refusal = QStringLiteral("%1\nReadings are not recorded until the disk has room again. "
                                  "The %2 records not yet saved are kept: free some space and "
@@ -285,6 +326,10 @@ void TFCOMM::RecordNewClick() {
         try {
             if (TQM10DB->count() >= 1)
                 TQM10DB->empty();
+        } catch (const RecordTable::FileMoved &moved) {
+            throw std::runtime_error(
+                (QString::fromUtf8(moved.what()) + QStringLiteral("\nNothing was deleted."))
+                    .toStdString());
         } catch (const RecordTable::WriteFailure &failure) {
             failWithAdvice(failure, QStringLiteral("Nothing was deleted. Free some space and "
                                                    "choose Record, New again."));
@@ -299,15 +344,24 @@ void TFCOMM::RecordNewClick() {
 }
 
 void TFCOMM::RecordSaveClick() {
-    const bool saved = m_prompts->guard([this] {
+    QString moved;
+    const bool saved = m_prompts->guard([&] {
         try {
             TQM10DB->applyUpdates();
+        } catch (const RecordTable::FileMoved &failure) {
+            moved = QStringLiteral("%1\nNot saved: %2 records are still pending.")
+                        .arg(QString::fromUtf8(failure.what()))
+                        .arg(TQM10DB->pendingCount());
         } catch (const RecordTable::WriteFailure &failure) {
             failWithAdvice(failure, QStringLiteral("Not saved: %1 records are still pending. Free "
                                                    "some space and choose Record, Save again.")
                                         .arg(TQM10DB->pendingCount()));
         }
     });
+    if (!moved.isEmpty()) {
+        offerSaveElsewhere(moved);
+        return;
+    }
     if (saved) {
         forgetTableNotices();
         m_prompts->information(QStringLiteral(
@@ -322,16 +376,16 @@ void TFCOMM::OpenDataFilesClick() {
     const QString path = m_prompts->openFile(request);
     if (path.isEmpty())
         return;
-    // Closing the table drops what it has not saved, the file chosen being this one too.
+    // Closing the table drops what it has not saved, the file chosen being this one too (and
+    // everything, when its file left its path: that question comes from the closing).
     if (const qint64 pending = TQM10DB->pendingCount();
-        pending > 0 &&
+        pending > 0 && TQM10DB->isAtItsPath() &&
         !m_prompts->question(
             QStringLiteral("%1 records are not saved. Open another table anyway?").arg(pending)))
         return;
-    m_prompts->guard([&] {
-        TQM10DB->close();
-        openTable(path, true);
-    });
+    if (!closeRecordTable())
+        return;
+    m_prompts->guard([&] { openTable(path, true); });
 }
 
 void TFCOMM::saveasClick() {
@@ -346,6 +400,9 @@ void TFCOMM::saveasClick() {
     // the default extension was added; a dialog that asked about the name as typed would
     // let an existing "name.xls" go without a word.
     name = DataFileNames::withDefaultExtension(name);
+    // A pipe, a device or a name too long is refused before the question about replacing it.
+    if (!m_prompts->guard([&] { ReplacingFile::checkTarget(name); }))
+        return;
     if (const QFileInfo target(name);
         target.exists() && !target.isDir() &&
         !m_prompts->question(

@@ -2,19 +2,24 @@
 // preview window opened on a record table of a million and of ten million records, paged
 // through, and the report exported to a PDF file.
 //
-//   qm-bench-report [--preview N]... [--export N]... [--count N]... [--dir FOLDER]
+//   qm-bench-report [--preview N]... [--export N]... [--count N]... [--huge N]...
+//                   [--dir FOLDER]
 //
 // --preview N times the preview on a table of N records, --export N the PDF export of N
-// records, --count N both. Without sizes: preview at 1,000,000 and 10,000,000, export at
-// 100,000. The tables are generated in FOLDER and kept there for the next run (ten million
-// records take about 400 MB and half a minute to make); without --dir, in a temporary
-// folder that goes at the end.
+// records, --count N both. --huge N times page 1 of a table whose first N records hold a
+// Value of 100 MB each (a table written elsewhere), and what the grid keeps of them.
+// Without sizes: preview at 1,000,000 and 10,000,000, export at 100,000, huge at 5. The
+// tables are generated in FOLDER and kept there for the next run (ten million records take
+// about 400 MB and half a minute to make, five huge ones 500 MB); without --dir, in a
+// temporary folder that goes at the end.
 
+#include "bandlayout.h"
 #include "benchsupport.h"
 #include "datareport.h"
 #include "pdfexport.h"
 #include "previewview.h"
 #include "recordtable.h"
+#include "recordtablemodel.h"
 #include "recordtablesource.h"
 #include "reportpreview.h"
 
@@ -24,6 +29,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
+#include <QPainter>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTime>
@@ -243,12 +250,148 @@ ExportFigures exportPdf(const QString &folder, int count) {
     return f;
 }
 
+/// The length of the huge values.
+constexpr int kHugeBytes = 100 * 1000 * 1000;
+
+/// A table of `huge` records whose Value is kHugeBytes long, then 200 ordinary ones.
+void generateHuge(const QString &path, int huge) {
+    QFile::remove(path);
+    sqlite3 *db = nullptr;
+    auto check = [&](int rc, const char *what) {
+        if (rc != SQLITE_OK && rc != SQLITE_DONE)
+            raise(QStringLiteral("%1 %2: %3")
+                      .arg(QLatin1String(what), path, QString::fromUtf8(sqlite3_errmsg(db))));
+    };
+    check(sqlite3_open(QFile::encodeName(path).constData(), &db), "open");
+    const auto close = qScopeGuard([&] { sqlite3_close(db); });
+    const QString table = QFileInfo(path).completeBaseName();
+    check(sqlite3_exec(db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN", nullptr,
+                       nullptr, nullptr),
+          "begin");
+    check(sqlite3_exec(db, RecordTable::createSql(table).toUtf8().constData(), nullptr, nullptr,
+                       nullptr),
+          "create");
+    sqlite3_stmt *insert = nullptr;
+    const QByteArray sql =
+        QStringLiteral("INSERT INTO \"%1\" VALUES (?, ?, '12:00:00', 'DC', ?, 'mV', 'AUTO', 1)")
+            .arg(table)
+            .toUtf8();
+    check(sqlite3_prepare_v2(db, sql.constData(), -1, &insert, nullptr), "prepare");
+    const QByteArray big(kHugeBytes, '7');
+    for (int i = 0; i < huge + 200; ++i) {
+        sqlite3_bind_int64(insert, 1, i + 1);
+        sqlite3_bind_int64(insert, 2, i + 1);
+        if (i < huge)
+            sqlite3_bind_text(insert, 3, big.constData(), int(big.size()), SQLITE_STATIC);
+        else
+            sqlite3_bind_text(insert, 3, "01.234", 6, SQLITE_STATIC);
+        check(sqlite3_step(insert), "insert into");
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), "commit");
+}
+
+struct HugeFigures {
+    double pageMs = 0;    // median of the runs
+    double pageCpuMs = 0; // median of the runs
+    double riseMiB = 0;   // the report's, the largest of the runs
+    double gridRiseMiB = 0;
+    qsizetype gridChars = 0; // of the first huge value, in the grid's model
+    double floorMs = 0;      // the engine alone reaching the fields after the long values
+};
+
+/// The grid's model asked for the rows on screen and a few pages more of a table whose first
+/// `huge` records hold 100 MB values; then page 1 of its report, painted as the preview
+/// paints it (at the screen's resolution) from a report made afresh, so that its records are
+/// read from the table each time.
+HugeFigures hugeTexts(const QString &folder, int huge) {
+    HugeFigures f;
+    const QString path = QDir(folder).filePath(QStringLiteral("huge-%1.db").arg(huge));
+    auto table = std::make_unique<RecordTable>();
+    if (QFileInfo::exists(path)) {
+        try {
+            table->open(path, RecordTable::OpenMode::MustExist);
+        } catch (const std::exception &) {
+        }
+    }
+    if (!table->isOpen() || table->count() != huge + 200) {
+        table->close();
+        std::printf("  generating %d records of 100 MB in %s ...\n", huge, qPrintable(path));
+        std::fflush(stdout);
+        generateHuge(path, huge);
+        table->open(path, RecordTable::OpenMode::MustExist);
+    }
+
+    // The grid first, on the table as just opened: nothing read before it holds its rows.
+    {
+        resetPeak();
+        const double before = BenchSupport::statusMiB("VmRSS");
+        RecordTableModel model(table.get());
+        for (int row = 0; row < std::min<int>(model.rowCount(), 4 * RecordTableModel::kPageRows);
+             ++row)
+            for (int column = 0; column < RecordRow::ColumnCount; ++column)
+                model.index(row, column).data();
+        f.gridRiseMiB = BenchSupport::statusMiB("VmRSS") - before;
+        f.gridChars = model.index(0, RecordRow::Value).data().toString().size();
+    }
+
+    std::vector<double> wall;
+    std::vector<double> cpu;
+    for (int run = 0; run < 5; ++run) {
+        resetPeak();
+        const double before = BenchSupport::statusMiB("VmRSS");
+        QElapsedTimer clock;
+        clock.start();
+        const double cpuStart = BenchSupport::threadCpuNs();
+        {
+            const DataReport report(std::make_shared<RecordTableSource>(*table));
+            QImage page(BandLayout::kPaperWidth * 96 / 2540, BandLayout::kPaperHeight * 96 / 2540,
+                        QImage::Format_RGB32);
+            page.setDotsPerMeterX(3780);
+            page.setDotsPerMeterY(3780);
+            page.fill(Qt::white);
+            QPainter painter(&page);
+            report.paintPage(painter, 0);
+        }
+        wall.push_back(msSince(clock));
+        cpu.push_back((BenchSupport::threadCpuNs() - cpuStart) / 1e6);
+        f.riseMiB = std::max(f.riseMiB, BenchSupport::statusMiB("VmHWM") - before);
+    }
+    f.pageMs = BenchSupport::median(wall);
+    f.pageCpuMs = BenchSupport::median(cpu);
+
+    // The floor: the engine reading the short fields stored after the long values of page 1,
+    // which makes it step through every page of each long value. Nothing cheaper shows them.
+    sqlite3 *db = table->nativeHandle();
+    const QByteArray sql = QStringLiteral("SELECT \"Unit\", \"AUTO\" FROM \"%1\" WHERE "
+                                          "_rowid_ <= %2")
+                               .arg(table->tableName())
+                               .arg(std::min(huge, 37))
+                               .toUtf8();
+    std::vector<double> floor;
+    for (int run = 0; run < 5; ++run) {
+        QElapsedTimer clock;
+        clock.start();
+        sqlite3_stmt *statement = nullptr;
+        sqlite3_prepare_v2(db, sql.constData(), -1, &statement, nullptr);
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+        }
+        sqlite3_finalize(statement);
+        floor.push_back(msSince(clock));
+    }
+    f.floorMs = BenchSupport::median(floor);
+
+    return f;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
     QList<int> previews;
     QList<int> exports;
+    QList<int> huge;
     QString dir;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); ++i) {
@@ -256,12 +399,15 @@ int main(int argc, char **argv) {
             previews << args[i + 1].toInt();
         if (args[i] == u"--export" || args[i] == u"--count")
             exports << args[i + 1].toInt();
+        if (args[i] == u"--huge")
+            huge << args[i + 1].toInt();
         if (args[i] == u"--dir")
             dir = args[i + 1];
     }
-    if (previews.isEmpty() && exports.isEmpty()) {
+    if (previews.isEmpty() && exports.isEmpty() && huge.isEmpty()) {
         previews = {1000000, 10000000};
         exports = {100000};
+        huge = {5};
     }
     std::optional<QTemporaryDir> scratch;
     if (dir.isEmpty()) {
@@ -309,6 +455,27 @@ int main(int argc, char **argv) {
                                  "s");
             BenchSupport::figure(("report export PDF file, " + n + " records").constData(),
                                  f.fileMiB, "MiB");
+        }
+        for (int n : huge) {
+            const HugeFigures f = hugeTexts(dir, n);
+            const bool within = f.pageMs < 200 && f.riseMiB < 50;
+            ok = ok && within;
+            const QByteArray name =
+                "report page 1 with " + QByteArray::number(n) + " values of 100 MB";
+            std::printf("page 1 of a table whose first %d records hold 100 MB values\n", n);
+            std::printf("  read and painted            median %.1f ms, processor %.1f ms "
+                        "(target under 200)\n",
+                        f.pageMs, f.pageCpuMs);
+            std::printf("  the engine alone, its floor median %.1f ms\n", f.floorMs);
+            std::printf("  memory above the open table %.1f MiB (target under 50)%s\n", f.riseMiB,
+                        within ? "" : "  OUTSIDE TARGET");
+            std::printf("  the grid's rows, 4 pages    %.1f MiB resident, %lld characters of the "
+                        "first value\n",
+                        f.gridRiseMiB, static_cast<long long>(f.gridChars));
+            BenchSupport::figure(name.constData(), f.pageMs / 1000.0, "s", "<0.2",
+                                 f.floorMs / 1000.0);
+            BenchSupport::figure((name + ", memory").constData(), f.riseMiB, "MiB", "<50");
+            BenchSupport::figure((name + ", grid resident").constData(), f.gridRiseMiB, "MiB");
         }
     } catch (const std::exception &e) {
         std::fprintf(stderr, "failed: %s\n", e.what());

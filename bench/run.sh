@@ -56,7 +56,7 @@ if [ "$quick" = 1 ]; then
   bench recording 1 qm-bench-recording --count 20000
   bench graph 1 qm-bench-graph --count 20000
   bench scale 1 qm-bench-scale --frames 500
-  bench report 1 qm-bench-report --count 1000
+  bench report 1 qm-bench-report --count 1000 --huge 1
   bench startup 1 qm-bench-startup --records 20000 --runs 3
   bench decode 1 qm-bench-decode --frames 20000 --runs 3
 else
@@ -66,7 +66,7 @@ else
   bench recording 3 qm-bench-recording --count 1000000
   bench graph 1 qm-bench-graph --count 1000000
   bench scale 3 qm-bench-scale --frames 5000
-  bench report 1 qm-bench-report --count 10000 --count 100000
+  bench report 1 qm-bench-report --count 10000 --count 100000 --huge 5
   bench startup 1 qm-bench-startup --records 1000000 --runs 5
   bench decode 1 qm-bench-decode --frames 1000000 --runs 3
 fi

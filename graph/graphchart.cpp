@@ -1,9 +1,10 @@
 #include "graphchart.h"
 
 #include "areagraph.h"
+#include "replacingfile.h"
+#include "safefile.h"
 
 #include <QLinearGradient>
-#include <QSaveFile>
 
 namespace {
 
@@ -194,12 +195,14 @@ void GraphChart::queueRepaint() {
 
 bool GraphChart::savePicture(const QString &path) {
     const QPixmap picture = toPixmap(width(), height());
-    QSaveFile file(path);
-    if (picture.isNull() || !file.open(QIODevice::WriteOnly))
-        return false;
-    if (!picture.save(&file, "BMP")) {
-        file.cancelWriting();
+    ReplacingFile file(path);
+    try {
+        if (picture.isNull() || !file.open())
+            return false;
+    } catch (const SafeFile::Refused &) {
+        // Something not ours where the picture or its temporary copy goes.
         return false;
     }
-    return file.commit();
+    // Not committed, the temporary copy goes; an older picture stays as it was.
+    return picture.save(&file.file(), "BMP") && file.commit();
 }

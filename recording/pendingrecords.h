@@ -47,6 +47,9 @@ public:
     void takeBackLast();
     /// From now on the records are read from the spool alone.
     void detach();
+    /// The engine holds the records again, after the stored ones (they were written into it
+    /// anew); the spool keeps them too.
+    void attach() { m_detached = false; }
     /// Asks `engine` whether the transaction that holds the pending records is still open;
     /// when it is not, detaches. True when it detached just now.
     bool followEngine(sqlite3 *engine);

@@ -1,5 +1,7 @@
 #include "pendingspool.h"
 
+#include "safefile.h"
+
 #include <QtEndian>
 
 #include <algorithm>
@@ -113,17 +115,27 @@ private:
 } // namespace
 
 PendingSpool::PendingSpool(const QString &path) : m_file(path) {
-    if (!m_file.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered))
+    // A name others can reach (a shared folder, an unpacked archive) may hold a link planted
+    // to make this program truncate and fill whatever it points to.
+    if (!SafeFile::create(m_file, QIODevice::ReadWrite | QIODevice::Unbuffered))
         raise(QStringLiteral("%1: %2").arg(path, m_file.errorString()));
+    m_identity = FileIdentity::of(m_file);
     m_buffer.reserve(kBufferBytes + 256);
     if (!reserve(kBlockBytes)) {
-        m_file.remove();
+        removeFile();
         raise(QStringLiteral("%1: %2").arg(path, m_error));
     }
 }
 
 PendingSpool::~PendingSpool() {
-    m_file.remove();
+    removeFile();
+}
+
+void PendingSpool::removeFile() {
+    m_file.close();
+    // Whatever took the name since is not ours to remove.
+    if (m_identity.isAt(m_file.fileName()))
+        QFile::remove(m_file.fileName());
 }
 
 void PendingSpool::append(const RecordValues &record) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fileidentity.h"
 #include "recordvalues.h"
 
 #include <QByteArray>
@@ -18,17 +19,21 @@
 /// block takes them. An append that finds no room left is refused whole; what was appended
 /// before stays readable, from the file and the buffer.
 ///
-/// The file is scratch: it is truncated when the spool starts and removed when it goes, and
+/// The file is scratch: it is made anew when the spool starts and removed when it goes, and
 /// nothing in it is ever read by the next run (a crash drops pending records by design). It
 /// holds about 30 bytes a record, and keeps the space of the most records pending at once.
+/// It is made only where nothing is (SafeFile): a file of ours left by a crash is replaced,
+/// anything else under its name (a link, a folder, another user's file) refuses the spool
+/// and is left as it is; and at the end only the file it made is removed.
 class PendingSpool {
 public:
     static constexpr qint64 kBlockBytes = 1 << 20;
     static constexpr qsizetype kBufferBytes = 16 * 1024;
     static constexpr int kAnchorStride = 1024;
 
-    /// Creates (or truncates) the file at `path` and reserves its first block. Throws
-    /// std::runtime_error with the file system's message when it cannot.
+    /// Creates the file at `path` and reserves its first block. Throws SafeFile::Refused
+    /// when something that is not a leftover file of ours is under that name, and
+    /// std::runtime_error with the file system's message when the file cannot be made.
     explicit PendingSpool(const QString &path);
     ~PendingSpool();
     PendingSpool(const PendingSpool &) = delete;
@@ -72,11 +77,13 @@ private:
     bool reserve(qint64 upTo);
     /// Bytes [from, from + n) of the spool, wherever they are, clipped at its end.
     QByteArray bytes(qint64 from, qint64 n) const;
+    void removeFile();
 
     mutable QFile m_file;
-    qint64 m_reserved = 0;  ///< bytes of the file whose space is taken
-    qint64 m_fileBytes = 0; ///< records' bytes written to the file
-    QByteArray m_buffer;    ///< records' bytes after m_fileBytes
+    FileIdentity m_identity; ///< the file made, so that nothing else is removed in its name
+    qint64 m_reserved = 0;   ///< bytes of the file whose space is taken
+    qint64 m_fileBytes = 0;  ///< records' bytes written to the file
+    QByteArray m_buffer;     ///< records' bytes after m_fileBytes
     qint64 m_count = 0;
     qint64 m_lastStart = -1; ///< where the last record begins; -1 when it cannot be taken back
     std::vector<qint64> m_anchors; ///< where records 0, kAnchorStride, ... begin

@@ -3,7 +3,6 @@
 #include "recordvalues.h"
 
 #include <QDateTime>
-#include <QSqlQuery>
 
 #include <algorithm>
 #include <cmath>
@@ -15,14 +14,14 @@ QString RecordRow::fieldName(int column) {
     return column >= 0 && column < ColumnCount ? kNames[column] : QString();
 }
 
-RecordRow RecordRow::fromQuery(const QSqlQuery &query, int firstColumn) {
+RecordRow RecordRow::fromFields(const std::array<QVariant, ColumnCount> &fields) {
     RecordRow row;
-    row.texts[No] = numberText(query.value(firstColumn + No));
-    row.texts[Time] = timeText(query.value(firstColumn + Time));
+    row.texts[No] = numberText(fields[No]);
+    row.texts[Time] = timeText(fields[Time]);
     for (int c = DcAc; c < ColumnCount; ++c)
-        row.texts[c] = query.value(firstColumn + c).toString();
+        row.texts[c] = fields[c].toString();
     for (QString &text : row.texts)
-        text = oneLine(std::move(text));
+        text = oneLine(capped(std::move(text)));
     return row;
 }
 
@@ -35,8 +34,18 @@ RecordRow RecordRow::fromValues(const RecordValues &values) {
     row.texts[Unit] = values.unit;
     row.texts[Auto] = values.autoText;
     for (QString &text : row.texts)
-        text = oneLine(std::move(text));
+        text = oneLine(capped(std::move(text)));
     return row;
+}
+
+QString RecordRow::capped(QString text) {
+    if (text.size() <= kMaxChars)
+        return text;
+    const bool splitsPair = text.at(kMaxChars - 1).isHighSurrogate();
+    text.truncate(splitsPair ? kMaxChars - 1 : kMaxChars);
+    // Gives back what a 100 MB text held beyond the cut.
+    text.squeeze();
+    return text;
 }
 
 QString RecordRow::oneLine(QString text) {

@@ -1,6 +1,9 @@
 #include "recordtable.h"
 
+#include "cappedrowreader.h"
+#include "fileidentity.h"
 #include "pendingrecords.h"
+#include "safefile.h"
 
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -78,6 +81,7 @@ void RecordTable::open(const QString &path, OpenMode mode) {
     m_fileName = path;
     try {
         const QFileInfo info(path);
+        refuseLink(path);
         if (info.isDir())
             raise(QStringLiteral("Table file is a folder: %1").arg(path));
         if (!info.exists() && mode == OpenMode::MustExist)
@@ -98,10 +102,22 @@ void RecordTable::open(const QString &path, OpenMode mode) {
         // A file this program may not write opens read-only; it is still read and exported.
         m_readOnly = m_handle && sqlite3_db_readonly(m_handle, "main") == 1;
         m_pending = std::make_unique<PendingRecords>(path);
+        hardenConnection();
         exec(QStringLiteral("PRAGMA locking_mode=EXCLUSIVE"));
         exec(QStringLiteral("BEGIN EXCLUSIVE"));
         m_tableName = chooseTable(mode == OpenMode::CreateIfMissing);
+        // The engine has the file open and locked now, made if it was missing: what the name
+        // stands for now is what it writes into (a link put in between is caught here).
+        refuseLink(path);
+        m_identity = FileIdentity::of(path);
+        if (m_identity.kind() != FileIdentity::Kind::File)
+            raise(QStringLiteral("%1 went away while it was opened").arg(path));
         checkFields();
+        m_key = chooseKey();
+        m_writeRefusal =
+            m_readOnly
+                ? QStringLiteral("%1 is read-only: readings are not recorded.").arg(m_fileName)
+                : triggersRefusal();
         loadPositions();
         m_insert.emplace(QSqlDatabase::database(m_connection, false));
         // Recording's own spelling of the field names; the engine matches them without
@@ -111,19 +127,21 @@ void RecordTable::open(const QString &path, OpenMode mode) {
                                "\"unit\", \"Auto\") VALUES (?, ?, ?, ?, ?, ?, ?)")
                     .arg(quoted(m_tableName))))
             fail(QString(), m_insert->lastError());
-        m_page.emplace(QSqlDatabase::database(m_connection, false));
-        m_page->setForwardOnly(true);
-        if (!m_page->prepare(QStringLiteral("SELECT _rowid_, \"No\", \"Time\", \"DC/AC\", "
-                                            "\"Value\", \"Unit\", \"AUTO\" FROM %1 WHERE "
-                                            "_rowid_ >= ? ORDER BY _rowid_ LIMIT ? OFFSET ?")
-                                 .arg(quoted(m_tableName))))
-            fail(QString(), m_page->lastError());
+        try {
+            m_page = std::make_unique<CappedRowReader>(m_handle, m_tableName, m_key);
+        } catch (const std::exception &e) {
+            raise(QStringLiteral("%1: %2").arg(m_fileName, QString::fromUtf8(e.what())));
+        }
         m_open = true;
         // Without room for the spool the table still opens, to be read and exported;
-        // appends are refused until the spool can be made.
+        // appends are refused until the spool can be made. Something else in the spool's
+        // place is said at once: it stays until someone takes it away.
         try {
-            if (!m_readOnly)
+            if (m_writeRefusal.isEmpty())
                 m_pending->ensureSpool();
+        } catch (const SafeFile::Refused &e) {
+            m_spoolRefusal = QString::fromUtf8(e.what()) +
+                             QStringLiteral(" Readings are not recorded until it is taken away.");
         } catch (const std::exception &) {
         }
     } catch (...) {
@@ -144,12 +162,13 @@ void RecordTable::close() {
 
 void RecordTable::append(const RecordValues &values) {
     requireOpen();
-    if (m_readOnly)
-        raise(QStringLiteral("%1: the table is read-only").arg(m_fileName));
+    requireWritable();
     // A read may have cost the engine its transaction since the last append.
     noticeLostTransaction();
     try {
         m_pending->keep(values);
+    } catch (const SafeFile::Refused &) {
+        throw;
     } catch (const std::exception &e) {
         throw WriteFailure(e.what());
     }
@@ -223,7 +242,8 @@ void RecordTable::applyUpdates() {
                    [this] {
                        m_storedRows += m_pending->count();
                        m_pending->clear();
-                   });
+                   },
+                   AfterMove::KeepPending);
         return;
     }
     // The engine lost the pending records with its transaction: they go in again from the
@@ -244,7 +264,8 @@ void RecordTable::applyUpdates() {
                 m_storedRows = 0;
                 m_anchors.clear();
             }
-        });
+        },
+        AfterMove::KeepPending);
 }
 
 qint64 RecordTable::count() const {
@@ -276,6 +297,7 @@ qint64 RecordTable::engineRows() const {
 
 void RecordTable::empty() {
     requireOpen();
+    requireWritable();
     emit aboutToReset();
     try {
         commitWith([this] { exec(QStringLiteral("DELETE FROM %1").arg(quoted(m_tableName))); },
@@ -283,7 +305,8 @@ void RecordTable::empty() {
                        m_pending->clear();
                        m_storedRows = 0;
                        m_anchors.clear();
-                   });
+                   },
+                   AfterMove::Apply);
     } catch (...) {
         emit reset();
         throw;
@@ -333,22 +356,16 @@ bool RecordTable::tryRows(qint64 first, int n, QList<RecordRow> *out, QString *e
             *error = QStringLiteral("%1: row %2 cannot be found").arg(m_fileName).arg(first + 1);
             return false;
         }
-        QSqlQuery &q = *m_page;
-        q.bindValue(0, m_anchors[anchor]);
-        q.bindValue(1, int(std::min<qint64>(wanted, inEngine - first)));
-        q.bindValue(2, first % kAnchorStride);
-        if (q.exec())
-            while (q.next())
-                out->append(RecordRow::fromQuery(q, 1));
-        const QSqlError failure = q.lastError();
-        // A statement left open would hold a read on the file across the next commit.
-        q.finish();
-        if (out->size() < std::min<qint64>(wanted, inEngine - first)) {
-            *error = failure.isValid() ? describe(failure)
-                                       : QStringLiteral("%1: records %2 to %3 are missing")
-                                             .arg(m_fileName)
-                                             .arg(first + out->size() + 1)
-                                             .arg(std::min<qint64>(first + wanted, inEngine));
+        const int inFile = int(std::min<qint64>(wanted, inEngine - first));
+        // The reader meets a value too long to load as an expected failure of its own and
+        // reads that row apart; what it reports is a failure of the engine.
+        const bool read = m_page->read(m_anchors[anchor], first % kAnchorStride, inFile, *out);
+        if (out->size() < inFile) {
+            *error = !read ? QStringLiteral("%1: %2").arg(m_fileName, m_page->lastError())
+                           : QStringLiteral("%1: records %2 to %3 are missing")
+                                 .arg(m_fileName)
+                                 .arg(first + out->size() + 1)
+                                 .arg(first + inFile);
             return false;
         }
     }
@@ -410,7 +427,10 @@ void RecordTable::exec(const QString &sql) {
 }
 
 void RecordTable::commitWith(const std::function<void()> &work,
-                             const std::function<void()> &committed) {
+                             const std::function<void()> &committed, AfterMove afterMove) {
+    // Written into a file that is no longer at its path, nothing would be where the user
+    // looks for it.
+    requireAtPath();
     ensureTransaction();
     exec(QStringLiteral("SAVEPOINT qm_step"));
     try {
@@ -425,6 +445,16 @@ void RecordTable::commitWith(const std::function<void()> &work,
             noticeLostTransaction();
         }
         throw;
+    }
+    // Moved while it was written: the records went into the file, wherever it is now, and
+    // the connection holds them as stored; for the user they are still not saved.
+    if (afterMove == AfterMove::KeepPending && !isAtItsPath()) {
+        keepPendingAfterCommit();
+        // The engine holds the records pending for the user as stored ones: a transaction
+        // begun now loses none of them, and the records are not to be detached.
+        QSqlQuery(QSqlDatabase::database(m_connection, false))
+            .exec(QStringLiteral("BEGIN EXCLUSIVE"));
+        requireAtPath();
     }
     // The engine holds nothing pending now: the next transaction loses nothing if it fails.
     committed();
@@ -460,6 +490,7 @@ QString RecordTable::chooseTable(bool mayCreate) {
     for (const QString &t : tables)
         if (t.compare(base, Qt::CaseInsensitive) == 0)
             return t;
+    refuseView(base);
     if (tables.size() == 1)
         return tables.first();
     if (tables.isEmpty()) {
@@ -477,6 +508,145 @@ QString RecordTable::chooseTable(bool mayCreate) {
             return t;
     }
     return tables.first();
+}
+
+void RecordTable::refuseView(const QString &name) {
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'view' AND name = ? "
+                             "COLLATE NOCASE"));
+    q.addBindValue(name);
+    if (!q.exec())
+        fail(QString(), q.lastError());
+    // A view has no rows of its own to address, and what is written into it is whatever its
+    // author's triggers make of it.
+    if (q.next())
+        raise(QStringLiteral("%1: %2 is a view, not a table: it is not opened as a record "
+                             "table.")
+                  .arg(m_fileName, q.value(0).toString()));
+}
+
+QString RecordTable::chooseKey() {
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(quoted(m_tableName))))
+        fail(QString(), q.lastError());
+    QStringList columns;
+    QStringList keyColumns;
+    QString keyType;
+    while (q.next()) {
+        columns.append(q.value(1).toString());
+        if (q.value(5).toInt() > 0) {
+            keyColumns.append(q.value(1).toString());
+            keyType = q.value(2).toString().trimmed();
+        }
+    }
+    q.finish();
+    // The design's "Not" INTEGER PRIMARY KEY is the row number under a name of its own, which
+    // no other column can take. It is the row number only where the engine keeps no index
+    // for the key (a WITHOUT ROWID table, or a key declared DESC, has one).
+    if (keyColumns.size() == 1 && keyType.compare(u"INTEGER", Qt::CaseInsensitive) == 0) {
+        if (!q.exec(QStringLiteral("PRAGMA index_list(%1)").arg(quoted(m_tableName))))
+            fail(QString(), q.lastError());
+        bool keyIndex = false;
+        while (q.next())
+            keyIndex = keyIndex || q.value(3).toString() == u"pk";
+        q.finish();
+        if (!keyIndex)
+            return quoted(keyColumns.first());
+    }
+    // Otherwise the row number under one of its own names that no column shadows.
+    for (const char *latin : {"rowid", "oid", "_rowid_"}) {
+        const QString name = QLatin1String(latin);
+        if (columns.contains(name, Qt::CaseInsensitive))
+            continue;
+        if (!q.exec(QStringLiteral("SELECT %1 FROM %2 LIMIT 0").arg(name, quoted(m_tableName))))
+            raise(QStringLiteral("%1: the table %2 has no row numbers (it is a table WITHOUT "
+                                 "ROWID): it cannot be opened.")
+                      .arg(m_fileName, m_tableName));
+        q.finish();
+        return name;
+    }
+    raise(QStringLiteral("%1: the table %2 has columns named rowid, oid and _rowid_, which hide "
+                         "the numbers its rows are found by: it cannot be opened.")
+              .arg(m_fileName, m_tableName));
+}
+
+QString RecordTable::triggersRefusal() {
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'trigger' AND "
+                             "tbl_name = ? COLLATE NOCASE ORDER BY name"));
+    q.addBindValue(m_tableName);
+    if (!q.exec())
+        fail(QString(), q.lastError());
+    QStringList triggers;
+    while (q.next())
+        triggers.append(q.value(0).toString());
+    if (triggers.isEmpty())
+        return QString();
+    return QStringLiteral("%1: the table %2 has triggers (%3), which would act on every reading "
+                          "recorded into it and on its clearing: readings are not recorded. It "
+                          "can still be read, exported and printed.")
+        .arg(m_fileName, m_tableName, triggers.join(QStringLiteral(", ")));
+}
+
+void RecordTable::hardenConnection() {
+    if (!m_handle)
+        return;
+    // Whatever a foreign file's schema holds never runs here: its triggers are refused
+    // recording above, and this makes sure that none ever fires (a clearing is a DELETE),
+    // nor a function of the schema that is not harmless.
+    sqlite3_db_config(m_handle, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
+#ifdef SQLITE_DBCONFIG_TRUSTED_SCHEMA
+    sqlite3_db_config(m_handle, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+#endif
+}
+
+void RecordTable::refuseLink(const QString &path) {
+    // The engine would follow it, and write wherever it points: another user's file, or a
+    // file the user never chose.
+    if (FileIdentity::of(path).kind() == FileIdentity::Kind::Link)
+        raise(QStringLiteral("%1 is a symbolic link to %2: a table is opened only under its own "
+                             "name. Open %2 itself.")
+                  .arg(m_fileName, QFileInfo(path).symLinkTarget()));
+}
+
+void RecordTable::requireWritable() const {
+    if (!m_writeRefusal.isEmpty())
+        raise(m_writeRefusal);
+}
+
+QString RecordTable::recordingRefusal() const {
+    if (!m_open)
+        return QString();
+    return m_writeRefusal.isEmpty() ? m_spoolRefusal : m_writeRefusal;
+}
+
+bool RecordTable::isAtItsPath() const {
+    return !m_open || m_identity.isAt(m_fileName);
+}
+
+void RecordTable::requireAtPath() const {
+    if (!isAtItsPath())
+        throw FileMoved(QStringLiteral("%1 was moved, removed or replaced since it was opened: "
+                                       "the records of this table are not in the file at that "
+                                       "path.")
+                            .arg(m_fileName)
+                            .toStdString());
+}
+
+void RecordTable::keepPendingAfterCommit() {
+    if (!m_pending->isDetached())
+        return;
+    // The spool's records were written into the engine, after the stored rows, where they
+    // are while attached; the spool keeps them too.
+    m_pending->attach();
+    const qint64 pending = m_pending->count();
+    try {
+        loadPositions();
+        m_storedRows -= pending;
+    } catch (const std::exception &) {
+        m_storedRows = 0;
+        m_anchors.clear();
+    }
 }
 
 QString RecordTable::missingField() {
@@ -507,16 +677,17 @@ void RecordTable::loadPositions() {
     // instead of stepping through every row, and min() and max() of the key alone are one
     // look-up each. Together in one statement they cost a full walk of the rows, which at a
     // million records dominated the program's start.
-    auto single = [&](const QString &sql) {
-        if (!q.exec(sql.arg(quoted(m_tableName))) || !q.next())
+    const QString table = quoted(m_tableName);
+    auto single = [&](const QString &what) {
+        if (!q.exec(QStringLiteral("SELECT %1 FROM %2").arg(what, table)) || !q.next())
             fail(QString(), q.lastError());
         const qint64 value = q.value(0).toLongLong();
         q.finish();
         return value;
     };
-    const qint64 count = single(QStringLiteral("SELECT count(*) FROM %1"));
-    const qint64 minKey = single(QStringLiteral("SELECT min(_rowid_) FROM %1"));
-    const qint64 maxKey = single(QStringLiteral("SELECT max(_rowid_) FROM %1"));
+    const qint64 count = single(QStringLiteral("count(*)"));
+    const qint64 minKey = single(QStringLiteral("min(%1)").arg(m_key));
+    const qint64 maxKey = single(QStringLiteral("max(%1)").arg(m_key));
     if (count == 0)
         return;
     m_anchors.reserve(static_cast<std::size_t>(count / kAnchorStride + 1));
@@ -525,8 +696,7 @@ void RecordTable::loadPositions() {
         for (qint64 row = 0; row < count; row += kAnchorStride)
             m_anchors.push_back(minKey + row);
     } else {
-        if (!q.exec(
-                QStringLiteral("SELECT _rowid_ FROM %1 ORDER BY _rowid_").arg(quoted(m_tableName))))
+        if (!q.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY %1").arg(m_key, table)))
             fail(QString(), q.lastError());
         for (qint64 row = 0; q.next(); ++row)
             if (row % kAnchorStride == 0)
@@ -541,6 +711,10 @@ void RecordTable::releaseConnection() {
     m_page.reset();
     m_open = false;
     m_readOnly = false;
+    m_writeRefusal.clear();
+    m_spoolRefusal.clear();
+    m_identity = FileIdentity();
+    m_key.clear();
     m_storedRows = 0;
     m_anchors.clear();
     m_pending.reset();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fileidentity.h"
 #include "recordrow.h"
 #include "recordvalues.h"
 
@@ -15,6 +16,7 @@
 #include <stdexcept>
 #include <vector>
 
+class CappedRowReader;
 class PendingRecords;
 class PendingSpool;
 
@@ -41,6 +43,13 @@ class PendingSpool;
 /// back to the last save, and the record goes to the spool alone: recording goes on while
 /// the spool's reserved room lasts. Nothing reaches the file but by a save.
 ///
+/// A file written elsewhere is taken as found but never lets its schema act: the connection
+/// runs no trigger, a record table with triggers (or a view in its place) is not recorded
+/// into, and rows are found by the row number under a name that no column shadows. The
+/// table's name must not be a symbolic link (the engine would write wherever it points), and
+/// the file's identity is kept, so that a save into a file that has since been moved,
+/// removed or replaced is never taken for a save at its path.
+///
 /// Failures throw std::runtime_error carrying the engine's message and the file name; one
 /// that came from a lack of space or an I/O error throws WriteFailure. Failures that no
 /// caller hears of, because the operation went on (a view's read, an append kept in the
@@ -51,6 +60,12 @@ class RecordTable : public QObject {
 public:
     /// A call failed for lack of space or an I/O error; the pending records are kept.
     class WriteFailure : public std::runtime_error {
+    public:
+        using std::runtime_error::runtime_error;
+    };
+    /// The table's path no longer names the file the table was opened from (it was moved,
+    /// removed or replaced): nothing was saved there, and the pending records are kept.
+    class FileMoved : public std::runtime_error {
     public:
         using std::runtime_error::runtime_error;
     };
@@ -76,23 +91,39 @@ public:
     bool isOpen() const { return m_open; }
     /// Whether the open table can only be read (its file is read-only to this program).
     bool isReadOnly() const { return m_open && m_readOnly; }
+    /// Why readings cannot be recorded into the open table, as a sentence for the user; empty
+    /// when they can. A read-only file, or a record table with triggers (which would act on
+    /// every reading), refuse every write for as long as the table is open; the spool's name
+    /// taken by something else (a link, a folder, another user's file) refuses appends until
+    /// it is taken away.
+    QString recordingRefusal() const;
+    /// Whether the table's path still names the file it was opened from (true when closed).
+    bool isAtItsPath() const;
+    /// Throws FileMoved unless isAtItsPath().
+    void requireAtPath() const;
     /// The file last given to open(), also after a failed open.
     QString fileName() const { return m_fileName; }
     /// Name of the table inside the file.
     QString tableName() const { return m_tableName; }
+    /// How the table's rows are addressed in SQL, in key (table) order: the row number under
+    /// a name no column shadows, for a table written elsewhere that has a column "_rowid_".
+    QString keyColumn() const { return m_key; }
 
     /// Appends one record at the end; it is pending until applyUpdates(). When the engine
     /// fails to take it for lack of space or an I/O error, the record is kept in the spool
     /// alone (detachedAfterFailure() tells so); only when the spool has no room either does
     /// it throw WriteFailure, keeping nothing of it.
     void append(const RecordValues &values);
-    /// Writes the pending records into the stored table. On failure they stay pending.
+    /// Writes the pending records into the stored table. On failure they stay pending; when
+    /// the file is no longer at its path (checked before and after the write) it throws
+    /// FileMoved and they stay pending too.
     void applyUpdates();
     /// Stored and pending records.
     qint64 count() const;
     /// Records appended since the last save (or open, or empty()).
     qint64 pendingCount() const;
-    /// Removes every record, stored and pending, at once. On failure nothing is removed.
+    /// Removes every record, stored and pending, at once. On failure (FileMoved when the file
+    /// is no longer at its path) nothing is removed.
     void empty();
     /// The pending records when the engine no longer holds them, else null.
     const PendingSpool *detachedSpool() const;
@@ -138,10 +169,20 @@ private:
     /// the last save and the pending records are read from the spool. False when the engine
     /// could not be put back (it still holds its transaction).
     bool detachAfterFailedWrite();
+    /// What a commit does when the file turns out to have left its path while it was written.
+    enum class AfterMove {
+        KeepPending, ///< the records committed stay pending for the user; FileMoved is thrown
+        Apply,       ///< the commit counts as done
+    };
     /// Runs `work` in the open transaction and commits, then `committed` (which must not
     /// throw) before a new transaction begins. On failure the transaction is put back as it
     /// was before `work`, or, when the engine ended it, the table detaches; then it throws.
-    void commitWith(const std::function<void()> &work, const std::function<void()> &committed);
+    /// Throws FileMoved, having written nothing, when the file is not at its path.
+    void commitWith(const std::function<void()> &work, const std::function<void()> &committed,
+                    AfterMove afterMove);
+    /// After a commit into a file that left its path: the records stay pending, now held by
+    /// the engine as they are while attached.
+    void keepPendingAfterCommit();
     /// Starts the write transaction when none is open, so that nothing is ever written
     /// outside one; pending records the engine dropped are detached first.
     void ensureTransaction();
@@ -157,6 +198,17 @@ private:
     /// Reads are const to their callers, but what they find out is news for the window.
     void tell(void (RecordTable::*signal)(const QString &), const QString &text) const;
     QString chooseTable(bool mayCreate);
+    /// Throws when `name` is a view in the file.
+    void refuseView(const QString &name);
+    /// The SQL name of the row number of the chosen table; throws when no name reaches it.
+    QString chooseKey();
+    /// Why the chosen table's triggers refuse recording; empty when it has none.
+    QString triggersRefusal();
+    /// Keeps a foreign schema's code from running on this connection.
+    void hardenConnection();
+    /// Throws when `path` is a symbolic link.
+    void refuseLink(const QString &path);
+    void requireWritable() const;
     QString missingField();
     void checkFields();
     void loadPositions();
@@ -168,9 +220,14 @@ private:
     QString m_tableName;
     bool m_open = false;
     bool m_readOnly = false;
+    QString m_writeRefusal;  ///< why nothing may be written, for as long as the table is open
+    QString m_spoolRefusal;  ///< why the spool could not be made at open
+    FileIdentity m_identity; ///< the file opened, to tell when its path names another
+    QString m_key;
     qint64 m_storedRows = 0;       // rows the file holds as of the last save
     std::vector<qint64> m_anchors; // key of rows 0, kAnchorStride, 2 * kAnchorStride, ...
     std::unique_ptr<PendingRecords> m_pending;
     std::optional<QSqlQuery> m_insert;
-    mutable std::optional<QSqlQuery> m_page;
+    /// Reads the rows for the views, their texts cut short.
+    std::unique_ptr<CappedRowReader> m_page;
 };

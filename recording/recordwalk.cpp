@@ -37,10 +37,9 @@ RecordWalk::RecordWalk(const RecordTable &table) : m_table(table), m_expected(ta
     table.checkTransaction();
     QString name = table.tableName();
     name.replace(u'"', QStringLiteral("\"\""));
-    m_statement =
-        prepare(QStringLiteral("SELECT _rowid_, \"No\", \"Time\", \"DC/AC\", \"Value\", "
-                               "\"Unit\", \"AUTO\", \"Nval\" FROM \"%1\" ORDER BY _rowid_")
-                    .arg(name));
+    m_statement = prepare(QStringLiteral("SELECT %2, \"No\", \"Time\", \"DC/AC\", \"Value\", "
+                                         "\"Unit\", \"AUTO\", \"Nval\" FROM \"%1\" ORDER BY %2")
+                              .arg(name, table.keyColumn()));
     m_current = m_statement;
     if (const PendingSpool *spool = table.detachedSpool()) {
         try {

@@ -2,16 +2,11 @@
 
 #include "recordtable.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 #include <sqlite3.h>
 
 #include <stdexcept>
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
 
 void ReplaceTarget::ensureFree(const RecordTable &source, const QString &path) {
     const QFileInfo target(path);
@@ -39,17 +34,4 @@ bool ReplaceTarget::isHeldElsewhere(const QString &path) {
     sqlite3_close(db);
     // Anything that is not a table file (a text file, say) answers otherwise and is free.
     return rc == SQLITE_BUSY || rc == SQLITE_LOCKED;
-}
-
-void ReplaceTarget::matchPermissions(const QString &newFile, const QString &target) {
-    const QFileInfo old(target);
-    if (old.exists()) {
-        QFile::setPermissions(newFile, old.permissions());
-        return;
-    }
-#ifdef Q_OS_UNIX
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::chmod(QFile::encodeName(newFile).constData(), 0666 & ~mask);
-#endif
 }

@@ -15,8 +15,4 @@ public:
 
     /// True when `path` is a table file whose exclusive lock another connection holds.
     static bool isHeldElsewhere(const QString &path);
-
-    /// Gives a file that replaces `target` the target's permissions, or for a new file the
-    /// ones a newly created file gets (a temporary file starts readable by its owner only).
-    static void matchPermissions(const QString &newFile, const QString &target);
 };

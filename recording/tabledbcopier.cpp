@@ -3,13 +3,12 @@
 #include "recordtable.h"
 #include "recordwalk.h"
 #include "replacetarget.h"
+#include "replacingfile.h"
 
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <sqlite3.h>
 
-#include <filesystem>
 #include <stdexcept>
 
 namespace {
@@ -21,8 +20,10 @@ namespace {
 /// The new table file while it is built, closed however the copy ends.
 class Destination {
 public:
+    /// Opens the file made for it; a link put in its place is not followed.
     Destination(const QString &file, const QString &shownName) : m_shownName(shownName) {
-        if (sqlite3_open(file.toUtf8().constData(), &m_db) != SQLITE_OK)
+        if (sqlite3_open_v2(file.toUtf8().constData(), &m_db,
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) != SQLITE_OK)
             fail();
     }
     ~Destination() {
@@ -68,52 +69,33 @@ QString quoted(const QString &identifier) {
 } // namespace
 
 void TableDbCopier::copy(const RecordTable &source, const QString &path) {
-    const QFileInfo target(path);
     ReplaceTarget::ensureFree(source, path);
-    if (target.exists() && !target.isFile())
+    ReplacingFile::checkTarget(path);
+    ReplacingFile out(path);
+    if (const QFileInfo target(out.targetName()); target.exists() && !target.isFile())
         raise(QStringLiteral("Cannot replace %1: it is not a table file").arg(path));
 
     RecordWalk walk(source);
-
-    QString tempPath;
+    if (!out.open())
+        raise(QStringLiteral("Cannot create %1: %2").arg(path, out.errorString()));
+    // The engine writes the file by its name.
+    out.closeTemporary();
     {
-        QTemporaryFile temp(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
-                            QStringLiteral(".XXXXXX"));
-        temp.setAutoRemove(false);
-        if (!temp.open())
-            raise(QStringLiteral("Cannot create %1: %2").arg(path, temp.errorString()));
-        tempPath = temp.fileName();
+        Destination dest(out.temporaryName(), path);
+        // The temporary file is renamed into place only once complete, so it needs no
+        // journal of its own.
+        dest.run(QStringLiteral("PRAGMA journal_mode=OFF"));
+        const QString table = QFileInfo(path).completeBaseName();
+        dest.run(RecordTable::createSql(table));
+        dest.run(QStringLiteral("BEGIN"));
+        dest.prepareInsert(QStringLiteral("INSERT INTO %1 (\"Not\", \"No\", \"Time\", "
+                                          "\"DC/AC\", \"Value\", \"Unit\", \"AUTO\", \"Nval\") "
+                                          "VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
+                               .arg(quoted(table)));
+        while (walk.next())
+            dest.insertFrom(walk);
+        dest.run(QStringLiteral("COMMIT"));
     }
-
-    try {
-        {
-            Destination dest(tempPath, path);
-            // The temporary file is renamed into place only once complete, so it needs no
-            // journal of its own.
-            dest.run(QStringLiteral("PRAGMA journal_mode=OFF"));
-            const QString table = target.completeBaseName();
-            dest.run(RecordTable::createSql(table));
-            dest.run(QStringLiteral("BEGIN"));
-            dest.prepareInsert(QStringLiteral("INSERT INTO %1 (\"Not\", \"No\", \"Time\", "
-                                              "\"DC/AC\", \"Value\", \"Unit\", \"AUTO\", \"Nval\") "
-                                              "VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
-                                   .arg(quoted(table)));
-            while (walk.next())
-                dest.insertFrom(walk);
-            dest.run(QStringLiteral("COMMIT"));
-        }
-        ReplaceTarget::matchPermissions(tempPath, path);
-        std::error_code ec;
-        // Paths as Qt hands them to the system: a narrow std::string would be read in the
-        // ANSI code page on Windows, and "Müller.db" would turn into another name.
-        std::filesystem::rename(QFileInfo(tempPath).filesystemFilePath(),
-                                target.filesystemFilePath(), ec);
-        if (ec)
-            raise(QStringLiteral("Cannot replace %1: %2")
-                      .arg(path, QString::fromStdString(ec.message())));
-    } catch (...) {
-        std::error_code ignored;
-        std::filesystem::remove(QFileInfo(tempPath).filesystemFilePath(), ignored);
-        throw;
-    }
+    if (!out.commit())
+        raise(QStringLiteral("Cannot replace %1: %2").arg(path, out.errorString()));
 }

@@ -1,17 +1,13 @@
 #include "tabletextexporter.h"
 
-#include "replacetarget.h"
-
 #include "recordtable.h"
 #include "recordwalk.h"
+#include "replacetarget.h"
+#include "replacingfile.h"
 
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 #include <sqlite3.h>
-
-#include <memory>
 
 namespace {
 
@@ -87,49 +83,32 @@ void TableTextExporter::appendLine(QByteArray &out, const RecordRow &row) {
 
 bool TableTextExporter::write(const RecordTable &table, const QString &path) {
     ReplaceTarget::ensureFree(table, path);
+    // A pipe, socket or device is refused before anything is read: opening a pipe that has
+    // no reader would wait for ever.
+    ReplacingFile::checkTarget(path);
     RecordWalk walk(table);
 
-    // A device (a printer port, /dev/null) is written in place: a save file would put a
-    // regular file where the device was.
-    const QFileInfo info(path);
-    std::unique_ptr<QFileDevice> file;
-    if (info.exists() && !info.isFile() && !info.isDir())
-        file = std::make_unique<QFile>(path);
-    else
-        file = std::make_unique<QSaveFile>(path);
-    if (!file->open(QIODevice::WriteOnly))
+    ReplacingFile file(path);
+    if (!file.open())
         return false;
-    auto *save = dynamic_cast<QSaveFile *>(file.get());
-
+    QFile &out = file.file();
     QByteArray buffer = headingLine();
     buffer.reserve(kFlushBytes + 4096);
     bool ok = true;
-    try {
-        while (ok && walk.next()) {
-            for (int c = RecordWalk::No; c <= RecordWalk::Auto; ++c) {
-                if (c > RecordWalk::No)
-                    buffer += '\t';
-                appendWalkField(buffer, walk, c);
-            }
-            buffer += "\r\n";
-            if (buffer.size() >= kFlushBytes) {
-                ok = file->write(buffer) == buffer.size();
-                buffer.clear();
-            }
+    while (ok && walk.next()) {
+        for (int c = RecordWalk::No; c <= RecordWalk::Auto; ++c) {
+            if (c > RecordWalk::No)
+                buffer += '\t';
+            appendWalkField(buffer, walk, c);
         }
-    } catch (...) {
-        if (save)
-            save->cancelWriting();
-        throw;
+        buffer += "\r\n";
+        if (buffer.size() >= kFlushBytes) {
+            ok = out.write(buffer) == buffer.size();
+            buffer.clear();
+        }
     }
     if (ok && !buffer.isEmpty())
-        ok = file->write(buffer) == buffer.size();
-    if (save) {
-        if (!ok)
-            save->cancelWriting();
-        return save->commit() && ok;
-    }
-    ok = file->flush() && ok;
-    file->close();
-    return ok && file->error() == QFileDevice::NoError;
+        ok = out.write(buffer) == buffer.size();
+    // Not committed, the file goes with its temporary copy; the target stays as it was.
+    return ok && file.commit();
 }

@@ -15,8 +15,10 @@ class TableTextExporter {
 public:
     /// Writes `table` to `path`. The file is replaced only when everything was written: on
     /// a write failure the old file, if any, stays as it was and the result is false. A
-    /// table that cannot be read, or a target that is a table in use (the open one or one
-    /// held by another program), throws std::runtime_error, also leaving the file alone.
+    /// table that cannot be read, a target that is a table in use (the open one or one held
+    /// by another program), a pipe, socket or device, or a name too long for its folder
+    /// throws std::runtime_error, also leaving the file alone. A symbolic link is followed:
+    /// the file it names is replaced.
     static bool write(const RecordTable &table, const QString &path);
 
     static QByteArray headingLine();

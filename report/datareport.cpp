@@ -133,20 +133,27 @@ void DataReport::paintPage(QPainter &painter, qint64 page) const {
     const double ascent = metrics.ascent();
     // A text that cannot reach the end of its room (no more characters than the widest
     // glyph fits in it) is drawn without measuring it; a longer one is measured and, where
-    // it does not fit, cut with "…" so that a record keeps to its one line.
+    // it does not fit, cut with "…" so that a record keeps to its one line. Only a few times
+    // what the room holds of average characters is ever measured: a table written elsewhere
+    // may hold texts far longer than any line.
     const double widestGlyph = std::max(1.0, metrics.maxWidth());
+    const double averageGlyph = std::max(1.0, metrics.averageCharWidth());
     struct Room {
         double width;
         qsizetype sure;
+        qsizetype measured;
     };
     auto roomOf = [&](BandLayout::Hmm hmm) {
         const double width = scale.toX(hmm);
-        return Room{width, qsizetype(width / widestGlyph)};
+        return Room{width, qsizetype(width / widestGlyph),
+                    16 + 4 * qsizetype(width / averageGlyph)};
     };
     // Texts are placed by the top of their line box; the painter wants the baseline.
     auto drawAt = [&](double left, BandLayout::Hmm top, const QString &text, const Room &room) {
         const QString shown =
-            text.size() <= room.sure ? text : metrics.elidedText(text, Qt::ElideRight, room.width);
+            text.size() <= room.sure
+                ? text
+                : metrics.elidedText(text.left(room.measured), Qt::ElideRight, room.width);
         painter.drawText(QPointF(left, scale.toY(top) + ascent), shown);
     };
 

@@ -1,11 +1,11 @@
 #include "pdfexport.h"
 
 #include "bandlayout.h"
+#include "replacingfile.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QPdfWriter>
-#include <QSaveFile>
 
 #include <stdexcept>
 
@@ -35,12 +35,12 @@ bool PdfExport::write(const DataReport &report, const QString &path,
     if (target.exists() && (!target.isWritable() || !target.permission(QFile::WriteOwner)))
         raise(QStringLiteral("%1 is read-only: the report was not exported.").arg(shown));
 
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    ReplacingFile file(path);
+    if (!file.open())
         raise(QStringLiteral("The report could not be exported to %1: %2")
                   .arg(shown, file.errorString()));
-    // On failure the save file goes with its temporary copy; the target is untouched.
-    if (!paint(report, file, pages, progress))
+    // Not committed, the file goes with its temporary copy; the target is untouched.
+    if (!paint(report, file.file(), pages, progress))
         return false;
     if (!file.commit())
         raise(QStringLiteral("The report could not be exported to %1: %2")

@@ -29,6 +29,7 @@
 #include "bevelpanel.h"
 #include "meteremulator.h"
 #include "meterlink.h"
+#include "permissionsapply.h"
 #include "recordgrid.h"
 #include "recordtable.h"
 #include "recordtablemodel.h"
@@ -44,9 +45,8 @@
 #include <memory>
 #include <optional>
 
-#include <linux/capability.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -84,32 +84,6 @@ QPair<QString, qint64> inspect(const QString &path) {
     QSqlDatabase::removeDatabase(name);
     return seen;
 }
-
-/// Takes away root's licence to write where the permissions say no, for as long as it
-/// lives (this thread only), so a read-only folder is read-only for the test too.
-class PermissionsApply {
-public:
-    PermissionsApply() {
-        if (geteuid() != 0)
-            return;
-        if (syscall(SYS_capget, &m_header, m_saved) != 0)
-            return;
-        __user_cap_data_struct reduced[2] = {m_saved[0], m_saved[1]};
-        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-        m_active = syscall(SYS_capset, &m_header, reduced) == 0;
-    }
-    ~PermissionsApply() {
-        if (m_active)
-            syscall(SYS_capset, &m_header, m_saved);
-    }
-    PermissionsApply(const PermissionsApply &) = delete;
-    PermissionsApply &operator=(const PermissionsApply &) = delete;
-
-private:
-    __user_cap_header_struct m_header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct m_saved[2]{};
-    bool m_active = false;
-};
 
 /// A copy of the program in a process of its own (this executable with --copy), working in
 /// `folder`, optionally connected to the meter on `link`.
@@ -408,12 +382,19 @@ private slots:
         QTest::newRow("table copy, read-only folder") << "read-only"
                                                       << "data.db"
                                                       << "Cannot create ";
-        QTest::newRow("text, /dev/full") << "full device"
-                                         << "full.xls"
-                                         << "Could not save table to specified file: ";
-        QTest::newRow("table copy, /dev/full") << "full device"
-                                               << "full.db"
-                                               << "Cannot replace ";
+        // Neither kind of file is written into a pipe or a device, nor through a link to one.
+        QTest::newRow("text, a link to /dev/full") << "full device"
+                                                   << "full.xls"
+                                                   << "<file> is not a file";
+        QTest::newRow("table copy, a link to /dev/full") << "full device"
+                                                         << "full.db"
+                                                         << "<file> is not a file";
+        QTest::newRow("text, a pipe") << "pipe"
+                                      << "pipe.xls"
+                                      << "<file> is not a file";
+        QTest::newRow("table copy, a pipe") << "pipe"
+                                            << "pipe.db"
+                                            << "<file> is not a file";
         QTest::newRow("text, disk fills up") << "disk fills up"
                                              << "data.txt"
                                              << "Could not save table to specified file: ";
@@ -438,12 +419,15 @@ private slots:
         QCOMPARE(h.w->TQM10DB->count(), records);
 
         const QString file = QDir(target).filePath(name);
+        const bool special = where == u"full device" || where == u"pipe";
         if (where == u"full device")
             QVERIFY(QFile::link(QStringLiteral("/dev/full"), file));
+        else if (where == u"pipe")
+            QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
         else
             writeFile(file, "old content");
-        // (A device is not read: /dev/full reads as endless zeros.)
-        const QByteArray before = where == u"full device" ? QByteArray() : digestOf(file);
+        // (A device is not read: /dev/full reads as endless zeros; nor is a pipe.)
+        const QByteArray before = special ? QByteArray() : digestOf(file);
         const QStringList entries = QDir(target).entryList(QDir::AllEntries | QDir::Hidden);
         h.nextFile = file;
         h.answer = true; // replace the old file
@@ -463,12 +447,16 @@ private slots:
 
         const QStringList said = h.errors + h.infos;
         QCOMPARE(said.size(), 1);
-        QVERIFY2(said[0].startsWith(message) && said[0].contains(file), qPrintable(said[0]));
+        QVERIFY2(said[0].startsWith(QString(message).replace(QStringLiteral("<file>"), file)) &&
+                     said[0].contains(file),
+                 qPrintable(said[0]));
         if (message.startsWith(u"Could not"))
             QCOMPARE(h.infos, QStringList{message + file});
         else
             QCOMPARE(h.errors, said);
-        if (where != u"full device")
+        if (special)
+            QCOMPARE(h.questions, QStringList()); // refused before asking to replace it
+        else
             QCOMPARE(digestOf(file), before);
         QCOMPARE(QDir(target).entryList(QDir::AllEntries | QDir::Hidden), entries);
         // The table itself is untouched and still takes readings.
@@ -700,7 +688,11 @@ private slots:
         ProgramCopy second(m_dir->path(), QString());
         const QStringList said = second.startup();
         QCOMPARE(said.size(), 2);
-        QCOMPARE(said[0], QStringLiteral("error: Table in use by another program: ") + table);
+        // It says why, and that the meter is still shown.
+        QVERIFY2(said[0].startsWith(QStringLiteral("error: Table in use by another program: ") +
+                                    table + u' ') &&
+                     said[0].endsWith(u"Open old data files."),
+                 qPrintable(said[0]));
         QCOMPARE(second.ask("count"), -1);
         second.process().write("quit\n");
         QVERIFY(second.process().waitForFinished(5000));

@@ -7,12 +7,21 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cfenv>
+#include <optional>
 
+#include "graphchart.h"
+#include "recordtable.h"
+#include "testfiles.h"
 #include "tfcomm.h"
 #include "windowharness.h"
+
+#ifdef Q_OS_LINUX
+#include "permissionsapply.h"
+#endif
 
 namespace {
 
@@ -290,17 +299,84 @@ private slots:
             hexOf(bytes({0x55, last & 0xFF, last >> 8, 0x0A}).constData(), 4)));
     }
 
-    // A record table that cannot be opened stops start-up at that step: one error box, and
-    // the window comes up without a profile.
-    void failedStartupSkipsTheProfile() {
-        WindowHarness h({.beforeWindow = [] { QDir().mkdir(QStringLiteral("Qm20db.db")); }});
+    // A record table that cannot be opened does not leave a dead window: one message says
+    // why, the profile is applied, readings show on the LCD and the graph, recording refuses
+    // them without another message, and a table opened later records again.
+    void startupWithoutItsTable_data() {
+        QTest::addColumn<QString>("cause");
+        QTest::addColumn<QString>("reason"); // part of the message
+        QTest::newRow("a folder of that name") << "folder"
+                                               << "Table file is a folder";
+        QTest::newRow("a file that is not a table") << "corrupt"
+                                                    << "file is not a database";
+        QTest::newRow("held by a second copy") << "in use"
+                                               << "Table in use by another program";
+#ifdef Q_OS_LINUX
+        QTest::newRow("a start folder that cannot be written") << "read-only"
+                                                               << "unable to open database file";
+#endif
+#ifdef Q_OS_UNIX
+        QTest::newRow("a link of that name") << "link"
+                                             << "is a symbolic link to";
+#endif
+    }
+    void startupWithoutItsTable() {
+        QFETCH(QString, cause);
+        QFETCH(QString, reason);
+        QTemporaryDir folder;
+        const QString table = QDir(folder.path()).filePath(QLatin1String(TFCOMM::kRecordTableFile));
+        RecordTable firstCopy;
+        if (cause == u"folder")
+            QVERIFY(QDir().mkdir(table));
+        if (cause == u"corrupt")
+            writeFile(table, QByteArray(4096, 'x'));
+        if (cause == u"in use")
+            firstCopy.open(table, RecordTable::OpenMode::CreateIfMissing);
+        const QString elsewhere = QDir(folder.path()).filePath(QStringLiteral("elsewhere.db"));
+        if (cause == u"link") {
+            RecordTable(nullptr).open(elsewhere, RecordTable::OpenMode::CreateIfMissing);
+            QVERIFY(QFile::link(elsewhere, table));
+        }
+#ifdef Q_OS_LINUX
+        std::optional<PermissionsApply> readOnly;
+        if (cause == u"read-only") {
+            QVERIFY(QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::ExeOwner));
+            readOnly.emplace();
+        }
+#endif
+        WindowHarness h({.folder = folder.path()});
+#ifdef Q_OS_LINUX
+        readOnly.reset();
+        QFile::setPermissions(folder.path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+#endif
         TFCOMM &w = *h.w;
         QCOMPARE(h.errors.size(), 1);
-        QCOMPARE(w.windowTitle(), QString());
-        QCOMPARE(w.COMM2->ComPortSpeed(), br2400);
-        QVERIFY(!w.COMM2->OnReceiveData);
-        QCOMPARE(w.KDSpan, 80);
-        QCOMPARE(w.RecordNo, 0);
+        QVERIFY2(h.errors[0].contains(reason) && h.errors[0].contains(u"Open old data files"),
+                 qPrintable(h.errors[0]));
+        QVERIFY(!w.TQM10DB->isOpen());
+        QCOMPARE(w.windowTitle(), QStringLiteral("QM30 Interface Program _Ver: 1.00"));
+        QCOMPARE(w.COMM2->ComPortSpeed(), br9600);
+        QVERIFY(w.COMM2->OnReceiveData);
+        QCOMPARE(w.RecordNo, 1);
+
+        const QByteArray frame =
+            bytes({0x89, 0x70, 0x00, 0x00, 0x00, 0x0F, 0x01, 0x02, 0x03, 0x04, 0x0A});
+        const qint64 points = w.Chtshow->pointCount();
+        for (int i = 0; i < 3; ++i)
+            w.COMM2->OnReceiveData(w.COMM2, frame.constData(), int(frame.size()));
+        QCOMPARE(w.ValueText, QStringLiteral("01.234"));
+        QCOMPARE(w.Chtshow->pointCount(), points + 3);
+        QCOMPARE(h.errors.size(), 1);
+
+        const QString other = QDir(folder.path()).filePath(QStringLiteral("other.db"));
+        RecordTable(nullptr).open(other, RecordTable::OpenMode::CreateIfMissing);
+        h.nextFile = other;
+        w.OpenDataFilesClick();
+        w.RepeatSet->setChecked(false);
+        w.COMM2->OnReceiveData(w.COMM2, frame.constData(), int(frame.size()));
+        QCOMPARE(w.TQM10DB->count(), 1);
+        QCOMPARE(h.errors.size(), 1);
     }
 };
 

@@ -16,6 +16,7 @@ std::string s_folder; // with a trailing slash; empty: every file
 qint64 s_left = -1;
 std::atomic<int> s_refusals{0};
 sqlite3_vfs *s_real = nullptr;
+std::function<void()> s_syncHook;
 
 struct BudgetFile {
     sqlite3_file base;
@@ -73,13 +74,25 @@ int xWrite(sqlite3_file *f, const void *p, int n, sqlite3_int64 off) {
     return realIo(f)->xWrite(self(f)->real(), p, n, off);
 }
 
+int xSync(sqlite3_file *f, int flags) {
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(s_mutex);
+        if (self(f)->limited())
+            hook.swap(s_syncHook);
+    }
+    if (hook)
+        hook();
+    return realIo(f)->xSync(self(f)->real(), flags);
+}
+
 using Io = sqlite3_io_methods;
 const Io kIo = {3,
                 Pass<&Io::xClose>::call,
                 Pass<&Io::xRead>::call,
                 xWrite,
                 Pass<&Io::xTruncate>::call,
-                Pass<&Io::xSync>::call,
+                xSync,
                 Pass<&Io::xFileSize>::call,
                 Pass<&Io::xLock>::call,
                 Pass<&Io::xUnlock>::call,
@@ -135,6 +148,11 @@ void set(const QString &folder, qint64 bytes) {
 
 int refusals() {
     return s_refusals.load();
+}
+
+void atNextSync(std::function<void()> hook) {
+    std::lock_guard lock(s_mutex);
+    s_syncHook = std::move(hook);
 }
 
 } // namespace WriteBudget

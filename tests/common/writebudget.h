@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 /// A disk that fills up, for tests, without root: a SQLite VFS, installed as the default, that
 /// hands every call to the VFS it replaced and fails writes with SQLITE_FULL once a budget of
 /// bytes is spent. As on a real disk, only bytes that grow a file count. The budget covers files
@@ -19,5 +21,8 @@ inline void lift() {
 }
 /// Writes refused since install().
 int refusals();
+/// Runs `hook` once, at the next sync of a file under the folder given to set(), before the
+/// sync itself: in the middle of the engine's commit.
+void atNextSync(std::function<void()> hook);
 
 } // namespace WriteBudget

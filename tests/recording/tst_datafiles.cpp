@@ -1,5 +1,7 @@
 #include "datafilenames.h"
 #include "recordtable.h"
+#include "replacingfile.h"
+#include "safefile.h"
 #include "tabledbcopier.h"
 #include "tabletextexporter.h"
 
@@ -19,6 +21,7 @@
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -132,14 +135,13 @@ private slots:
         QTest::newRow("missing folder") << "nofolder/out.xls";
         QTest::newRow("target is a folder") << "afolder";
 #ifdef QM_HAVE_FILE_SIZE_LIMIT
-        QTest::newRow("full device") << "/dev/full";
         QTest::newRow("disk full while writing") << "old.xls";
 #endif
     }
 
     void failedTextWriteKeepsTheOldFile() {
         QFETCH(QString, target);
-        const QString file = target.startsWith(u'/') ? target : path(target);
+        const QString file = path(target);
         fill(3000);
         m_table->applyUpdates();
         const QByteArray old("old contents\r\n");
@@ -161,13 +163,6 @@ private slots:
             QCOMPARE(readAll(file), old);
         if (target == u"afolder")
             QVERIFY(QFileInfo(file).isDir());
-#ifdef Q_OS_UNIX
-        if (target == u"/dev/full") {
-            struct stat st {};
-            QCOMPARE(stat("/dev/full", &st), 0);
-            QVERIFY2(S_ISCHR(st.st_mode), "the device must stay a device");
-        }
-#endif
         QStringList expected{"Qm20db.db"};
         if (target == u"old.xls")
             expected.append("old.xls");
@@ -320,6 +315,170 @@ private slots:
         QCOMPARE(m_table->count(), 3);
         if (!ownTable)
             QCOMPARE(other.count(), 1);
+    }
+
+    // What is already at the chosen name, or at the name of the temporary copy beside it:
+    // both kinds of file follow a link to a file, refuse a pipe or a device and a name too
+    // long, never write through a link planted where the temporary copy goes, and replace a
+    // temporary copy that a crashed run left.
+    void saveAsTargets_data() {
+        QTest::addColumn<bool>("asText");
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("refusal"); // part of the message; empty: written
+        // Names of so many bytes, extension included.
+        auto named = [](int bytes, const QString &ext) {
+            return "name:" + QStringLiteral("a").repeated(bytes - ext.size()) + ext;
+        };
+        for (const bool asText : {true, false}) {
+            const char *kind = asText ? "text" : "copy";
+            const QString ext = asText ? QStringLiteral(".xls") : QStringLiteral(".db");
+            auto row = [&](const char *what, const QString &setup, const char *refusal) {
+                QTest::addRow("%s, %s", kind, what) << asText << setup << QString(refusal);
+            };
+            row("a new name", "new", "");
+            row("a 255-byte name", named(255, ext), "");
+            row("a 256-byte name", named(256, ext), "too long");
+            row("a leftover temporary copy", "leftover", "");
+#ifdef Q_OS_UNIX
+            row("a link to a file", "link", "");
+            row("a link planted at the temporary copy", "planted", "a symbolic link");
+            row("a pipe", "pipe", "is not a file");
+            row("a link to a device", "device", "is not a file");
+#endif
+        }
+    }
+    void saveAsTargets() {
+        QFETCH(bool, asText);
+        QFETCH(QString, setup);
+        QFETCH(QString, refusal);
+        fill(3);
+        const QString ext = asText ? QStringLiteral(".xls") : QStringLiteral(".db");
+        QString target = path("out" + ext);
+        if (setup.startsWith(u"name:"))
+            target = path(setup.mid(5));
+        // Where the new file is to land: the link's file, for a link.
+        QString lands = target;
+        const QString victim = path(QStringLiteral("victim.txt"));
+        writeFile(victim, "precious");
+        const QString temporary = ReplacingFile::temporaryFor(target);
+#ifdef Q_OS_UNIX
+        if (setup == u"link") {
+            lands = path("real" + ext);
+            writeFile(lands, "old");
+            QVERIFY(QFile::link(lands, target));
+        }
+        if (setup == u"planted")
+            QVERIFY(QFile::link(victim, temporary));
+        if (setup == u"pipe")
+            QCOMPARE(::mkfifo(QFile::encodeName(target).constData(), 0600), 0);
+        if (setup == u"device")
+            QVERIFY(QFile::link(QStringLiteral("/dev/full"), target));
+#endif
+        if (setup == u"leftover")
+            writeFile(temporary, "left by a run that crashed");
+
+        QString said;
+        try {
+            const bool written = asText ? TableTextExporter::write(*m_table, target)
+                                        : (TableDbCopier::copy(*m_table, target), true);
+            if (!written)
+                said = QStringLiteral("not written");
+        } catch (const std::exception &e) {
+            said = QString::fromUtf8(e.what());
+        }
+
+        QCOMPARE(readAll(victim), QByteArray("precious"));
+        if (refusal.isEmpty()) {
+            QCOMPARE(said, QString());
+            QVERIFY(readAll(lands).startsWith(asText ? "No\tTime" : "SQLite format 3"));
+            QCOMPARE(QFileInfo(target).isSymLink(), setup == u"link");
+            QVERIFY(!QFileInfo::exists(temporary));
+            return;
+        }
+        QVERIFY2(said.contains(refusal) && (said.contains(QDir::toNativeSeparators(target)) ||
+                                            said.contains(QDir::toNativeSeparators(temporary))),
+                 qPrintable(said));
+        QCOMPARE(QFileInfo(temporary).isSymLink(), setup == u"planted");
+#ifdef Q_OS_UNIX
+        if (setup == u"pipe") {
+            struct stat st {};
+            QCOMPARE(::stat(QFile::encodeName(target).constData(), &st), 0);
+            QVERIFY(S_ISFIFO(st.st_mode));
+        }
+#endif
+        if (setup != u"pipe" && setup != u"device")
+            QVERIFY(!QFileInfo::exists(target));
+    }
+
+    // The scratch files beside a table are made only where nothing is: a file of this user's
+    // left by a crash is replaced, anything else is refused and left as it is.
+    void scratchFileNeverReusesWhatIsThere_data() {
+        QTest::addColumn<QString>("there");
+        QTest::addColumn<QString>("refusal"); // part of the message; empty: made
+        auto row = [](const char *what, const char *there, const char *refusal) {
+            QTest::newRow(what) << QString(there) << QString(refusal);
+        };
+        row("nothing", "nothing", "");
+        row("a file of ours", "own file", "");
+        row("a folder", "folder", "a folder");
+#ifdef Q_OS_UNIX
+        row("a link to a file", "link", "a symbolic link");
+        row("a link to nothing", "dangling link", "a symbolic link");
+        row("a file with a second name", "hard link", "other names");
+        row("a pipe", "pipe", "a pipe, socket or device");
+        if (::geteuid() == 0)
+            row("another user's file", "other user", "another user's file");
+#endif
+    }
+    void scratchFileNeverReusesWhatIsThere() {
+        QFETCH(QString, there);
+        QFETCH(QString, refusal);
+        const QString scratch = path(QStringLiteral("Qm20db.db-scratch"));
+        const QString victim = path(QStringLiteral("victim.txt"));
+        writeFile(victim, "precious");
+        if (there == u"own file" || there == u"other user")
+            writeFile(scratch, "left over");
+        if (there == u"folder")
+            QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("Qm20db.db-scratch")));
+#ifdef Q_OS_UNIX
+        if (there == u"link")
+            QVERIFY(QFile::link(victim, scratch));
+        if (there == u"dangling link")
+            QVERIFY(QFile::link(path(QStringLiteral("nowhere")), scratch));
+        if (there == u"hard link")
+            QCOMPARE(::link(QFile::encodeName(victim).constData(),
+                            QFile::encodeName(scratch).constData()),
+                     0);
+        if (there == u"pipe")
+            QCOMPARE(::mkfifo(QFile::encodeName(scratch).constData(), 0600), 0);
+        if (there == u"other user")
+            QCOMPARE(::chown(QFile::encodeName(scratch).constData(), 65534, 65534), 0);
+#endif
+        QFile file(scratch);
+        QString said;
+        try {
+            if (!SafeFile::create(file))
+                said = file.errorString();
+        } catch (const SafeFile::Refused &e) {
+            said = QString::fromUtf8(e.what());
+        }
+        QCOMPARE(readAll(victim), QByteArray("precious"));
+        QVERIFY(!QFileInfo::exists(path(QStringLiteral("nowhere"))));
+        if (refusal.isEmpty()) {
+            QCOMPARE(said, QString());
+            QVERIFY(file.isOpen());
+            QCOMPARE(file.size(), 0);
+            QCOMPARE(file.write("new"), 3);
+            file.close();
+            QCOMPARE(readAll(scratch), QByteArray("new"));
+            return;
+        }
+        QVERIFY2(said.contains(refusal) && said.contains(QDir::toNativeSeparators(scratch)),
+                 qPrintable(said));
+        QVERIFY(!file.isOpen());
+        QVERIFY(QFileInfo(scratch).exists() || QFileInfo(scratch).isSymLink());
+        if (there == u"other user")
+            QCOMPARE(readAll(scratch), QByteArray("left over"));
     }
 
 #ifdef Q_OS_UNIX

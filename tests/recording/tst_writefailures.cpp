@@ -213,6 +213,52 @@ private slots:
         QCOMPARE(storedNumbers(file), oneTo(total));
     }
 
+    // The file renamed away in the middle of a save: the records went into it, but not into
+    // the file at the table's path, so they stay pending, shown and exported once each, and
+    // are saved when the file is back. From the spool (detached) as from the engine.
+    void fileMovedDuringSaveKeepsRecordsPending_data() {
+        QTest::addColumn<bool>("detached");
+        QTest::newRow("held by the engine") << false;
+        QTest::newRow("held by the spool alone") << true;
+    }
+    void fileMovedDuringSaveKeepsRecordsPending() {
+        QFETCH(bool, detached);
+        const QString file = path(QStringLiteral("week.db"));
+        const QString renamed = path(QStringLiteral("renamed.db"));
+        RecordTable table;
+        table.open(file, RecordTable::OpenMode::CreateIfMissing);
+        for (int no = 1; no <= 3; ++no)
+            table.append(reading(no));
+        table.applyUpdates();
+        // A full disk sends the records to the spool alone.
+        WriteBudget::set(m_dir->path(), detached ? 0 : -1);
+        for (int no = 4; no <= 7 || (detached && !table.detachedSpool() && no < 100000); ++no)
+            table.append(reading(no, QString(200, u'7')));
+        QCOMPARE(table.detachedSpool() != nullptr, detached);
+        WriteBudget::set(m_dir->path(), -1);
+        const int total = int(table.count());
+
+        WriteBudget::atNextSync([&] { QVERIFY(QFile::rename(file, renamed)); });
+        QVERIFY_THROWS_EXCEPTION(RecordTable::FileMoved, table.applyUpdates());
+        QVERIFY(!table.isAtItsPath());
+        QVERIFY(!table.detachedSpool());
+        QCOMPARE(table.pendingCount(), total - 3);
+        QCOMPARE(shownNumbers(table), oneTo(total));
+        const QString text = away(QStringLiteral("moved.txt"));
+        QVERIFY(TableTextExporter::write(table, text));
+        QCOMPARE(textLines(text), 1 + total);
+        table.append(reading(total + 1));
+        QVERIFY_THROWS_EXCEPTION(RecordTable::FileMoved, table.applyUpdates());
+        QCOMPARE(table.pendingCount(), total + 1 - 3);
+
+        QVERIFY(QFile::rename(renamed, file));
+        table.applyUpdates();
+        QCOMPARE(table.pendingCount(), 0);
+        QCOMPARE(shownNumbers(table), oneTo(total + 1));
+        table.close();
+        QCOMPARE(storedNumbers(file, QStringLiteral("week")), oneTo(total + 1));
+    }
+
     // The spool gives back each record as it was appended, from its file or its buffer, with
     // the last append taken back wherever it went.
     void spoolKeepsRecordsExactly() {

@@ -206,8 +206,8 @@ QString LogOptions::helpText() {
         "\n"
         "Exit codes:\n"
         "  0  done: count, duration or signal, with readings recorded\n"
-        "  1  failure: the output failed, or with --no-reconnect the port did not open\n"
-        "     or was lost\n"
+        "  1  failure: the output failed (a .db file removed or replaced under the run\n"
+        "     too), or with --no-reconnect the port did not open or was lost\n"
         "  2  bad options, or --out names an existing file of the other kind\n"
         "  3  nothing recorded: the port never opened or the meter never answered\n");
 }

@@ -2,8 +2,13 @@
 
 #include "logrecord.h"
 
+#include <stdexcept>
+
 TableSink::TableSink(const QString &path) {
     m_table.open(path, RecordTable::OpenMode::CreateIfMissing);
+    // A run that could record nothing ends at once rather than after its first reading.
+    if (const QString refusal = m_table.recordingRefusal(); !refusal.isEmpty())
+        throw std::runtime_error(refusal.toStdString());
 }
 
 void TableSink::write(const LogRecord &record) {
@@ -12,8 +17,12 @@ void TableSink::write(const LogRecord &record) {
 }
 
 void TableSink::commit() {
-    if (!m_pending)
+    // Also with nothing new: records committed before into a file that has since been
+    // removed or replaced are not in the file the run names.
+    if (!m_pending) {
+        m_table.requireAtPath();
         return;
+    }
     m_table.applyUpdates();
     m_pending = false;
 }

@@ -5,10 +5,12 @@
 
 /// Records into a record table file, as the window does; the file opens in the window with
 /// "Open old data files". The table holds the file exclusively while the logger runs; its
-/// records stay pending until commit().
+/// records stay pending until commit(), which also fails once the path no longer names the
+/// file opened (removed or replaced under the run).
 class TableSink : public ReadingSink {
 public:
-    /// Opens (or creates) the table; throws std::runtime_error when it cannot.
+    /// Opens (or creates) the table; throws std::runtime_error when it cannot, or when
+    /// readings cannot be recorded into it (read-only, triggers, the spool's name taken).
     explicit TableSink(const QString &path);
 
     void write(const LogRecord &record) override;

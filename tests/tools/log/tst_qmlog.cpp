@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
@@ -16,6 +17,7 @@
 #include "meteremulator.h"
 #include "readingdecoder.h"
 #include "recordtable.h"
+#include "testfiles.h"
 #include "windowharness.h"
 
 namespace {
@@ -353,31 +355,79 @@ private slots:
             QCOMPARE(rows[i][0].toInt(), i); // one run: numbering goes on over the gap
     }
 
+    // What goes wrong under a run ends it with code 1 and says what, never with 0: a table
+    // file removed or replaced while the run records into it (its records would be in no
+    // file anyone can find), or one it must not record into.
     void failuresEndWithCode1_data() {
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<bool>("loseMeter");
+        QTest::addColumn<QStringList>("options"); // "@table": the path of week.db
+        QTest::addColumn<QString>("during");      // lose meter, remove table, replace table
+        QTest::addColumn<QString>("before");      // spool link, triggers
         QTest::addColumn<QString>("message");
         QTest::newRow("no port, no reconnect")
-            << QStringList{"--port", "/nonexistent/ttyQM", "--no-reconnect"} << false
+            << QStringList{"--port", "/nonexistent/ttyQM", "--no-reconnect"} << ""
+            << ""
             << "cannot open /nonexistent/ttyQM: No such file or directory";
-        QTest::newRow("output cannot be made") << QStringList{"--out", "/nonexistent/dir/log.csv"}
-                                               << false << "cannot open /nonexistent/dir/log.csv";
-        QTest::newRow("port lost, no reconnect")
-            << QStringList{"--no-reconnect"} << true << "port lost: ";
+        QTest::newRow("output cannot be made")
+            << QStringList{"--out", "/nonexistent/dir/log.csv"} << ""
+            << ""
+            << "cannot open /nonexistent/dir/log.csv";
+        QTest::newRow("port lost, no reconnect") << QStringList{"--no-reconnect"} << "lose meter"
+                                                 << ""
+                                                 << "port lost: ";
+        const QString moved = QStringLiteral("week.db was moved, removed or replaced");
+        QTest::newRow("table removed under the run")
+            << QStringList{"--out", "@table"} << "remove table"
+            << "" << moved;
+        QTest::newRow("table replaced under the run")
+            << QStringList{"--out", "@table"} << "replace table"
+            << "" << moved;
+        QTest::newRow("a link in the spool's place")
+            << QStringList{"--out", "@table"} << ""
+            << "spool link"
+            << "week.db-pending: a symbolic link is already there";
+        QTest::newRow("a table with triggers") << QStringList{"--out", "@table"} << ""
+                                               << "triggers"
+                                               << "has triggers (forge)";
     }
     void failuresEndWithCode1() {
         QFETCH(QStringList, options);
-        QFETCH(bool, loseMeter);
+        QFETCH(QString, during);
+        QFETCH(QString, before);
         QFETCH(QString, message);
+        const QString table = scratch(QStringLiteral("week.db"));
+        options.replaceInStrings(QStringLiteral("@table"), table);
+        const QString victim = scratch(QStringLiteral("victim"));
+        writeFile(victim, "precious");
+        if (before == u"spool link")
+            QVERIFY(QFile::link(victim, table + QStringLiteral("-pending")));
+        if (before == u"triggers")
+            runSql(table, {RecordTable::createSql(QStringLiteral("week")),
+                           QStringLiteral("CREATE TRIGGER forge AFTER INSERT ON week BEGIN "
+                                          "UPDATE week SET \"Value\" = '99.999'; END")});
         MeterEmulator sim({}, link(), 3);
         QVERIFY(sim.ready());
         LogRun run(options.contains("--port") ? options : QStringList{"--port", link()} + options);
-        if (loseMeter) {
+        if (!during.isEmpty())
             QTRY_VERIFY_WITH_TIMEOUT(run.err().contains(QStringLiteral("the meter answers")), 5000);
+        if (during == u"lose meter")
             sim.stop();
+        if (during == u"remove table") {
+            QTest::qWait(700); // past a commit
+            QVERIFY(QFile::remove(table));
+        }
+        if (during == u"replace table") {
+            QTest::qWait(700);
+            const QString other = scratch(QStringLiteral("other.db"));
+            runSql(other, {RecordTable::createSql(QStringLiteral("week"))});
+            QCOMPARE(std::rename(QFile::encodeName(other).constData(),
+                                 QFile::encodeName(table).constData()),
+                     0);
         }
         QCOMPARE(run.finish(), 1);
         QVERIFY2(run.err().contains(message), qPrintable(run.err()));
+        QCOMPARE(fileBytes(victim), QByteArray("precious"));
+        if (during == u"replace table") // the replacement is left as it came
+            QCOMPARE(tableRows(table).size(), 0);
     }
 
     // A run that ends as planned with nothing recorded is no success, and says why.
