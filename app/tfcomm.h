@@ -11,6 +11,7 @@
 #include "commportdriver.h"
 #include "extremes.h"
 #include "frameassembler.h"
+#include "leftrecords.h"
 #include "modelprofile.h"
 #include "pagingmodel.h"
 #include "readingdispatch.h"
@@ -236,6 +237,8 @@ private:
     /// Opens the record table at start-up; when it cannot be opened, says why once (that is
     /// the one message recording gives until a table is opened) and lets start-up go on.
     void openStartupTable();
+    /// Asks whether to keep the readings a run left unsaved (Yes is the default).
+    bool keepLeftRecords(const LeftRecords &left);
     /// Closes the record table; false, leaving it open, when its file left its path and the
     /// user chose not to lose its records.
     bool closeRecordTable();
@@ -426,10 +429,13 @@ private:
         NotRecorded = 1, ///< readings are not recorded (no table, read-only, refused)
         KeptAlone = 2,   ///< the records not yet saved are kept in the spool alone
         Unreadable = 4,  ///< the grid could not read rows
+        Unsecured = 8,   ///< the records not yet saved could not be secured on the disk
     };
     /// True the first time `notice` is due since the table last changed.
     bool firstTelling(TableNotice notice);
     /// The table changed: every notice may be told again.
     void forgetTableNotices() { m_toldNotices = 0; }
     quint8 m_toldNotices = 0;
+    /// The user decides whether to keep the readings a run left unsaved.
+    bool m_settlingLeftRecords = false;
 };

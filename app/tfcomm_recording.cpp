@@ -75,6 +75,16 @@ void TFCOMM::buildRecording() {
         },
         Qt::QueuedConnection);
     connect(
+        TQM10DB, &RecordTable::journalFailed, this,
+        [this](const QString &text) {
+            if (firstTelling(TableNotice::Unsecured))
+                m_prompts->error(QStringLiteral("%1\nThe records not yet saved are kept, but a "
+                                                "crash or a power cut may lose them. Choose "
+                                                "Record, Save to store them.")
+                                     .arg(text));
+        },
+        Qt::QueuedConnection);
+    connect(
         TQM10DB, &RecordTable::readFailed, this,
         [this](const QString &text) {
             if (firstTelling(TableNotice::Unreadable))
@@ -164,13 +174,30 @@ void TFCOMM::openRecordTable() {
 
 void TFCOMM::openTable(const QString &path, bool mustExist) {
     forgetTableNotices();
-    TQM10DB->open(path, mustExist ? RecordTable::OpenMode::MustExist
-                                  : RecordTable::OpenMode::CreateIfMissing);
+    TQM10DB->open(
+        path, mustExist ? RecordTable::OpenMode::MustExist : RecordTable::OpenMode::CreateIfMissing,
+        [this](const LeftRecords &left) { return keepLeftRecords(left); });
+    if (const QString setAside = TQM10DB->setAsideNotice(); !setAside.isEmpty())
+        m_prompts->error(setAside);
     // Said here, once, rather than by every reading that cannot be stored.
     if (const QString refusal = TQM10DB->recordingRefusal();
         !refusal.isEmpty() && firstTelling(TableNotice::NotRecorded))
         m_prompts->error(
             refusal + QStringLiteral(" Choose Open old data files to record into another table."));
+}
+
+bool TFCOMM::keepLeftRecords(const LeftRecords &left) {
+    // Readings that come while the user decides are shown, not recorded: they would go in
+    // before the records they follow.
+    m_settlingLeftRecords = true;
+    const bool keep = m_prompts->question(
+        QStringLiteral("%1 readings recorded after the last Save were not saved when the program "
+                       "ended (from %2 to %3). Keep them as unsaved records?")
+            .arg(left.count)
+            .arg(RecordValues::storedTime(left.first), RecordValues::storedTime(left.last)),
+        UiPrompts::DefaultAnswer::Yes);
+    m_settlingLeftRecords = false;
+    return keep;
 }
 
 bool TFCOMM::firstTelling(TableNotice notice) {
@@ -222,6 +249,8 @@ void TFCOMM::offerSaveElsewhere(const QString &text) {
 }
 
 void TFCOMM::INDataToTable() {
+    if (m_settlingLeftRecords)
+        return;
     const RecordingState state{RecordNo, RecordLimit, RecordedCount, SampleCountdown,
                                LastRecordKey};
     ReadingRecorder::Options options;

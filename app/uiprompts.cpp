@@ -11,10 +11,12 @@ UiPrompts::UiPrompts(QWidget *parent) : m_parent(parent) {
     onInformation = [this](const QString &text) {
         QMessageBox::information(m_parent, QApplication::applicationName(), text);
     };
-    onQuestion = [this](const QString &text) {
+    onQuestion = [this](const QString &text, DefaultAnswer preset) {
         return QMessageBox::question(m_parent, QApplication::applicationName(), text,
                                      QMessageBox::Yes | QMessageBox::No,
-                                     QMessageBox::No) == QMessageBox::Yes;
+                                     preset == DefaultAnswer::Yes
+                                         ? QMessageBox::Yes
+                                         : QMessageBox::No) == QMessageBox::Yes;
     };
     onBeep = [] { QApplication::beep(); };
     onOpenFile = [this](const FileDialogRequest &r) {
@@ -43,8 +45,8 @@ void UiPrompts::information(const QString &text) const {
         onInformation(text);
 }
 
-bool UiPrompts::question(const QString &text) const {
-    return onQuestion && onQuestion(text);
+bool UiPrompts::question(const QString &text, DefaultAnswer preset) const {
+    return onQuestion && onQuestion(text, preset);
 }
 
 void UiPrompts::beep() const {

@@ -21,10 +21,13 @@ public:
         QString defaultSuffix; ///< appended to a name typed without an extension
     };
 
+    /// Which button of a question Return presses.
+    enum class DefaultAnswer { No, Yes };
+
     std::function<void(const QString &text)> onError;
     std::function<void(const QString &text)> onInformation;
     /// A yes/no question; true for yes.
-    std::function<bool(const QString &text)> onQuestion;
+    std::function<bool(const QString &text, DefaultAnswer preset)> onQuestion;
     /// The platform's alert sound.
     std::function<void()> onBeep;
     /// Return the chosen path, or an empty string when the user cancels.
@@ -36,7 +39,7 @@ public:
 
     void error(const QString &text) const;
     void information(const QString &text) const;
-    bool question(const QString &text) const;
+    bool question(const QString &text, DefaultAnswer preset = DefaultAnswer::No) const;
     void beep() const;
     QString openFile(const FileDialogRequest &request) const;
     QString saveFile(const FileDialogRequest &request) const;

@@ -131,7 +131,7 @@ int main(int argc, char **argv) {
     };
     prompts.onInformation = [&](const QString &text) { infos << text; };
     prompts.onBeep = [] {};
-    prompts.onQuestion = [](const QString &) { return false; };
+    prompts.onQuestion = [](const QString &, UiPrompts::DefaultAnswer) { return false; };
     auto window = std::make_unique<TFCOMM>(builtModelFlags(), &prompts);
     TFCOMM &w = *window;
     w.onTerminate = [] {};

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "leftrecords.h"
+#include "leftspool.h"
 #include "pendingspool.h"
 #include "recordvalues.h"
+#include "spoolformat.h"
 
 #include <QList>
 #include <QString>
@@ -20,7 +23,12 @@ struct sqlite3;
 /// and the next save writes the spool into the file. So nobody may begin a new transaction
 /// on the engine while records are pending without calling followEngine() first.
 ///
-/// The spool is made in one place, ensureSpool(), once per table opened.
+/// The spool also outlives a run that ends without closing the table: takeOverLeft() finds
+/// what such a run left and, when the user keeps them, its records are pending again,
+/// detached, held by the spool alone until the next save writes them into the file.
+///
+/// The spool is made in one place, ensureSpool(), once per table opened, or taken over from
+/// the run before.
 class PendingRecords {
 public:
     /// Records for the table file `tableFile`; the spool, once made, lives beside it.
@@ -29,6 +37,17 @@ public:
     PendingRecords(const PendingRecords &) = delete;
     PendingRecords &operator=(const PendingRecords &) = delete;
 
+    /// The table's identity and stored state, which the spool names as where its records
+    /// begin (SpoolFormat::Header, salt aside).
+    void setTable(const SpoolFormat::Header &table) { m_table = table; }
+    /// Settles a spool that a run left behind, before this run makes its own: records made
+    /// at the table's state now are offered to `keep` (an empty `keep` keeps them) and, kept,
+    /// become the pending records; records the table holds already, or none, go with the
+    /// file; a spool of another state of the table, or one that cannot be read, is set aside
+    /// under a name that says so, and the returned text tells the user. `rows` reads the
+    /// table's stored rows. Throws SafeFile::Refused when what is there is not a plain file
+    /// of this user's, or could not be set aside: it stays, and no spool can be made.
+    QString takeOverLeft(const LeftSpool::StoredRows &rows, const KeepLeftRecords &keep);
     /// Makes the spool where there is none, reserving its first block. Throws
     /// std::runtime_error with the file system's message when the disk has no room for it.
     void ensureSpool();
@@ -53,8 +72,18 @@ public:
     /// Asks `engine` whether the transaction that holds the pending records is still open;
     /// when it is not, detaches. True when it detached just now.
     bool followEngine(sqlite3 *engine);
-    /// The records were saved or removed: none pending, the engine holds everything again.
-    void clear();
+    /// The records were saved or removed: none pending, the engine holds everything again,
+    /// and the spool's records begin at the table's state `table`.
+    void clear(const SpoolFormat::Header &table);
+    /// Notes in the spool that the table is being cleared (true), or no longer (false).
+    void markClearing(bool clearing);
+
+    /// Has the spool's records written and synced (PendingSpool::secure()).
+    void secure();
+    bool hasUnsecured() const { return m_spool && m_spool->hasUnsecured(); }
+    bool waitUntilSecured(int timeoutMs) const;
+    /// Why securing the records failed, once; empty when it did not.
+    QString takeFailure() { return m_spool ? m_spool->takeFailure() : QString(); }
 
     /// Up to `n` records from position `first` (from 0) on. Throws std::runtime_error when
     /// the spool cannot be read.
@@ -62,6 +91,7 @@ public:
 
 private:
     QString m_spoolPath;
+    SpoolFormat::Header m_table;
     std::unique_ptr<PendingSpool> m_spool;
     bool m_detached = false;
 };

@@ -1,156 +1,99 @@
 #include "pendingspool.h"
 
-#include "safefile.h"
+#include "spoolio.h"
+#include "spoolsyncer.h"
 
-#include <QtEndian>
+#include <QRandomGenerator>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <stdexcept>
-
-#ifndef Q_OS_WIN
-#include <fcntl.h>
-#endif
 
 namespace {
 
-constexpr quint8 kLongText = 0xFF;
 constexpr qsizetype kReadChunk = 64 * 1024;
 
 [[noreturn]] void raise(const QString &text) {
     throw std::runtime_error(text.toStdString());
 }
 
-void putU32(QByteArray &out, quint32 v) {
-    char bytes[4];
-    qToLittleEndian(v, bytes);
-    out.append(bytes, 4);
+/// Each run of records gets its own: bytes of an earlier run left in the file never pass for
+/// records of this one.
+quint32 newSalt() {
+    return QRandomGenerator::global()->generate();
 }
-
-void putLength(QByteArray &out, qsizetype n) {
-    if (n < kLongText) {
-        out.append(char(n));
-    } else {
-        out.append(char(kLongText));
-        putU32(out, quint32(n));
-    }
-}
-
-void putText(QByteArray &out, const QString &text) {
-    // The meter's texts are plain ASCII: they go in without a temporary copy.
-    const bool ascii =
-        std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
-    if (!ascii) {
-        const QByteArray utf8 = text.toUtf8();
-        putLength(out, utf8.size());
-        out.append(utf8);
-        return;
-    }
-    putLength(out, text.size());
-    for (const QChar c : text)
-        out.append(char(c.unicode()));
-}
-
-void encode(QByteArray &out, const RecordValues &r) {
-    putU32(out, quint32(r.no));
-    putU32(out, quint32(r.time.isValid() ? r.time.msecsSinceStartOfDay() : -1));
-    quint32 nval;
-    static_assert(sizeof nval == sizeof r.nval);
-    std::memcpy(&nval, &r.nval, sizeof nval);
-    putU32(out, nval);
-    putText(out, r.dcAc);
-    putText(out, r.value);
-    putText(out, r.unit);
-    putText(out, r.autoText);
-}
-
-/// Reads one record at `*at`; false, leaving `*at`, when the record runs past `size`.
-class Decoder {
-public:
-    Decoder(const char *data, qsizetype size, qsizetype at)
-        : m_data(data), m_size(size), m_at(at) {}
-
-    bool record(RecordValues *r) {
-        quint32 no, ms, nval;
-        if (!u32(&no) || !u32(&ms) || !u32(&nval))
-            return false;
-        r->no = qint32(no);
-        r->time = qint32(ms) < 0 ? QTime() : QTime::fromMSecsSinceStartOfDay(int(ms));
-        std::memcpy(&r->nval, &nval, sizeof nval);
-        return text(&r->dcAc) && text(&r->value) && text(&r->unit) && text(&r->autoText);
-    }
-    qsizetype at() const { return m_at; }
-
-private:
-    bool u32(quint32 *v) {
-        if (m_size - m_at < 4)
-            return false;
-        *v = qFromLittleEndian<quint32>(m_data + m_at);
-        m_at += 4;
-        return true;
-    }
-    bool text(QString *t) {
-        if (m_at >= m_size)
-            return false;
-        qsizetype n = quint8(m_data[m_at++]);
-        if (n == kLongText) {
-            quint32 len;
-            if (!u32(&len))
-                return false;
-            n = qsizetype(len);
-        }
-        if (m_size - m_at < n)
-            return false;
-        *t = QString::fromUtf8(m_data + m_at, n);
-        m_at += n;
-        return true;
-    }
-
-    const char *m_data;
-    qsizetype m_size;
-    qsizetype m_at;
-};
 
 } // namespace
 
-PendingSpool::PendingSpool(const QString &path) : m_file(path) {
+PendingSpool::PendingSpool(const QString &path, const SpoolFormat::Header &header)
+    : m_io(SpoolIo::current()), m_path(path), m_file(std::make_unique<QFile>(path)),
+      m_header(header) {
     // A name others can reach (a shared folder, an unpacked archive) may hold a link planted
     // to make this program truncate and fill whatever it points to.
-    if (!SafeFile::create(m_file, QIODevice::ReadWrite | QIODevice::Unbuffered))
-        raise(QStringLiteral("%1: %2").arg(path, m_file.errorString()));
-    m_identity = FileIdentity::of(m_file);
+    if (!m_io.create(*m_file))
+        raise(QStringLiteral("%1: %2").arg(path, m_file->errorString()));
+    m_identity = FileIdentity::of(*m_file);
     m_buffer.reserve(kBufferBytes + 256);
-    if (!reserve(kBlockBytes)) {
+    m_header.salt = newSalt();
+    m_header.clearing = false;
+    m_chain = m_header.salt;
+    m_fileBytes = SpoolFormat::kHeaderBytes;
+    // The header goes into room already taken, as every later write does.
+    if (!reserve(kBlockBytes) || !m_io.write(*m_file, 0, m_header.encode().constData(),
+                                             SpoolFormat::kHeaderBytes, &m_error)) {
         removeFile();
         raise(QStringLiteral("%1: %2").arg(path, m_error));
     }
+    m_unsecured = true;
+    startSyncer(true);
+}
+
+PendingSpool::PendingSpool(std::unique_ptr<QFile> file, const QString &path, const Content &content)
+    : m_io(SpoolIo::current()), m_path(path), m_file(std::move(file)), m_header(content.header) {
+    m_identity = FileIdentity::of(*m_file);
+    m_buffer.reserve(kBufferBytes + 256);
+    m_reserved = m_file->size();
+    m_fileBytes = content.end;
+    m_count = content.count;
+    m_chain = content.chain;
+    m_anchors = content.anchors;
+    startSyncer(false);
+    // A clearing that never took place is no longer under way.
+    if (m_header.clearing)
+        markClearing(false);
 }
 
 PendingSpool::~PendingSpool() {
+    m_syncer.reset();
     removeFile();
 }
 
+void PendingSpool::startSyncer(bool newFile) {
+    m_syncer = std::make_unique<SpoolSyncer>(m_file->handle(), m_path, newFile, m_io);
+}
+
 void PendingSpool::removeFile() {
-    m_file.close();
+    m_file->close();
     // Whatever took the name since is not ours to remove.
-    if (m_identity.isAt(m_file.fileName()))
-        QFile::remove(m_file.fileName());
+    if (m_identity.isAt(m_path))
+        m_io.remove(m_path);
 }
 
 void PendingSpool::append(const RecordValues &record) {
     const qint64 start = logicalEnd();
     const qsizetype before = m_buffer.size();
-    encode(m_buffer, record);
+    const quint32 chainBefore = m_chain;
+    SpoolFormat::encode(m_buffer, record, &m_chain);
     if (m_buffer.size() >= kBufferBytes && !flush()) {
         m_buffer.truncate(before);
-        raise(QStringLiteral("%1: no room for the records not yet saved: %2")
-                  .arg(m_file.fileName(), m_error));
+        m_chain = chainBefore;
+        raise(QStringLiteral("%1: no room for the records not yet saved: %2").arg(m_path, m_error));
     }
     if (m_count % kAnchorStride == 0)
         m_anchors.push_back(start);
     ++m_count;
     m_lastStart = start;
+    m_lastChain = chainBefore;
+    m_unsecured = true;
 }
 
 void PendingSpool::dropLast() {
@@ -159,19 +102,29 @@ void PendingSpool::dropLast() {
     if (m_lastStart >= m_fileBytes) {
         m_buffer.truncate(m_lastStart - m_fileBytes);
     } else {
-        // The buffer went to the file with the record in it; the file's end moves back.
+        // The buffer went to the file with the record in it; the file's end moves back, and
+        // a zero there ends the records, so that a crash does not bring the record back.
         m_buffer.truncate(0);
         m_fileBytes = m_lastStart;
+        const char end = 0;
+        QString error;
+        m_io.write(*m_file, m_lastStart, &end, 1, &error);
     }
+    m_chain = m_lastChain;
     --m_count;
     if (m_count % kAnchorStride == 0)
         m_anchors.pop_back();
     m_lastStart = -1;
+    m_unsecured = true;
 }
 
-void PendingSpool::clear() {
+void PendingSpool::restart(const SpoolFormat::Header &header) {
+    m_header = header;
+    m_header.salt = newSalt();
+    m_header.clearing = false;
+    m_chain = m_header.salt;
     m_count = 0;
-    m_fileBytes = 0;
+    m_fileBytes = SpoolFormat::kHeaderBytes;
     // truncate(), not clear(): the buffer keeps its memory instead of growing anew, which
     // left the heap fragmented around the engine's page cache.
     m_buffer.truncate(0);
@@ -179,16 +132,48 @@ void PendingSpool::clear() {
     m_lastStart = -1;
     // The reserved blocks stay: the next records find their space taken already, and giving
     // it back would add to every save (20 ms for a million records) what the close does once.
+    writeHeader();
+}
+
+void PendingSpool::markClearing(bool clearing) {
+    m_header.clearing = clearing;
+    writeHeader();
+}
+
+void PendingSpool::writeHeader() {
+    QString error;
+    if (!m_io.write(*m_file, 0, m_header.encode().constData(), SpoolFormat::kHeaderBytes, &error))
+        m_failure = QStringLiteral("%1: %2").arg(m_path, error);
+    m_unsecured = true;
+}
+
+void PendingSpool::secure() {
+    if (!flush() && m_failure.isEmpty())
+        m_failure = QStringLiteral("%1: %2").arg(m_path, m_error);
+    m_syncer->request();
+    m_unsecured = false;
+}
+
+bool PendingSpool::waitUntilSecured(int timeoutMs) const {
+    return m_syncer->waitUntilDone(timeoutMs);
+}
+
+QString PendingSpool::takeFailure() {
+    const QString synced = m_syncer->takeError();
+    QString failure = std::exchange(m_failure, QString());
+    if (failure.isEmpty() && !synced.isEmpty())
+        failure = QStringLiteral("%1: %2").arg(m_path, synced);
+    return failure;
 }
 
 bool PendingSpool::flush() {
+    if (m_buffer.isEmpty())
+        return true;
     const qint64 end = logicalEnd();
     if (end > m_reserved && !reserve(end))
         return false;
-    if (!m_file.seek(m_fileBytes) || m_file.write(m_buffer) != m_buffer.size()) {
-        m_error = m_file.errorString();
+    if (!m_io.write(*m_file, m_fileBytes, m_buffer.constData(), m_buffer.size(), &m_error))
         return false;
-    }
     m_fileBytes = end;
     m_buffer.truncate(0);
     return true;
@@ -196,20 +181,8 @@ bool PendingSpool::flush() {
 
 bool PendingSpool::reserve(qint64 upTo) {
     const qint64 target = (upTo + kBlockBytes - 1) / kBlockBytes * kBlockBytes;
-#ifdef Q_OS_WIN
-    // Extending a file on Windows allocates its clusters.
-    if (!m_file.resize(target)) {
-        m_error = m_file.errorString();
+    if (!m_io.reserve(*m_file, m_reserved, target, &m_error))
         return false;
-    }
-#else
-    // ftruncate() would only make a sparse file, whose blocks are taken at the write.
-    const int error = posix_fallocate(m_file.handle(), m_reserved, target - m_reserved);
-    if (error != 0) {
-        m_error = QString::fromLocal8Bit(std::strerror(error));
-        return false;
-    }
-#endif
     m_reserved = target;
     return true;
 }
@@ -221,11 +194,9 @@ QByteArray PendingSpool::bytes(qint64 from, qint64 n) const {
         return out;
     if (from < m_fileBytes) {
         const qint64 inFile = std::min(end, m_fileBytes) - from;
-        if (!m_file.seek(from))
-            raise(QStringLiteral("%1: %2").arg(m_file.fileName(), m_file.errorString()));
-        out = m_file.read(inFile);
-        if (out.size() != inFile)
-            raise(QStringLiteral("%1: %2").arg(m_file.fileName(), m_file.errorString()));
+        out.resize(inFile);
+        if (m_io.read(*m_file, from, out.data(), inFile) != inFile)
+            raise(QStringLiteral("%1: %2").arg(m_path, m_file->errorString()));
     }
     if (end > m_fileBytes) {
         const qint64 inBuffer = std::max(from, m_fileBytes) - m_fileBytes;
@@ -261,15 +232,21 @@ bool PendingSpool::Cursor::next(RecordValues *record) {
     if (m_left <= 0)
         return false;
     for (;;) {
-        Decoder d(m_chunk.constData(), m_chunk.size(), m_at);
-        if (d.record(record)) {
-            m_at = d.at();
+        qsizetype after = 0;
+        switch (SpoolFormat::decode(m_chunk.constData(), m_chunk.size(), m_at, record, &after)) {
+        case SpoolFormat::Frame::Whole:
+            m_at = after;
             --m_left;
             return true;
-        }
-        if (!fill())
+        case SpoolFormat::Frame::Short:
+            if (fill())
+                continue;
+            [[fallthrough]];
+        case SpoolFormat::Frame::End:
+        case SpoolFormat::Frame::Damaged:
             raise(QStringLiteral("%1: a record not yet saved cannot be read")
                       .arg(m_spool.fileName()));
+        }
     }
 }
 

@@ -4,19 +4,26 @@
 #include "fileidentity.h"
 #include "pendingrecords.h"
 #include "safefile.h"
+#include "spoolformat.h"
 
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QTimer>
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
 
 int s_connectionSerial = 0;
+
+/// Records reach the spool's file at most this long after they were appended, and the file
+/// is synced at most this often.
+constexpr qint64 kSecureIntervalMs = 1000;
 
 QString quoted(const QString &identifier) {
     QString q = identifier;
@@ -69,16 +76,20 @@ QString RecordTable::createSql(const QString &tableName) {
         .arg(quoted(tableName));
 }
 
-RecordTable::RecordTable(QObject *parent) : QObject(parent) {}
+RecordTable::RecordTable(QObject *parent) : QObject(parent), m_secureTimer(new QTimer(this)) {
+    m_secureTimer->setSingleShot(true);
+    connect(m_secureTimer, &QTimer::timeout, this, &RecordTable::securePending);
+}
 
 RecordTable::~RecordTable() {
     releaseConnection();
 }
 
-void RecordTable::open(const QString &path, OpenMode mode) {
+void RecordTable::open(const QString &path, OpenMode mode, const KeepLeftRecords &keepLeft) {
     emit aboutToReset();
     releaseConnection();
     m_fileName = path;
+    m_setAsideNotice.clear();
     try {
         const QFileInfo info(path);
         refuseLink(path);
@@ -133,23 +144,92 @@ void RecordTable::open(const QString &path, OpenMode mode) {
             raise(QStringLiteral("%1: %2").arg(m_fileName, QString::fromUtf8(e.what())));
         }
         m_open = true;
-        // Without room for the spool the table still opens, to be read and exported;
-        // appends are refused until the spool can be made. Something else in the spool's
-        // place is said at once: it stays until someone takes it away.
-        try {
-            if (m_writeRefusal.isEmpty())
-                m_pending->ensureSpool();
-        } catch (const SafeFile::Refused &e) {
-            m_spoolRefusal = QString::fromUtf8(e.what()) +
-                             QStringLiteral(" Readings are not recorded until it is taken away.");
-        } catch (const std::exception &) {
-        }
+        m_pending->setTable(tableHeader());
     } catch (...) {
         releaseConnection();
         emit reset();
         throw;
     }
     emit reset();
+    settleLeftSpool(keepLeft);
+}
+
+void RecordTable::settleLeftSpool(const KeepLeftRecords &keepLeft) {
+    // A table that refuses writes never had a spool of this program's: whatever is there
+    // stays as it is, for an open that can write.
+    if (!m_writeRefusal.isEmpty())
+        return;
+    // Something else in the spool's place is said at once: it stays until someone takes it
+    // away, and readings are not recorded meanwhile.
+    try {
+        m_settlingLeft = true;
+        m_setAsideNotice =
+            m_pending->takeOverLeft([this](qint64 first, int n) { return readRows(first, n); },
+                                    [&](const LeftRecords &left) {
+                                        // Asked with the table open and showing its stored records.
+                                        return !keepLeft || keepLeft(left);
+                                    });
+        m_settlingLeft = false;
+    } catch (const SafeFile::Refused &e) {
+        m_settlingLeft = false;
+        m_spoolRefusal = QString::fromUtf8(e.what()) +
+                         QStringLiteral(" Readings are not recorded until it is taken away.");
+        return;
+    }
+    if (m_pending->count() > 0) {
+        // The records kept are shown after the stored ones.
+        emit aboutToReset();
+        emit reset();
+    }
+    // Without room for the spool the table still opens, to be read and exported; appends
+    // are refused until the spool can be made.
+    try {
+        m_pending->ensureSpool();
+    } catch (const SafeFile::Refused &e) {
+        m_spoolRefusal = QString::fromUtf8(e.what()) +
+                         QStringLiteral(" Readings are not recorded until it is taken away.");
+    } catch (const std::exception &) {
+    }
+    armSecure();
+}
+
+SpoolFormat::Header RecordTable::tableHeader() const {
+    SpoolFormat::Header header;
+    header.device = m_identity.device();
+    header.file = m_identity.file();
+    header.storedRows = m_storedRows;
+    header.lastKey = m_lastKey;
+    return header;
+}
+
+qint64 RecordTable::queryLastKey() const {
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!q.exec(QStringLiteral("SELECT max(%1) FROM %2").arg(m_key, quoted(m_tableName))) ||
+        !q.next())
+        return -1;
+    return q.value(0).toLongLong();
+}
+
+void RecordTable::armSecure() {
+    if (!m_open || m_secureTimer->isActive() || !m_pending->hasUnsecured())
+        return;
+    // Within a second of the first record not yet secured, and a second after the last
+    // time at the earliest; at once after a quiet spell.
+    const qint64 since = m_sinceSecure.isValid() ? m_sinceSecure.elapsed() : kSecureIntervalMs;
+    m_secureTimer->start(int(std::clamp<qint64>(kSecureIntervalMs - since, 0, kSecureIntervalMs)));
+}
+
+void RecordTable::securePending() {
+    if (!m_open)
+        return;
+    m_pending->secure();
+    m_sinceSecure.restart();
+    if (const QString failure = m_pending->takeFailure(); !failure.isEmpty())
+        emit journalFailed(failure);
+}
+
+bool RecordTable::waitUntilSecured(int timeoutMs) const {
+    return !m_open || m_pending->waitUntilSecured(timeoutMs);
 }
 
 void RecordTable::close() {
@@ -163,6 +243,10 @@ void RecordTable::close() {
 void RecordTable::append(const RecordValues &values) {
     requireOpen();
     requireWritable();
+    if (m_settlingLeft)
+        raise(QStringLiteral("%1: the readings a run left unsaved are being settled; this one "
+                             "is not recorded")
+                  .arg(m_fileName));
     // A read may have cost the engine its transaction since the last append.
     noticeLostTransaction();
     try {
@@ -187,6 +271,7 @@ void RecordTable::append(const RecordValues &values) {
         }
     }
     emit appended(count() - 1);
+    armSecure();
     if (!keptAlone.isEmpty())
         emit detachedAfterFailure(keptAlone);
 }
@@ -241,9 +326,11 @@ void RecordTable::applyUpdates() {
         commitWith([] {},
                    [this] {
                        m_storedRows += m_pending->count();
-                       m_pending->clear();
+                       m_lastKey = queryLastKey();
+                       m_pending->clear(tableHeader());
                    },
                    AfterMove::KeepPending);
+        armSecure();
         return;
     }
     // The engine lost the pending records with its transaction: they go in again from the
@@ -257,15 +344,17 @@ void RecordTable::applyUpdates() {
                     fail(QString(), m_insert->lastError());
         },
         [this] {
-            m_pending->clear();
             try {
                 loadPositions();
             } catch (const std::exception &) {
                 m_storedRows = 0;
+                m_lastKey = -1;
                 m_anchors.clear();
             }
+            m_pending->clear(tableHeader());
         },
         AfterMove::KeepPending);
+    armSecure();
 }
 
 qint64 RecordTable::count() const {
@@ -299,18 +388,24 @@ void RecordTable::empty() {
     requireOpen();
     requireWritable();
     emit aboutToReset();
+    // A run that ends before the spool can say the clearing is done leaves this behind, so
+    // that the records cleared are not offered back to a table found empty.
+    m_pending->markClearing(true);
     try {
         commitWith([this] { exec(QStringLiteral("DELETE FROM %1").arg(quoted(m_tableName))); },
                    [this] {
-                       m_pending->clear();
                        m_storedRows = 0;
+                       m_lastKey = 0;
                        m_anchors.clear();
+                       m_pending->clear(tableHeader());
                    },
                    AfterMove::Apply);
     } catch (...) {
+        m_pending->markClearing(false);
         emit reset();
         throw;
     }
+    armSecure();
     emit reset();
 }
 
@@ -688,6 +783,7 @@ void RecordTable::loadPositions() {
     const qint64 count = single(QStringLiteral("count(*)"));
     const qint64 minKey = single(QStringLiteral("min(%1)").arg(m_key));
     const qint64 maxKey = single(QStringLiteral("max(%1)").arg(m_key));
+    m_lastKey = maxKey;
     if (count == 0)
         return;
     m_anchors.reserve(static_cast<std::size_t>(count / kAnchorStride + 1));
@@ -716,7 +812,10 @@ void RecordTable::releaseConnection() {
     m_identity = FileIdentity();
     m_key.clear();
     m_storedRows = 0;
+    m_lastKey = 0;
     m_anchors.clear();
+    m_secureTimer->stop();
+    m_settlingLeft = false;
     m_pending.reset();
     m_handle = nullptr;
     if (m_connection.isEmpty())

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "fileidentity.h"
+#include "leftrecords.h"
 #include "recordrow.h"
 #include "recordvalues.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QSqlQuery>
@@ -19,6 +21,10 @@
 class CappedRowReader;
 class PendingRecords;
 class PendingSpool;
+class QTimer;
+namespace SpoolFormat {
+struct Header;
+}
 
 /// The record table: one table of measurements in a SQLite file, held exclusively by this
 /// program while it is open.
@@ -42,6 +48,13 @@ class PendingSpool;
 /// save writes them into the file again. A failed append detaches too, rolling the engine
 /// back to the last save, and the record goes to the spool alone: recording goes on while
 /// the spool's reserved room lasts. Nothing reaches the file but by a save.
+///
+/// The spool is also the table's recovery journal: what is appended reaches its file within a
+/// second (securePending(), at most once a second while records come, its sync off this
+/// thread), and a run that ends without closing the table (a crash, a power cut) leaves it
+/// behind. The next open finds it and offers its records back when they were made at the
+/// table's state now; taken, they are pending again and the next save stores them. A spool
+/// made for another state of the table is never applied: it is set aside and the user told.
 ///
 /// A file written elsewhere is taken as found but never lets its schema act: the connection
 /// runs no trigger, a record table with triggers (or a view in its place) is not recorded
@@ -85,7 +98,16 @@ public:
     /// (or a file without any table) gets an empty record table. Closes the current table
     /// first. On failure the table is closed and fileName() is `path`. A file the program
     /// may not write opens read-only.
-    void open(const QString &path, OpenMode mode);
+    ///
+    /// Records that a run left unsaved beside the file, made at the table's state now, are
+    /// offered to `keepLeft` once the table is open (an empty `keepLeft` keeps them): kept,
+    /// they are pending records, as if just appended; otherwise they are removed. No append
+    /// is taken while `keepLeft` decides. A spool left for another state of the table is set
+    /// aside; setAsideNotice() says so.
+    void open(const QString &path, OpenMode mode, const KeepLeftRecords &keepLeft = {});
+    /// What the last open() did with a spool left beside the table that it did not apply, as
+    /// a sentence for the user; empty when there was none.
+    QString setAsideNotice() const { return m_setAsideNotice; }
     /// Drops pending records and releases the file. Harmless when closed.
     void close();
     bool isOpen() const { return m_open; }
@@ -127,6 +149,12 @@ public:
     void empty();
     /// The pending records when the engine no longer holds them, else null.
     const PendingSpool *detachedSpool() const;
+    /// Writes the pending records to the spool's file and has them synced, off this thread.
+    /// The table does this by itself, at most once a second, while records come.
+    void securePending();
+    /// Waits until the syncs asked for so far are done (a test, a benchmark); false after
+    /// `timeoutMs`.
+    bool waitUntilSecured(int timeoutMs) const;
     /// Asks the engine whether it still holds the pending records; when a failed call took
     /// its transaction, they are read from the spool from then on. Callers that saw a call
     /// of the engine fail ask this before anything else.
@@ -156,6 +184,9 @@ signals:
     /// it up: the pending records are kept in the spool and read from there until the next
     /// save. Told only where no exception carries the failure to a caller.
     void detachedAfterFailure(const QString &text);
+    /// The pending records could not be written to the spool's file or synced: they are kept,
+    /// but a crash or a power cut may lose them. `text` says why.
+    void journalFailed(const QString &text);
 
 private:
     void requireOpen() const;
@@ -213,6 +244,14 @@ private:
     void checkFields();
     void loadPositions();
     void releaseConnection();
+    /// The spool's header for the table as it is now: its identity and stored state.
+    SpoolFormat::Header tableHeader() const;
+    /// The key of the last stored row (0 for none), or -1 when the engine cannot tell.
+    qint64 queryLastKey() const;
+    /// Settles a spool left beside the file by a run before, then makes this run's.
+    void settleLeftSpool(const KeepLeftRecords &keepLeft);
+    /// Has the pending records secured within a second, at most once a second.
+    void armSecure();
 
     QString m_fileName;
     QString m_connection;
@@ -225,9 +264,14 @@ private:
     FileIdentity m_identity; ///< the file opened, to tell when its path names another
     QString m_key;
     qint64 m_storedRows = 0;       // rows the file holds as of the last save
+    qint64 m_lastKey = 0;          // key of the last of them
     std::vector<qint64> m_anchors; // key of rows 0, kAnchorStride, 2 * kAnchorStride, ...
     std::unique_ptr<PendingRecords> m_pending;
     std::optional<QSqlQuery> m_insert;
     /// Reads the rows for the views, their texts cut short.
     std::unique_ptr<CappedRowReader> m_page;
+    QString m_setAsideNotice;
+    bool m_settlingLeft = false; ///< the user decides about the records a run left
+    QTimer *m_secureTimer = nullptr;
+    QElapsedTimer m_sinceSecure;
 };

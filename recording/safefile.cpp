@@ -5,10 +5,13 @@
 #include <QFileInfo>
 
 #ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #else
 #include <cerrno>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -103,6 +106,81 @@ bool SafeFile::create(QFile &file, QIODevice::OpenMode mode) {
     entryAt(path);
     return false;
 }
+
+#ifdef Q_OS_WIN
+
+SafeFile::Opened SafeFile::openExisting(const QString &path, QFile &file, QString *error) {
+    if (entryAt(path) == Entry::None)
+        return Opened::Missing;
+    // The entry itself, never what a reparse point put there since would lead to; sharing
+    // delete lets the file be removed or set aside while it is open.
+    HANDLE handle = CreateFileW(nativeName(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+            return Opened::Missing;
+        *error = qt_error_string(int(code));
+        return Opened::Failed;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+        info.nNumberOfLinks != 1) {
+        CloseHandle(handle);
+        refuse(path, "a file that changed while it was opened");
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+    if (descriptor < 0) {
+        *error = qt_error_string();
+        CloseHandle(handle);
+        return Opened::Failed;
+    }
+    if (!file.open(descriptor, QIODevice::ReadWrite | QIODevice::Unbuffered,
+                   QFileDevice::AutoCloseHandle)) {
+        *error = file.errorString();
+        _close(descriptor);
+        return Opened::Failed;
+    }
+    return Opened::Open;
+}
+
+#else
+
+SafeFile::Opened SafeFile::openExisting(const QString &path, QFile &file, QString *error) {
+    if (entryAt(path) == Entry::None)
+        return Opened::Missing;
+    // O_NOFOLLOW: a link put in its place since the look is refused, not followed; O_NONBLOCK:
+    // a pipe put there never holds the open.
+    const int descriptor =
+        ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
+        const int code = errno;
+        if (code == ENOENT)
+            return Opened::Missing;
+        if (code == ELOOP)
+            refuse(path, "a symbolic link");
+        *error = qt_error_string(code);
+        return Opened::Failed;
+    }
+    struct stat st {};
+    if (::fstat(descriptor, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+        st.st_nlink != 1) {
+        ::close(descriptor);
+        refuse(path, "a file that changed while it was opened");
+    }
+    ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(descriptor, QIODevice::ReadWrite | QIODevice::Unbuffered,
+                   QFileDevice::AutoCloseHandle)) {
+        *error = file.errorString();
+        ::close(descriptor);
+        return Opened::Failed;
+    }
+    return Opened::Open;
+}
+
+#endif
 
 int SafeFile::nameLimit(const QString &folder) {
 #ifdef Q_OS_WIN

@@ -33,6 +33,14 @@ public:
     /// missing folder, no permission, a full disk).
     static bool create(QFile &file, QIODevice::OpenMode mode = QIODevice::ReadWrite);
 
+    enum class Opened { Missing, Open, Failed };
+    /// Opens the existing file `path` for reading and writing (a scratch file a run of this
+    /// program left behind), never through a symbolic link: only a plain file of this user's
+    /// with no other name is opened, and `file` is opened on what was checked, not on
+    /// whatever the name holds a moment later. Throws Refused, having opened nothing, when
+    /// anything else is there; Failed carries the file system's reason in `*error`.
+    static Opened openExisting(const QString &path, QFile &file, QString *error);
+
     /// The longest file name that `folder` takes, in the units its file system counts:
     /// bytes of the encoded name on POSIX, UTF-16 code units on Windows.
     static int nameLimit(const QString &folder);

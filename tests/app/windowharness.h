@@ -38,9 +38,10 @@ public:
         prompts.onError = [this](const QString &t) { errors << t; };
         prompts.onInformation = [this](const QString &t) { infos << t; };
         prompts.onBeep = [this] { ++beeps; };
-        prompts.onQuestion = [this](const QString &t) {
+        prompts.onQuestion = [this](const QString &t, UiPrompts::DefaultAnswer preset) {
             questions << t;
-            return answer;
+            questionDefaults << preset;
+            return answerFor ? answerFor(t) : answer;
         };
         prompts.onOpenFile = [this](const UiPrompts::FileDialogRequest &r) {
             dialogs << r;
@@ -79,8 +80,10 @@ public:
     QStringList errors;
     QStringList infos;
     QStringList questions;
-    /// What every yes/no question answers.
+    QList<UiPrompts::DefaultAnswer> questionDefaults;
+    /// What every yes/no question answers, unless answerFor is set and answers it.
     bool answer = false;
+    std::function<bool(const QString &question)> answerFor;
     /// What every open or save dialog answers; empty: the user cancels.
     QString nextFile;
     QList<UiPrompts::FileDialogRequest> dialogs;

@@ -280,7 +280,7 @@ private slots:
                                v.dcAc,
                                v.autoText};
         };
-        PendingSpool spool(path(QStringLiteral("spool")));
+        PendingSpool spool(path(QStringLiteral("spool")), SpoolFormat::Header{});
         const int n = 3 * PendingSpool::kAnchorStride + 5;
         for (int i = 0; i < n; ++i) {
             spool.append(record(i));
@@ -297,7 +297,7 @@ private slots:
             for (int k = 0; k < got.size(); ++k)
                 QCOMPARE(fields(got[k]), fields(record(first + k)));
         }
-        spool.clear();
+        spool.restart(SpoolFormat::Header{});
         QCOMPARE(spool.read(0, 1).size(), 0);
     }
 };

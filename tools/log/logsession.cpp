@@ -53,6 +53,8 @@ LogSession::~LogSession() {
 }
 
 void LogSession::start() {
+    for (const QString &notice : m_sink.notices())
+        say(notice);
     m_clock.start();
     armDuration();
     m_commitTimer.start();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 struct LogRecord;
 
@@ -13,4 +14,6 @@ public:
     virtual void commit() = 0;
     /// What the output is, for messages.
     virtual QString describe() const = 0;
+    /// What opening the output found that the user is to hear of, a line each.
+    virtual QStringList notices() const { return {}; }
 };

@@ -1,0 +1,119 @@
+#include "spoolsyncer.h"
+
+#include "spoolio.h"
+
+#include <QFileInfo>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+int duplicate(int descriptor) {
+#ifdef Q_OS_WIN
+    return _dup(descriptor);
+#else
+    return ::dup(descriptor);
+#endif
+}
+
+void closeDescriptor(int descriptor) {
+#ifdef Q_OS_WIN
+    _close(descriptor);
+#else
+    ::close(descriptor);
+#endif
+}
+
+} // namespace
+
+/// Shared by the owner and the thread, so that either may go first.
+struct SpoolSyncer::State {
+    std::mutex mutex;
+    mutable std::condition_variable changed;
+    quint64 asked = 0;     ///< requests so far
+    quint64 completed = 0; ///< requests covered by a finished sync
+    bool running = false;  ///< the thread exists
+    bool ending = false;   ///< the owner has gone
+    bool newFile = false;
+    QString error;
+    int descriptor = -1;
+    QString path;
+    SpoolIo *io = nullptr;
+
+    void work() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            changed.wait(lock, [this] { return ending || asked > completed; });
+            if (ending)
+                break;
+            const quint64 covering = asked;
+            const bool folderToo = newFile;
+            newFile = false;
+            lock.unlock();
+            QString why;
+            bool done = io->sync(descriptor, path, &why);
+            if (done && folderToo)
+                io->syncFolder(QFileInfo(path).absolutePath());
+            lock.lock();
+            if (!done)
+                error = why.isEmpty() ? QStringLiteral("the disk did not take it") : why;
+            completed = covering;
+            changed.notify_all();
+        }
+        closeDescriptor(descriptor);
+        running = false;
+    }
+};
+
+SpoolSyncer::SpoolSyncer(int descriptor, const QString &path, bool newFile, SpoolIo &io)
+    : m_state(std::make_shared<State>()) {
+    m_state->descriptor = duplicate(descriptor);
+    m_state->path = path;
+    m_state->newFile = newFile;
+    m_state->io = &io;
+}
+
+SpoolSyncer::~SpoolSyncer() {
+    std::lock_guard lock(m_state->mutex);
+    m_state->ending = true;
+    m_state->changed.notify_all();
+    if (!m_state->running && m_state->descriptor >= 0)
+        closeDescriptor(m_state->descriptor);
+}
+
+void SpoolSyncer::request() {
+    std::lock_guard lock(m_state->mutex);
+    if (m_state->descriptor < 0) {
+        m_state->error = QStringLiteral("the file's descriptor could not be duplicated");
+        return;
+    }
+    ++m_state->asked;
+    if (!m_state->running) {
+        m_state->running = true;
+        // Detached: its state is shared, and it ends by itself after its owner, once the
+        // sync under way is done, which the owner never waits for.
+        std::thread([state = m_state] { state->work(); }).detach();
+    }
+    m_state->changed.notify_all();
+}
+
+bool SpoolSyncer::waitUntilDone(int timeoutMs) const {
+    std::unique_lock lock(m_state->mutex);
+    const quint64 target = m_state->asked;
+    return m_state->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                     [&] { return m_state->completed >= target; });
+}
+
+QString SpoolSyncer::takeError() {
+    std::lock_guard lock(m_state->mutex);
+    return std::exchange(m_state->error, QString());
+}
