@@ -42,13 +42,14 @@ void LeftSpool::scan() {
             raise(QStringLiteral("%1 cannot be read: %2").arg(m_path, m_file->errorString()));
         return bytes;
     };
-    const QByteArray head = readAt(0, std::min(size, SpoolFormat::kHeaderBytes));
-    m_read = SpoolFormat::Header::decode(head.constData(), head.size(), &m_content.header);
+    const QByteArray head = readAt(0, std::min(size, SpoolFormat::kRecordsStart));
+    m_read = SpoolFormat::Header::decodeSlots(head.constData(), head.size(), &m_content.header,
+                                              &m_content.slot);
     if (m_read != SpoolFormat::Header::Read::Valid)
         return;
 
     quint32 chain = m_content.header.salt;
-    qint64 offset = SpoolFormat::kHeaderBytes; // where `chunk` begins in the file
+    qint64 offset = SpoolFormat::kRecordsStart; // where `chunk` begins in the file
     QByteArray chunk;
     qsizetype at = 0;
     for (;;) {
@@ -93,9 +94,12 @@ LeftSpool::Verdict LeftSpool::judge(const SpoolFormat::Header &table,
     const SpoolFormat::Header &left = m_content.header;
     if (left.device != table.device || left.file != table.file)
         return Verdict::NotThisTable;
-    if (left.clearing && table.storedRows == 0)
-        return Verdict::Cleared;
-    if (left.storedRows == table.storedRows && left.lastKey == table.lastKey)
+    const bool asBefore = left.storedRows == table.storedRows && left.lastKey == table.lastKey;
+    // A clearing was under way: unless the table is still as it was before it (an empty table
+    // looks the same either way), it took place, the records with it, whatever came after.
+    if (left.clearing)
+        return asBefore && table.storedRows > 0 ? Verdict::Offer : Verdict::Cleared;
+    if (asBefore)
         return Verdict::Offer;
     // The run may have saved them and ended before the spool said so: then the table holds
     // them right after the records it held when they began.

@@ -29,7 +29,8 @@ public:
         Empty,        ///< no record in it
         Offer,        ///< records the table has not saved, made at its state now
         Saved,        ///< the table holds them already: a save the spool did not live to note
-        Cleared,      ///< a clearing under way when the run ended took them
+        Cleared,      ///< a clearing under way when the run ended took them (or the user's
+                      ///< asking for it: a clearing of a table without stored records)
         NotThisTable, ///< made for another file at that path, or another state of the table
         Unreadable,   ///< not a spool of this program's, or its header is damaged
     };

@@ -11,6 +11,8 @@
 namespace {
 
 constexpr qsizetype kReadChunk = 64 * 1024;
+/// The longest a clearing waits for its mark to be synced: never a stall of the window.
+constexpr int kClearingWaitMs = 50;
 
 [[noreturn]] void raise(const QString &text) {
     throw std::runtime_error(text.toStdString());
@@ -36,8 +38,10 @@ PendingSpool::PendingSpool(const QString &path, const SpoolFormat::Header &heade
     m_header.salt = newSalt();
     m_header.clearing = false;
     m_chain = m_header.salt;
-    m_fileBytes = SpoolFormat::kHeaderBytes;
+    m_fileBytes = SpoolFormat::kRecordsStart;
     // The header goes into room already taken, as every later write does.
+    m_header.sequence = 1;
+    m_writtenSlot = 0;
     if (!reserve(kBlockBytes) || !m_io.write(*m_file, 0, m_header.encode().constData(),
                                              SpoolFormat::kHeaderBytes, &m_error)) {
         removeFile();
@@ -56,6 +60,8 @@ PendingSpool::PendingSpool(std::unique_ptr<QFile> file, const QString &path, con
     m_count = content.count;
     m_chain = content.chain;
     m_anchors = content.anchors;
+    m_syncedSlot = content.slot;
+    m_writtenSlot = content.slot;
     startSyncer(false);
     // A clearing that never took place is no longer under way.
     if (m_header.clearing)
@@ -63,6 +69,11 @@ PendingSpool::PendingSpool(std::unique_ptr<QFile> file, const QString &path, con
 }
 
 PendingSpool::~PendingSpool() {
+    // Its records were dropped on purpose: should the file outlive this (on Windows a sync
+    // still under way holds it), a blank header says it holds none.
+    const QByteArray blank(SpoolFormat::kRecordsStart, '\0');
+    QString error;
+    m_io.write(*m_file, 0, blank.constData(), blank.size(), &error);
     m_syncer.reset();
     removeFile();
 }
@@ -119,12 +130,14 @@ void PendingSpool::dropLast() {
 }
 
 void PendingSpool::restart(const SpoolFormat::Header &header) {
+    const quint64 sequence = m_header.sequence;
     m_header = header;
+    m_header.sequence = sequence;
     m_header.salt = newSalt();
     m_header.clearing = false;
     m_chain = m_header.salt;
     m_count = 0;
-    m_fileBytes = SpoolFormat::kHeaderBytes;
+    m_fileBytes = SpoolFormat::kRecordsStart;
     // truncate(), not clear(): the buffer keeps its memory instead of growing anew, which
     // left the heap fragmented around the engine's page cache.
     m_buffer.truncate(0);
@@ -138,19 +151,37 @@ void PendingSpool::restart(const SpoolFormat::Header &header) {
 void PendingSpool::markClearing(bool clearing) {
     m_header.clearing = clearing;
     writeHeader();
+    // The mark is to be on the disk before the table is cleared: a power cut between the two
+    // would otherwise offer the cleared records back to a table that was empty before. A disk
+    // slower than this costs the clearing no more; the mark then reaches it a little later.
+    if (clearing) {
+        secure();
+        m_syncer->waitUntilDone(kClearingWaitMs);
+    }
 }
 
 void PendingSpool::writeHeader() {
+    // The slot written last is synced once a sync asked for after it is done; until then a
+    // rewrite goes to the same slot, so that the header last synced stays whole on the disk.
+    if (m_headerAsk != 0 && m_syncer->completed() >= m_headerAsk)
+        m_syncedSlot = m_writtenSlot;
+    const int slot = m_syncedSlot == 0 ? 1 : 0;
+    ++m_header.sequence;
     QString error;
-    if (!m_io.write(*m_file, 0, m_header.encode().constData(), SpoolFormat::kHeaderBytes, &error))
+    if (!m_io.write(*m_file, slot * SpoolFormat::kHeaderBytes, m_header.encode().constData(),
+                    SpoolFormat::kHeaderBytes, &error))
         m_failure = QStringLiteral("%1: %2").arg(m_path, error);
+    m_writtenSlot = slot;
+    m_headerAsk = 0;
     m_unsecured = true;
 }
 
 void PendingSpool::secure() {
     if (!flush() && m_failure.isEmpty())
         m_failure = QStringLiteral("%1: %2").arg(m_path, m_error);
-    m_syncer->request();
+    const quint64 ask = m_syncer->request();
+    if (m_headerAsk == 0)
+        m_headerAsk = ask;
     m_unsecured = false;
 }
 

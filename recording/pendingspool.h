@@ -47,8 +47,10 @@ public:
     struct Content {
         SpoolFormat::Header header;
         qint64 count = 0;
+        /// The slot that holds the header.
+        int slot = 0;
         /// Where the frame after the last whole record begins.
-        qint64 end = SpoolFormat::kHeaderBytes;
+        qint64 end = SpoolFormat::kRecordsStart;
         /// The check of the last whole record (the header's salt when there is none).
         quint32 chain = 0;
         /// Where records 0, kAnchorStride, 2 * kAnchorStride, ... begin.
@@ -136,6 +138,12 @@ private:
     quint32 m_lastChain = 0; ///< m_chain before the last record
     std::vector<qint64> m_anchors; ///< where records 0, kAnchorStride, ... begin
     bool m_unsecured = false;
+    /// The header's slot last synced (-1: none yet), and the one last written; a rewrite goes
+    /// to the slot that does not hold the header last synced.
+    int m_syncedSlot = -1;
+    int m_writtenSlot = -1;
+    /// The syncer's ask that covers the header last written; 0: not asked yet.
+    quint64 m_headerAsk = 0;
     QString m_error;   ///< why the last reserve or write failed
     QString m_failure; ///< a failure to secure the records not yet told
 };

@@ -216,6 +216,7 @@ QByteArray Header::encode() const {
     qToLittleEndian(file, p + 24);
     qToLittleEndian(storedRows, p + 32);
     qToLittleEndian(lastKey, p + 40);
+    qToLittleEndian(sequence, p + 48);
     qToLittleEndian(crc32(0, p, kCheckedHeaderBytes), p + kCheckedHeaderBytes);
     return out;
 }
@@ -237,6 +238,25 @@ Header::Read Header::decode(const char *data, qsizetype size, Header *out) {
     out->file = qFromLittleEndian<quint64>(data + 24);
     out->storedRows = qFromLittleEndian<qint64>(data + 32);
     out->lastKey = qFromLittleEndian<qint64>(data + 40);
+    out->sequence = qFromLittleEndian<quint64>(data + 48);
+    return Read::Valid;
+}
+
+Header::Read Header::decodeSlots(const char *data, qsizetype size, Header *out, int *slot) {
+    Header headers[2];
+    Read read[2];
+    for (int i = 0; i < 2; ++i)
+        read[i] =
+            decode(data + std::min(size, i * kHeaderBytes),
+                   std::clamp<qsizetype>(size - i * kHeaderBytes, 0, kHeaderBytes), &headers[i]);
+    int best = -1;
+    for (int i = 0; i < 2; ++i)
+        if (read[i] == Read::Valid && (best < 0 || headers[i].sequence > headers[best].sequence))
+            best = i;
+    if (best < 0)
+        return read[0] == Read::Foreign || read[1] == Read::Foreign ? Read::Foreign : Read::Blank;
+    *out = headers[best];
+    *slot = best;
     return Read::Valid;
 }
 

@@ -7,9 +7,12 @@
 
 /// The layout of the spool of pending records on disk, read back after a crash.
 ///
-/// A header of kHeaderBytes says which table file the records belong to (its identity) and
-/// at what state of that table they begin (its stored rows and the key of the last one).
-/// Record frames follow it, each
+/// A header says which table file the records belong to (its identity) and at what state of
+/// that table they begin (its stored rows and the key of the last one). It is rewritten in
+/// place at every save and clear, so there are two slots for it, each with its own check and
+/// a sequence number: a rewrite goes to the slot that does not hold the header last synced,
+/// and a reader takes the newest whole one. A rewrite cut short by a power cut leaves the one
+/// before. Record frames follow the two slots, at kRecordsStart, each
 ///
 ///     length (1 byte, 1..254; 255 and 4 more bytes for a longer record) | payload | check
 ///
@@ -26,9 +29,13 @@
 /// "AUTO" and "MANU" as codes.
 namespace SpoolFormat {
 
+/// One slot of the header.
 constexpr qsizetype kHeaderBytes = 64;
+constexpr qsizetype kRecordsStart = 2 * kHeaderBytes;
 
 struct Header {
+    /// Raised at every rewrite: of two whole slots, the higher is the newer.
+    quint64 sequence = 0;
     quint32 salt = 0;
     /// A clearing of the table was under way when this was written: stored records found
     /// gone mean it was done.
@@ -46,8 +53,11 @@ struct Header {
         Blank,  ///< all zeros, or shorter than a header: nothing was ever secured in it
         Foreign ///< not a header of ours, or damaged
     };
-    /// Reads the header at the start of `data` (`size` bytes).
+    /// Reads one slot at the start of `data` (`size` bytes).
     static Read decode(const char *data, qsizetype size, Header *out);
+    /// Reads both slots at the start of `data` and takes the newest whole one, whose slot
+    /// goes to `*slot`; Foreign when neither is whole and one is not blank.
+    static Read decodeSlots(const char *data, qsizetype size, Header *out, int *slot);
 };
 
 /// CRC-32 (the polynomial of zlib and PNG) of `size` bytes, continuing from `crc`.

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -45,7 +46,9 @@ struct SpoolSyncer::State {
     bool ending = false;   ///< the owner has gone
     bool newFile = false;
     QString error;
-    int descriptor = -1;
+    /// A duplicate for the next sync; the thread closes it once synced, so that an idle
+    /// syncer holds the file open nowhere (Windows removes no file held open).
+    int next = -1;
     QString path;
     SpoolIo *io = nullptr;
 
@@ -57,26 +60,28 @@ struct SpoolSyncer::State {
                 break;
             const quint64 covering = asked;
             const bool folderToo = newFile;
+            const int descriptor = std::exchange(next, -1);
             newFile = false;
             lock.unlock();
             QString why;
-            bool done = io->sync(descriptor, path, &why);
+            const bool done = io->sync(descriptor, path, &why);
             if (done && folderToo)
                 io->syncFolder(QFileInfo(path).absolutePath());
+            closeDescriptor(descriptor);
             lock.lock();
             if (!done)
                 error = why.isEmpty() ? QStringLiteral("the disk did not take it") : why;
             completed = covering;
             changed.notify_all();
         }
-        closeDescriptor(descriptor);
+        if (next >= 0)
+            closeDescriptor(std::exchange(next, -1));
         running = false;
     }
 };
 
 SpoolSyncer::SpoolSyncer(int descriptor, const QString &path, bool newFile, SpoolIo &io)
-    : m_state(std::make_shared<State>()) {
-    m_state->descriptor = duplicate(descriptor);
+    : m_descriptor(descriptor), m_state(std::make_shared<State>()) {
     m_state->path = path;
     m_state->newFile = newFile;
     m_state->io = &io;
@@ -86,15 +91,18 @@ SpoolSyncer::~SpoolSyncer() {
     std::lock_guard lock(m_state->mutex);
     m_state->ending = true;
     m_state->changed.notify_all();
-    if (!m_state->running && m_state->descriptor >= 0)
-        closeDescriptor(m_state->descriptor);
+    if (!m_state->running && m_state->next >= 0)
+        closeDescriptor(std::exchange(m_state->next, -1));
 }
 
-void SpoolSyncer::request() {
+quint64 SpoolSyncer::request() {
     std::lock_guard lock(m_state->mutex);
-    if (m_state->descriptor < 0) {
-        m_state->error = QStringLiteral("the file's descriptor could not be duplicated");
-        return;
+    if (m_state->next < 0) {
+        m_state->next = duplicate(m_descriptor);
+        if (m_state->next < 0) {
+            m_state->error = QStringLiteral("the file's descriptor could not be duplicated");
+            return 0;
+        }
     }
     ++m_state->asked;
     if (!m_state->running) {
@@ -104,6 +112,12 @@ void SpoolSyncer::request() {
         std::thread([state = m_state] { state->work(); }).detach();
     }
     m_state->changed.notify_all();
+    return m_state->asked;
+}
+
+quint64 SpoolSyncer::completed() const {
+    std::lock_guard lock(m_state->mutex);
+    return m_state->completed;
 }
 
 bool SpoolSyncer::waitUntilDone(int timeoutMs) const {

@@ -1,11 +1,14 @@
 #include "writebudget.h"
 
 #include <QDir>
+#include <QFile>
+#include <QSet>
 
 #include <sqlite3.h>
 
 #include <atomic>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -17,6 +20,14 @@ qint64 s_left = -1;
 std::atomic<int> s_refusals{0};
 sqlite3_vfs *s_real = nullptr;
 std::function<void()> s_syncHook;
+
+// Power cuts: per file name, its content at its last kept sync; every name opened.
+bool s_keeping = false;
+int s_syncsToCut = 0;
+bool s_cut = false;
+std::function<void()> s_atCut;
+std::map<std::string, QByteArray> s_images;
+QSet<QString> s_opened;
 
 struct BudgetFile {
     sqlite3_file base;
@@ -74,6 +85,31 @@ int xWrite(sqlite3_file *f, const void *p, int n, sqlite3_int64 off) {
     return realIo(f)->xWrite(self(f)->real(), p, n, off);
 }
 
+/// At a sync of a file under the folder: keeps its content, unless the power went.
+void keepImage(sqlite3_file *f) {
+    std::function<void()> atCut;
+    {
+        std::lock_guard lock(s_mutex);
+        if (!s_keeping || s_cut || !self(f)->limited() || !self(f)->name)
+            return;
+        if (s_syncsToCut > 0 && --s_syncsToCut == 0) {
+            s_cut = true;
+            atCut.swap(s_atCut);
+        }
+    }
+    if (atCut) {
+        atCut();
+        return;
+    }
+    sqlite3_int64 size = 0;
+    realIo(f)->xFileSize(self(f)->real(), &size);
+    QByteArray content(qsizetype(size), '\0');
+    if (size > 0)
+        realIo(f)->xRead(self(f)->real(), content.data(), int(size), 0);
+    std::lock_guard lock(s_mutex);
+    s_images[self(f)->name] = content;
+}
+
 int xSync(sqlite3_file *f, int flags) {
     std::function<void()> hook;
     {
@@ -83,7 +119,10 @@ int xSync(sqlite3_file *f, int flags) {
     }
     if (hook)
         hook();
-    return realIo(f)->xSync(self(f)->real(), flags);
+    const int rc = realIo(f)->xSync(self(f)->real(), flags);
+    if (rc == SQLITE_OK)
+        keepImage(f);
+    return rc;
 }
 
 using Io = sqlite3_io_methods;
@@ -115,7 +154,30 @@ int xOpen(sqlite3_vfs *, sqlite3_filename name, sqlite3_file *f, int flags, int 
         return rc;
     file->name = name;
     file->base.pMethods = &kIo;
+    std::lock_guard lock(s_mutex);
+    if (s_keeping && !s_cut && name && file->limited()) {
+        s_opened.insert(QString::fromUtf8(name));
+        // A file found on the disk lasts as it was found, until a sync says otherwise.
+        if (s_images.find(name) == s_images.end()) {
+            sqlite3_int64 size = 0;
+            file->real()->pMethods->xFileSize(file->real(), &size);
+            QByteArray content(qsizetype(size), '\0');
+            if (size > 0)
+                file->real()->pMethods->xRead(file->real(), content.data(), int(size), 0);
+            s_images[name] = content;
+        }
+    }
     return rc;
+}
+
+int xDelete(sqlite3_vfs *, const char *name, int syncDir) {
+    {
+        // Taken as lasting: the engine syncs the folder when a deletion commits.
+        std::lock_guard lock(s_mutex);
+        if (!s_cut)
+            s_images.erase(name);
+    }
+    return s_real->xDelete(s_real, name, syncDir);
 }
 
 sqlite3_vfs s_vfs;
@@ -134,6 +196,7 @@ void install() {
     s_vfs.zName = "qm-write-budget";
     s_vfs.szOsFile = int(sizeof(BudgetFile)) + s_real->szOsFile;
     s_vfs.xOpen = xOpen;
+    s_vfs.xDelete = xDelete;
     s_vfs.pAppData = nullptr;
     sqlite3_vfs_register(&s_vfs, 1);
 }
@@ -153,6 +216,46 @@ int refusals() {
 void atNextSync(std::function<void()> hook) {
     std::lock_guard lock(s_mutex);
     s_syncHook = std::move(hook);
+}
+
+void keepSyncedImages() {
+    std::lock_guard lock(s_mutex);
+    s_keeping = true;
+    s_cut = false;
+    s_syncsToCut = 0;
+    s_atCut = {};
+    s_images.clear();
+    s_opened.clear();
+}
+
+void cutPowerAtSync(int n, std::function<void()> atCut) {
+    std::lock_guard lock(s_mutex);
+    s_syncsToCut = n;
+    s_atCut = std::move(atCut);
+}
+
+bool powerWasCut() {
+    std::lock_guard lock(s_mutex);
+    return s_cut;
+}
+
+void restoreSyncedImages() {
+    std::lock_guard lock(s_mutex);
+    for (const QString &name : std::as_const(s_opened)) {
+        const auto image = s_images.find(name.toStdString());
+        if (image == s_images.end()) {
+            QFile::remove(name);
+            continue;
+        }
+        QFile file(name);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.write(image->second);
+    }
+    s_keeping = false;
+    s_cut = false;
+    s_syncsToCut = 0;
+    s_images.clear();
+    s_opened.clear();
 }
 
 } // namespace WriteBudget

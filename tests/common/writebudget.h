@@ -25,4 +25,16 @@ int refusals();
 /// sync itself: in the middle of the engine's commit.
 void atNextSync(std::function<void()> hook);
 
+/// Power cuts. From now on, what every file under the folder held at its last sync is kept
+/// (a file never synced has none); files opened before are not followed.
+void keepSyncedImages();
+/// The power goes at the `n`-th sync from now (1: the next one): that sync and every later
+/// one are not kept, and `atCut` runs (once) at that moment. 0 cuts no power.
+void cutPowerAtSync(int n, std::function<void()> atCut = {});
+/// Whether the power went.
+bool powerWasCut();
+/// After the files were closed: every file under the folder that the engine opened is put
+/// back as its last kept sync left it, and removed where no sync was kept. Stops keeping.
+void restoreSyncedImages();
+
 } // namespace WriteBudget
