@@ -27,10 +27,13 @@ public:
         QString folder;
         /// Runs in the working folder just before the window is built (to plant files, say).
         std::function<void()> beforeWindow;
+        /// Answers the yes/no questions, those of the start-up too; unset: `answer`.
+        std::function<bool(const QString &question)> answerFor;
     };
 
     WindowHarness() : WindowHarness(Setup{}) {}
     explicit WindowHarness(const Setup &setup) {
+        answerFor = setup.answerFor;
         if (setup.folder.isEmpty())
             m_scratch.emplace();
         m_folder = m_scratch ? m_scratch->path() : setup.folder;
