@@ -44,6 +44,13 @@ inline double threadCpuNs() {
     return t.tv_sec * 1e9 + t.tv_nsec;
 }
 
+/// CPU time of this process in nanoseconds, all its threads.
+inline double processCpuNs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1e9 + t.tv_nsec;
+}
+
 /// CPU nanoseconds of this thread that `pass` takes.
 inline double cpuNsOf(const std::function<void()> &pass) {
     const double start = threadCpuNs();

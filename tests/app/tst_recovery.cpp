@@ -216,9 +216,12 @@ struct Line {
 /// A copy of the window in a process of its own.
 class Child {
 public:
-    Child(const QString &folder, const QStringList &options) {
+    /// `meter`: the emulator's link for COM1; empty: the one in the environment.
+    Child(const QString &folder, const QStringList &options, const QString &meter = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        if (!meter.isEmpty())
+            env.insert(QStringLiteral("QM_COM1"), meter);
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(QCoreApplication::applicationFilePath(),
@@ -574,13 +577,19 @@ private slots:
             std::max(1000, qEnvironmentVariableIntValue("QM_KILL_LONGEST_MS") > 0
                                ? qEnvironmentVariableIntValue("QM_KILL_LONGEST_MS")
                                : 1500);
-        const QStringList kinds{"recording", "save", "clear", "saveas", "export", "reopen", "open"};
+        // "slow": the meter answering as it does, two readings a second, so that only the
+        // table's own timer writes them out; "recording": a flood, no command.
+        const QStringList kinds{"recording", "save",   "clear", "saveas",
+                                "export",    "reopen", "open",  "slow"};
         const int firstKind = int(rng.bounded(kinds.size()));
         std::map<QString, Tally> tally;
         QTemporaryDir emulatorFolder;
         MeterEmulator sim({"--fixed", "--flood"}, emulatorFolder.filePath(QStringLiteral("meter")),
                           int(seed % 1000));
         QVERIFY(sim.readyAsCom1());
+        MeterEmulator steady({"--fixed"}, emulatorFolder.filePath(QStringLiteral("steady")),
+                             int(seed % 1000) + 1);
+        QVERIFY(steady.ready());
         for (int round = 0; round < rounds; ++round) {
             m_dir = std::make_unique<QTemporaryDir>();
             const QString kind = kinds[(firstKind + round) % kinds.size()];
@@ -595,19 +604,22 @@ private slots:
             // A run killed while it records, or at a random moment of a command of its own.
             Expected expected;
             qint64 killedAt = 0;
-            const bool command = kind != u"recording" && kind != u"open";
+            const bool command = !QStringList{"recording", "open", "slow"}.contains(kind);
             {
-                QStringList options{"--connect", "--ops", QString::number(rng.generate())};
+                QStringList options{"--connect"};
+                if (kind != u"recording" && kind != u"slow")
+                    options << "--ops" << QString::number(rng.generate());
                 if (command)
                     options << "--favour" << kind << "--kill-inside"
                             << QString::number(2 + rng.bounded(3));
-                Child child(m_dir->path(), options);
+                Child child(m_dir->path(), options, kind == u"slow" ? steady.link() : QString());
                 QVERIFY2(child.readUntil([](const Line &l) { return l.kind == u"ready"; }, 10000),
                          qPrintable(where));
                 if (command) {
                     killedAt = child.awaitDeath(20000);
                 } else {
-                    QTest::qWait(300 + int(rng.bounded(longestMs - 300)));
+                    const int shortest = kind == u"slow" ? 2200 : 300;
+                    QTest::qWait(shortest + int(rng.bounded(std::max(1, longestMs - shortest))));
                     killedAt = child.kill();
                 }
                 QVERIFY2(child.errors.isEmpty(), qPrintable(where + child.errors.join(u' ')));
