@@ -11,8 +11,9 @@
 namespace {
 
 constexpr qsizetype kReadChunk = 64 * 1024;
-/// The longest a clearing waits for its mark to be synced: never a stall of the window.
-constexpr int kClearingWaitMs = 50;
+/// The longest a clearing waits for its mark to be synced, with the table's own work under the
+/// 50 ms that the window may pause for a sync.
+constexpr int kClearingWaitMs = 40;
 
 [[noreturn]] void raise(const QString &text) {
     throw std::runtime_error(text.toStdString());

@@ -332,6 +332,46 @@ private slots:
         QVERIFY(tableRows(path).size() >= 2);
     }
 
+    // A run killed before its last commit leaves its readings beside the table; the next run
+    // on that table keeps them, says so, and commits them before its own.
+    void readingsAnEarlierRunLeftAreKept() {
+        const QString path = scratch(QStringLiteral("week.db"));
+        const QString spool = path + QStringLiteral("-pending");
+        QByteArray left;
+        {
+            RecordTable table;
+            table.open(path, RecordTable::OpenMode::CreateIfMissing);
+            for (int no = 1; no <= 3; ++no) {
+                RecordValues v;
+                v.no = no;
+                v.time = QTime(8, 0, no);
+                v.value = QStringLiteral("0%1.000").arg(no);
+                v.unit = QStringLiteral("V");
+                v.dcAc = QStringLiteral("DC");
+                v.autoText = QStringLiteral("AUTO");
+                table.append(v);
+            }
+            table.securePending();
+            QVERIFY(table.waitUntilSecured(5000));
+            QFile file(spool);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            left = file.readAll();
+        }
+        writeFile(spool, left); // as the killed run left it
+        MeterEmulator sim({}, link(), 3);
+        QVERIFY(sim.ready());
+        LogRun run({"--port", link(), "--out", path, "--count", "2"});
+        QCOMPARE(run.finish(), 0);
+        QVERIFY2(run.err().contains(QStringLiteral("3 readings that an earlier run left unsaved "
+                                                   "(from 08:00:01 to 08:00:03) are kept")),
+                 qPrintable(run.err()));
+        const QList<RecordRow> rows = tableRows(path);
+        QCOMPARE(rows.size(), 5);
+        QCOMPARE(rows[2].texts[RecordRow::Value], QStringLiteral("03.000"));
+        QCOMPARE(rows[3].texts[RecordRow::No], QStringLiteral("1"));
+        QVERIFY(!QFile::exists(spool));
+    }
+
     void portVanishesAndComesBack() {
         const QString path = scratch(QStringLiteral("gap.csv"));
         auto sim = std::make_unique<MeterEmulator>(QStringList{}, link(), 3);
