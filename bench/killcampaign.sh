@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The kill campaign in full: a copy of the window records from the meter emulator and is
 # killed with SIGKILL at random moments (while recording, inside Save, Clear, Save as, an
-# export, a reopening, and while the next start opens the table and asks), 140 rounds by
-# default; after each, the next start answers Yes (No every fourth round) and saves, and the
+# export, a reopening, and while the next start opens the table and asks), 160 rounds by
+# default; after each, the next start answers Yes (No in one round of four) and saves, and the
 # table must hold exactly the last save plus the records offered, each once, in order, with
 # every record older than two seconds among them. Then a run that recorded 10,000 readings
 # is killed and the next start must offer all 10,000.
@@ -13,7 +13,7 @@
 # test with 4 rounds and 1,000 readings.
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")/.."
-rounds=${1:-140}
+rounds=${1:-160}
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1" \
   >/dev/null
 cmake --build build-test -j"$(nproc)" --target tst_recovery qm-meter-sim >/dev/null

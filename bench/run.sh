@@ -6,7 +6,7 @@
 # target set relative to another figure of the same run differs from run to run: the value
 # is judged against the median of the runs' targets.
 #
-#   bench/run.sh            the full sizes, about 8 minutes on 2 cores after the build
+#   bench/run.sh            the full sizes, about 9 minutes on 2 cores after the build
 #   bench/run.sh --quick    small sizes, to check that everything runs
 # BUILD_DIR picks the build folder (default build-bench); the programs' own output goes to
 # $BUILD_DIR/bench-logs/.
@@ -17,7 +17,7 @@ quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 build=${BUILD_DIR:-build-bench}
 targets=(qm-bench-framing qm-bench-dispatch qm-bench-recording qm-bench-graph qm-bench-scale
-  qm-bench-report qm-bench-startup qm-bench-decode)
+  qm-bench-report qm-bench-startup qm-bench-decode qm-bench-journal)
 
 started=$(date +%s)
 echo "== building ${targets[*]} (Release) in $build"
@@ -59,6 +59,7 @@ if [ "$quick" = 1 ]; then
   bench report 1 qm-bench-report --count 1000 --huge 1
   bench startup 1 qm-bench-startup --records 20000 --runs 3
   bench decode 1 qm-bench-decode --frames 20000 --runs 3
+  bench journal 1 qm-bench-journal --seconds 2 --slow-sync 500
 else
   # Programs that repeat their own measurements run once; the others three times.
   bench framing 1 qm-bench-framing --frames 1000000 --runs 5
@@ -69,6 +70,7 @@ else
   bench report 1 qm-bench-report --count 10000 --count 100000 --huge 5
   bench startup 1 qm-bench-startup --records 1000000 --runs 5
   bench decode 1 qm-bench-decode --frames 1000000 --runs 3
+  bench journal 1 qm-bench-journal --seconds 12 --slow-sync 2000
 fi
 
 echo

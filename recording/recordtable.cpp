@@ -7,6 +7,7 @@
 #include "spoolformat.h"
 
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -163,15 +164,14 @@ void RecordTable::settleLeftSpool(const KeepLeftRecords &keepLeft) {
     // away, and readings are not recorded meanwhile.
     try {
         m_settlingLeft = true;
+        const auto settled = qScopeGuard([this] { m_settlingLeft = false; });
         m_setAsideNotice =
             m_pending->takeOverLeft([this](qint64 first, int n) { return readRows(first, n); },
                                     [&](const LeftRecords &left) {
                                         // Asked with the table open and showing its stored records.
                                         return !keepLeft || keepLeft(left);
                                     });
-        m_settlingLeft = false;
     } catch (const SafeFile::Refused &e) {
-        m_settlingLeft = false;
         m_spoolRefusal = QString::fromUtf8(e.what()) +
                          QStringLiteral(" Readings are not recorded until it is taken away.");
         return;
