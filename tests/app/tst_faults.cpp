@@ -629,8 +629,9 @@ private slots:
     }
 
     // The program killed at once after Save, or with new records pending since: the saved
-    // records are all there at the next start, none of the pending ones, and the file is
-    // sound.
+    // records are all there at the next start, none of the pending ones (the next start here
+    // answers No when it offers those the kill left; tst_recovery keeps them), and the file
+    // is sound.
     void killedAfterSave_data() {
         QTest::addColumn<int>("pendingAfterSave");
         QTest::addColumn<bool>("diskFull"); // and a second Save failed for it
