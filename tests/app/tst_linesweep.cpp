@@ -46,23 +46,23 @@ private slots:
                 QTest::addRow("%s, %s and another fault", name, kKindNames[kind]) << twice;
             }
         }
-        // The answer after a cut one comes 100 ms after it: 50 ms after the cut one's second
-        // piece when a poll splits that.
-        for (int slot : {1, 2}) {
-            const QByteArray next =
-                slot == 2 ? LineSweep::displayFrame(0) : LineSweep::secondaryFrame(0);
+        // The answer after a cut one comes 100 ms after it (a display one's, 200 ms): 50 ms
+        // after the cut one's second piece when a poll splits that.
+        for (const auto &[frame, slot] :
+             {std::pair{FrameKind::Display, 2}, std::pair{FrameKind::Secondary, 1},
+              std::pair{FrameKind::Secondary, 2}}) {
+            const QByteArray next = frame == FrameKind::Secondary && slot == 2
+                                        ? LineSweep::displayFrame(0)
+                                        : LineSweep::secondaryFrame(0);
             QList<Point> points;
-            for (int cut = 1; cut < FrameAssembler::kSecondaryFrameBytes; ++cut)
+            for (int cut = 1; cut < sampleOf(frame).size(); ++cut)
                 for (const Fault &g : LineSweep::singleFaults(next.size(), random))
                     for (int split = 0; split < cut; ++split)
-                        points.append({FrameKind::Secondary,
-                                       {{Fault::Cut, cut}},
-                                       {g},
-                                       split,
-                                       slot,
-                                       0,
-                                       kSeed});
-            QTest::addRow("secondary %d cut, then the next answer damaged", slot) << points;
+                        points.append({frame, {{Fault::Cut, cut}}, {g}, split, slot, 0, kSeed});
+            const QByteArray name = frame == FrameKind::Display
+                                        ? QByteArray("display")
+                                        : "secondary " + QByteArray::number(slot);
+            QTest::addRow("%s cut, then the next answer damaged", name.constData()) << points;
         }
         // A cut answer's head and a damaged next answer made a frame together; an opener
         // doubled and a byte lost made a frame with an opener inside.
