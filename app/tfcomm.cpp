@@ -209,7 +209,7 @@ void TFCOMM::QM34RData(CommPortDriver *, const char *DataPtr, int DataSize) {
     if (DataSize <= 0)
         return;
     m_prompts->guard([&] {
-        m_frames.feed(DataPtr, DataSize, FrameAssembler::Clock::now(),
+        m_frames.feed(DataPtr, DataSize, receiveClock(),
                       [this](const QString &hex, FrameKind kind) {
                           // Damage is logged for what it is and changes nothing else.
                           if (kind == FrameKind::Noise) {

@@ -115,6 +115,9 @@ public:
 
     // ---- receive framing ----
     void QM34RData(CommPortDriver *Sender, const char *DataPtr, int DataSize);
+    /// When a delivery of bytes came, as the framing's carry window counts it. Replaceable
+    /// so tests can play the line's rhythm in simulated time.
+    std::function<FrameAssembler::Clock::time_point()> receiveClock = &FrameAssembler::Clock::now;
     /// Lines kept in the hidden frame log; older lines are dropped.
     static constexpr int kMemoMaxLines = 1000;
     /// Follows the hex of line damage in the frame log: a frame of the wrong length, the

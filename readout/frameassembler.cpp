@@ -9,6 +9,11 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr unsigned char kLineFeed = 0x0A;
 constexpr unsigned char kDisplayByte = 0x89;
 constexpr unsigned char kSecondaryByte = 0x8A;
+
+bool isOpener(char byte) {
+    const auto b = static_cast<unsigned char>(byte);
+    return b == kDisplayByte || b == kSecondaryByte;
+}
 } // namespace
 
 namespace {
@@ -92,28 +97,29 @@ void FrameAssembler::tellJunk(const char *data, qsizetype size, const FrameHandl
 }
 
 void FrameAssembler::completeLine(const char *line, qsizetype size, const FrameHandler &onFrame) {
-    // The shorter frame first: a display frame cut after four bytes, followed by a whole
-    // secondary one, ends in 11 bytes opened by 0x89 as well.
-    qsizetype frameAt = -1;
-    FrameKind kind = FrameKind::Noise;
-    if (size >= kSecondaryFrameBytes &&
-        static_cast<unsigned char>(line[size - kSecondaryFrameBytes]) == kSecondaryByte) {
-        frameAt = size - kSecondaryFrameBytes;
-        kind = FrameKind::Secondary;
-    } else if (size >= kDisplayFrameBytes &&
-               static_cast<unsigned char>(line[size - kDisplayFrameBytes]) == kDisplayByte) {
-        frameAt = size - kDisplayFrameBytes;
-        kind = FrameKind::Display;
-    }
-    if (frameAt < 0) {
-        const auto first = static_cast<unsigned char>(line[0]);
-        kind =
-            first == kDisplayByte || first == kSecondaryByte ? FrameKind::Noise : FrameKind::Other;
-        hand(line, size, kind, onFrame);
+    // The frame starts at the last opener of its line. The meter sends 0x89 and 0x8A only to
+    // open a frame, so an opener after it means the frame was cut and another began: the
+    // head of a cut answer joined to the next answer, which may be damaged too. Taken as the
+    // last 7 or 11 bytes whatever they hold, the two could make a frame that neither was.
+    // (This also reads a display frame cut after four bytes, followed by a whole secondary
+    // one, as the secondary frame, though it ends in 11 bytes opened by 0x89 as well.)
+    qsizetype frameAt = size - 1;
+    const qsizetype earliest = std::max<qsizetype>(0, size - kDisplayFrameBytes);
+    while (frameAt >= earliest && !isOpener(line[frameAt]))
+        --frameAt;
+    if (frameAt < earliest) {
+        hand(line, size, isOpener(line[0]) ? FrameKind::Noise : FrameKind::Other, onFrame);
         return;
     }
+    const auto opener = static_cast<unsigned char>(line[frameAt]);
+    const qsizetype length = size - frameAt;
+    FrameKind kind = FrameKind::Noise;
+    if (opener == kSecondaryByte && length == kSecondaryFrameBytes)
+        kind = FrameKind::Secondary;
+    else if (opener == kDisplayByte && length == kDisplayFrameBytes)
+        kind = FrameKind::Display;
     hand(line, frameAt, FrameKind::Noise, onFrame);
-    hand(line + frameAt, size - frameAt, kind, onFrame);
+    hand(line + frameAt, length, kind, onFrame);
 }
 
 void FrameAssembler::hand(const char *bytes, qsizetype size, FrameKind kind,

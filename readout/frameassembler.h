@@ -19,12 +19,13 @@ enum class FrameKind {
 /// A frame runs up to and including a line feed (0x0A) and is handed on as its hex text:
 /// two upper-case digits per byte, "0A" included. The meter's frames have fixed lengths
 /// (11 bytes for 0x89, 7 for 0x8A), and every line feed it sends ends a whole answer: a
-/// frame that loses bytes on the line loses its line feed with them. So the frame is read
-/// from the end of a line: when the last 7 bytes open with 0x8A or the last 11 with 0x89,
-/// they are the frame, and anything before them is damage (the head of a cut answer, junk);
-/// a line that ends in no whole frame is damage too, unless its first byte names no frame
-/// at all (an "other" line, logged and ignored). Damage is handed on as Noise, never as a
-/// frame, so it cannot become a reading.
+/// frame that loses bytes on the line loses its line feed with them. Nor does it send 0x89
+/// or 0x8A anywhere but at the start of a frame. So the frame is read from the end of a
+/// line: it starts at the line's last opener, and when that gives the kind's length it is
+/// the frame, while anything before it is damage (the head of a cut answer, junk); a line
+/// that ends in no whole frame is damage too, unless its first byte names no frame at all
+/// (an "other" line, logged and ignored). Damage is handed on as Noise, never as a frame,
+/// so it cannot become a reading.
 ///
 /// Bytes of a line that is not finished when a delivery ends are carried over to the next
 /// one, because a frame often straddles two polls of the port. Carried bytes are joined

@@ -461,9 +461,6 @@ private slots:
     }
     void saveOnlyIntoTheFileAtItsPath() {
         QFETCH(QString, how);
-#ifdef Q_OS_WIN
-        QSKIP("A file held open is neither removed nor renamed there");
-#endif
         const QString file = m_dir->filePath(QStringLiteral("week.db"));
         const QString away = m_dir->filePath(QStringLiteral("away.db"));
         writeForeign(file, QStringLiteral("week"), {});
@@ -475,6 +472,19 @@ private slots:
         QCOMPARE(h.infos.size(), 1);
         record(h, {"04.000", "05.000"});
 
+#ifdef Q_OS_WIN
+        // Windows keeps a file that is held open where it is, so the records saved go into
+        // the file at the table's path.
+        QVERIFY(!QFile::remove(file));
+        QVERIFY(!QFile::rename(file, away));
+        h.w->RecordSaveClick();
+        QCOMPARE(h.infos.size(), 2);
+        QVERIFY(h.errors.isEmpty());
+        h.w->TQM10DB->close();
+        QCOMPARE(storedValues(file, QStringLiteral("week")),
+                 (QStringList{"01.000", "02.000", "03.000", "04.000", "05.000"}));
+        return;
+#endif
         if (how == u"removed")
             QVERIFY(QFile::remove(file));
         if (how == u"renamed")

@@ -121,6 +121,16 @@ private slots:
         QTest::newRow("secondary cut short swallows no display frame")
             << bytes("8A 00 37") + kDisplay
             << QStringList{"noise 8A0037", tagged(FrameKind::Display, kDisplay)};
+        // The meter sends an opener only to open a frame: one inside a frame's length means
+        // two pieces, here the head of a cut answer and a damaged next one, or an opener
+        // doubled and a byte lost, which make no frame however long they come out.
+        QTest::newRow("cut secondary, then a damaged one")
+            << bytes("8A 00 00 8A 00 00 0A") << QStringList{"noise 8A0000", "noise 8A00000A"};
+        QTest::newRow("opener doubled, a byte lost")
+            << bytes("89 89 70 00 00 0F 01 02 03 04 0A")
+            << QStringList{"noise 89", "noise 897000000F010203040A"};
+        QTest::newRow("junk, then a short frame")
+            << bytes("55 89 70 0A") << QStringList{"noise 55", "noise 89700A"};
     }
     void kinds() {
         QFETCH(QByteArray, chunk);

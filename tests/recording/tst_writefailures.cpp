@@ -238,6 +238,15 @@ private slots:
         WriteBudget::set(m_dir->path(), -1);
         const int total = int(table.count());
 
+#ifdef Q_OS_WIN
+        // Windows keeps a file that is held open where it is: the save goes into it.
+        WriteBudget::atNextSync([&] { QVERIFY(!QFile::rename(file, renamed)); });
+        table.applyUpdates();
+        QCOMPARE(table.pendingCount(), 0);
+        table.close();
+        QCOMPARE(storedNumbers(file, QStringLiteral("week")), oneTo(total));
+        return;
+#endif
         WriteBudget::atNextSync([&] { QVERIFY(QFile::rename(file, renamed)); });
         QVERIFY_THROWS_EXCEPTION(RecordTable::FileMoved, table.applyUpdates());
         QVERIFY(!table.isAtItsPath());

@@ -172,8 +172,14 @@ void TestQmDecode::failuresAndLineEnds_data() {
         << QStringList{"--stream"} << QByteArray::fromHex(volts) << "/dev/full" << QStringList{}
         << 1 << "qm-decode: write error: No space left on device";
     QTest::newRow("a file that cannot be read")
-        << QStringList{"/proc/self/mem"} << QByteArray() << "" << QStringList{} << 1
+        << QStringList{"/proc/self/mem"} << QByteArray() << "" << QStringList{}
+        << 1
+#ifdef Q_OS_WIN
+        // The system's own words for the reason differ there: only they may.
+        << "qm-decode: read error: …";
+#else
         << "qm-decode: read error: Input/output error";
+#endif
     QTest::newRow("stream ends inside a frame")
         << QStringList{"--stream"} << QByteArray::fromHex(volts + "89 70 00") << ""
         << QStringList{"display 01.234"} << 0
@@ -206,7 +212,13 @@ void TestQmDecode::failuresAndLineEnds() {
         got << brief;
     }
     QCOMPARE(got, lines);
-    QCOMPARE(QString::fromUtf8(r.err).trimmed(), said);
+    // Standard error is text: Windows ends its lines with CR LF.
+    const QString err =
+        QString::fromUtf8(r.err).trimmed().replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (said.endsWith(u'…'))
+        QVERIFY2(err.startsWith(said.chopped(1)) && err.size() > said.size(), qPrintable(err));
+    else
+        QCOMPARE(err, said);
 }
 
 void TestQmDecode::linesComeOutWhileInputStaysOpen_data() {
