@@ -2,7 +2,7 @@
 
 #include <QIODevice>
 #include <QTimer>
-#ifdef Q_OS_WIN
+#ifdef QM_WIN32_PORT
 #include "win32serialport.h"
 #else
 #include <QSerialPort>
@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <thread>
 
-#ifndef Q_OS_WIN
+#ifndef QM_WIN32_PORT
 #include <sys/ioctl.h>
 #endif
 
@@ -19,10 +19,10 @@
 
 namespace {
 
-#ifdef Q_OS_WIN
-constexpr bool isWindows = true;
+#ifdef QM_WIN32_PORT
+constexpr bool isWin32Port = true;
 #else
-constexpr bool isWindows = false;
+constexpr bool isWin32Port = false;
 #endif
 
 SerialPortImpl::Parity toQt(TComPortParity parity) {
@@ -92,8 +92,9 @@ bool CommPortDriver::OpenPort() {
     if (!m_port->open(QIODevice::ReadWrite)) {
         // Linux says so through its lock file; Windows refuses a held port with "Access
         // is denied.", which for a port that exists means another program has it.
-        const bool lockHeld = m_port->error() == SerialPortImpl::PermissionError &&
-                              (isWindows || m_port->errorString().contains(QLatin1String("lock")));
+        const bool lockHeld =
+            m_port->error() == SerialPortImpl::PermissionError &&
+            (isWin32Port || m_port->errorString().contains(QLatin1String("lock")));
         m_lastOpenError = lockHeld ? QStringLiteral("the port is in use by another program")
                                    : m_port->errorString();
         m_port->clearError();
@@ -170,7 +171,7 @@ qint64 CommPortDriver::outputPending() const {
     if (!PortIsOpen())
         return 0;
     qint64 pending = m_port->bytesToWrite();
-#ifndef Q_OS_WIN
+#ifndef QM_WIN32_PORT
     // What the tty driver holds; QSerialPort counts only its own buffer, and a line that
     // stopped moving fills the driver's first (4 KB on a UART, more on a USB adapter).
     int queued = 0;
@@ -200,7 +201,7 @@ int CommPortDriver::writeBytesWithin(const char *data, int count,
         const int room = OutputRoom();
         if (room > 0) {
             const int chunk = std::min(count - sent, room);
-#ifdef Q_OS_WIN
+#ifdef QM_WIN32_PORT
             // A synchronous write waits for the device to take its bytes: never longer than
             // this send may still wait.
             m_port->setWriteTimeout(static_cast<int>(std::min<milliseconds::rep>(left(), 65535)));

@@ -9,9 +9,14 @@
 
 #include "comporttypes.h"
 
-#ifdef Q_OS_WIN
 // Under Wine, QSerialPort never receives (it waits for a comm event that Wine never
 // completes); the driver polls anyway, so on Windows it takes a plain Win32 port of ours.
+// QM_WIN32_PORT alone picks the port class, so that a Linux build can compile the driver
+// against the Win32 port's interface too (it is checked there, never linked).
+#if defined(Q_OS_WIN) && !defined(QM_WIN32_PORT)
+#define QM_WIN32_PORT
+#endif
+#ifdef QM_WIN32_PORT
 class Win32SerialPort;
 using SerialPortImpl = Win32SerialPort;
 #else

@@ -2,5 +2,4 @@
 if(NOT WIN32)
   find_library(QM_UTIL_LIB util)
   qm_add_test(tst_link SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_link.cpp LIBS qm_app ${QM_UTIL_LIB})
-  target_include_directories(tst_link PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../serial)
 endif()

@@ -82,7 +82,7 @@ QByteArray noisyStream(quint32 seed, int requests) {
 
 } // namespace
 
-class TestMeterLink : public QObject {
+class TestMeterSimLink : public QObject {
     Q_OBJECT
 
 private slots:
@@ -106,7 +106,7 @@ private slots:
     void badOptionsAreRefused();
 };
 
-void TestMeterLink::answersTheRequestCycle() {
+void TestMeterSimLink::answersTheRequestCycle() {
     SimProcess sim;
     QVERIFY(sim.start({QStringLiteral("--fixed")}));
     QVERIFY(sim.send(QByteArray::fromHex("8A8A8A89")));
@@ -116,7 +116,7 @@ void TestMeterLink::answersTheRequestCycle() {
     QVERIFY(sim.readFor(120).isEmpty());
 }
 
-void TestMeterLink::repliesPromptly() {
+void TestMeterSimLink::repliesPromptly() {
     SimProcess sim;
     QVERIFY(sim.start({QStringLiteral("--fixed")}));
     QList<qint64> times;
@@ -132,7 +132,7 @@ void TestMeterLink::repliesPromptly() {
     QVERIFY2(times.at(times.size() / 2) < 15, qPrintable(QString::number(times.at(5))));
 }
 
-void TestMeterLink::otherBytesAreIgnored() {
+void TestMeterSimLink::otherBytesAreIgnored() {
     SimProcess sim;
     QVERIFY(sim.start({QStringLiteral("--fixed")}));
     QVERIFY(sim.send(QByteArray::fromHex("420AFF0090AE9F89")));
@@ -140,7 +140,7 @@ void TestMeterLink::otherBytesAreIgnored() {
     QVERIFY(sim.readFor(100).isEmpty());
 }
 
-void TestMeterLink::silentAndAnswer() {
+void TestMeterSimLink::silentAndAnswer() {
     SimProcess sim;
     QVERIFY(sim.start({QStringLiteral("--fixed")}));
     QCOMPARE(sim.ask(0x89), kFixedFrame);
@@ -157,7 +157,7 @@ void TestMeterLink::silentAndAnswer() {
 
 // Every byte received, with its time of arrival, and every display frame answered, with
 // the bytes of it that were sent.
-void TestMeterLink::logRecordsEveryByteAndWhatWasShown() {
+void TestMeterSimLink::logRecordsEveryByteAndWhatWasShown() {
     QTemporaryDir dir;
     const QString logPath = dir.filePath(QStringLiteral("bytes.log"));
     {
@@ -203,7 +203,7 @@ void TestMeterLink::logRecordsEveryByteAndWhatWasShown() {
 
 // A cut answer loses its tail, line feed included, for good; the log says how much of it
 // went out. Split or not, cut or not, the answers leave one after another in order.
-void TestMeterLink::truncatedAnswersLoseTheirTail() {
+void TestMeterSimLink::truncatedAnswersLoseTheirTail() {
     QTemporaryDir dir;
     const QString logPath = dir.filePath(QStringLiteral("bytes.log"));
     SimProcess sim;
@@ -240,7 +240,7 @@ void TestMeterLink::truncatedAnswersLoseTheirTail() {
     QCOMPARE(got, expected);
 }
 
-void TestMeterLink::splitFramesArriveWhole() {
+void TestMeterSimLink::splitFramesArriveWhole() {
     // A long pause keeps the two halves apart even on a busy machine.
     constexpr int kPauseMs = 150;
     SimProcess sim;
@@ -270,7 +270,7 @@ void TestMeterLink::splitFramesArriveWhole() {
     QCOMPARE(sim.readFrame(), kFixedSecondary);
 }
 
-void TestMeterLink::noiseStaysBetweenFrames() {
+void TestMeterSimLink::noiseStaysBetweenFrames() {
     constexpr int kRequests = 400;
     const QByteArray stream = noisyStream(11, kRequests);
     const NoiseCount count = sortStream(stream);
@@ -286,7 +286,7 @@ void TestMeterLink::noiseStaysBetweenFrames() {
 // A flood sends frame pairs back to back without a request; with noise, junk sits only
 // between frames. Frames are cut at line feeds after the first one, as the receiver does
 // when it opens the port in the middle of the stream.
-void TestMeterLink::floodNeedsNoRequests() {
+void TestMeterSimLink::floodNeedsNoRequests() {
     for (bool noise : {false, true}) {
         SimProcess sim;
         QStringList options{QStringLiteral("--fixed"), QStringLiteral("--flood"),
@@ -327,7 +327,7 @@ void TestMeterLink::floodNeedsNoRequests() {
     QVERIFY2(longFrames > 1000, qPrintable(QString::number(longFrames)));
 }
 
-void TestMeterLink::burstSendsItsBytesUnasked_data() {
+void TestMeterSimLink::burstSendsItsBytesUnasked_data() {
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<QByteArray>("expected"); // empty: the line is refused
     QTest::newRow("frame without its line feed")
@@ -340,7 +340,7 @@ void TestMeterLink::burstSendsItsBytesUnasked_data() {
 }
 
 // The burst comes whether or not anything was asked, silent included, and exactly once.
-void TestMeterLink::burstSendsItsBytesUnasked() {
+void TestMeterSimLink::burstSendsItsBytesUnasked() {
     QFETCH(QByteArray, line);
     QFETCH(QByteArray, expected);
     SimProcess sim;
@@ -358,7 +358,7 @@ void TestMeterLink::burstSendsItsBytesUnasked() {
     QVERIFY(sim.quit());
 }
 
-void TestMeterLink::portCanBeReopened() {
+void TestMeterSimLink::portCanBeReopened() {
     SimProcess sim;
     QVERIFY(sim.start({QStringLiteral("--fixed")}));
     for (int i = 0; i < 3; ++i) {
@@ -373,7 +373,7 @@ void TestMeterLink::portCanBeReopened() {
 
 // A device that stopped reading: the line from the program stays full, whatever the
 // program's purge empties, until "hear"; nothing of the pile-up is answered then.
-void TestMeterLink::deafFillsTheLineUntilHear() {
+void TestMeterSimLink::deafFillsTheLineUntilHear() {
     SimProcess sim;
     QVERIFY(sim.start({QStringLiteral("--fixed")}));
     sim.command("deaf");
@@ -391,7 +391,7 @@ void TestMeterLink::deafFillsTheLineUntilHear() {
 
 // "hangup MS": the device and its link go away, as a pulled adapter does, and a new device
 // comes back under the same link, its path printed as at the start.
-void TestMeterLink::hangupGoesAwayAndComesBack() {
+void TestMeterSimLink::hangupGoesAwayAndComesBack() {
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("meter"));
     SimProcess sim;
@@ -411,7 +411,7 @@ void TestMeterLink::hangupGoesAwayAndComesBack() {
     QVERIFY(sim.quit());
 }
 
-void TestMeterLink::endOfInputDoesNotStop() {
+void TestMeterSimLink::endOfInputDoesNotStop() {
     SimProcess sim;
     QVERIFY(sim.start({QStringLiteral("--fixed")}));
     sim.process().closeWriteChannel();
@@ -424,7 +424,7 @@ void TestMeterLink::endOfInputDoesNotStop() {
     QCOMPARE(sim.process().exitCode(), 0);
 }
 
-void TestMeterLink::linkIsMadeAndRemoved() {
+void TestMeterSimLink::linkIsMadeAndRemoved() {
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("meter"));
     // A link left over from an earlier run is replaced.
@@ -449,7 +449,7 @@ void TestMeterLink::linkIsMadeAndRemoved() {
     }
 }
 
-void TestMeterLink::linkNeverReplacesAFile() {
+void TestMeterSimLink::linkNeverReplacesAFile() {
     const ScratchFile precious(QStringLiteral("precious"), "keep me");
     QVERIFY(precious.written());
 
@@ -462,7 +462,7 @@ void TestMeterLink::linkNeverReplacesAFile() {
     QCOMPARE(file.readAll(), QByteArray("keep me"));
 }
 
-void TestMeterLink::badOptionsAreRefused() {
+void TestMeterSimLink::badOptionsAreRefused() {
     for (const QStringList &arguments :
          {QStringList{QStringLiteral("--frobnicate")}, QStringList{QStringLiteral("--step")},
           QStringList{QStringLiteral("--step"), QStringLiteral("0")},
@@ -481,5 +481,5 @@ void TestMeterLink::badOptionsAreRefused() {
     QVERIFY(help.readAllStandardOutput().contains("State lines"));
 }
 
-QTEST_GUILESS_MAIN(TestMeterLink)
-#include "tst_meterlink.moc"
+QTEST_GUILESS_MAIN(TestMeterSimLink)
+#include "tst_metersimlink.moc"
