@@ -156,9 +156,7 @@ void TFCOMM::FormCreate() {
         // The needle rests at the right end until the first reading.
         KDsetup(1);
         KDrun(KDSpan * 10);
-        RecordNo = 1;
         FollowLastPage = true;
-        RecordLimit = 10000;
         // The two series share their points, so one sample point serves both.
         Chtshow->fillSampleValues(1);
         ComboBox1->setCurrentIndex(0);

@@ -15,6 +15,7 @@
 #include "modelprofile.h"
 #include "pagingmodel.h"
 #include "readingdispatch.h"
+#include "readingrecorder.h"
 #include "uiprompts.h"
 #include "windowlayout.h"
 
@@ -77,9 +78,7 @@ public:
     AlarmLimits AlarmLimit;
     /// MaxExtreme, MinExtreme, their texts, LastUnitText and LastRangeCode.
     Extremes Extreme;
-    qint32 RecordNo = 0;
     bool FollowLastPage = false;
-    qint32 RecordLimit = 0;
 
     // Frame texts set by the receive handler.
     QString FrameHex;
@@ -101,10 +100,12 @@ public:
     quint8 KeyCode = 0;
     qint32 RelState = 0;
 
-    // Recording.
-    qint32 RecordedCount = 0;
-    qint32 SampleCountdown = 0;
-    QString LastRecordKey;
+    // Recording: the counters are the recorder's.
+    qint32 RecordNo() const { return m_recorder.RecordNo(); }
+    qint32 RecordLimit() const { return m_recorder.RecordLimit(); }
+    qint32 RecordedCount() const { return m_recorder.RecordedCount(); }
+    qint32 SampleCountdown() const { return m_recorder.SampleCountdown(); }
+    const QString &LastRecordKey() const { return m_recorder.LastRecordKey(); }
     /// The sampling interval in seconds, as last typed validly into RecordSITime (set from
     /// its start text when the box is made).
     qint32 RecordSIInterval = 0;
@@ -249,7 +250,8 @@ private:
     QString movedText() const;
     /// Tells `text` and offers to save the whole table elsewhere at once.
     void offerSaveElsewhere(const QString &text);
-    void chooseRecordLimit(QAction *item, qint32 limit);
+    /// The Record menu's limit items are radio items; `item` carries its limit.
+    void chooseRecordLimit(QAction *item);
 
     ModelFlags m_flags;
     std::unique_ptr<UiPrompts> m_ownPrompts;
@@ -257,6 +259,7 @@ private:
     QWidget *m_client = nullptr;
     FrameAssembler m_frames;
     ReadingDispatch m_dispatch;
+    ReadingRecorder m_recorder;
     bool m_formCreateDone = false;
     /// The magnifier image a left press went down on, until the release.
     QObject *m_pressedImage = nullptr;

@@ -30,7 +30,9 @@
 #include <QToolButton>
 
 #include <functional>
+#include <iterator>
 #include <stdexcept>
+#include <type_traits>
 
 namespace {
 
@@ -103,20 +105,18 @@ void TFCOMM::buildRecording() {
     auto *limits = new QActionGroup(this);
     limits->setExclusive(true);
     QAction **limitActions[] = {&N10001, &N50001, &N100001, &N500001, &N1000001, &limitess};
-    void (TFCOMM::*limitHandlers[])() = {&TFCOMM::N10001Click,   &TFCOMM::N50001Click,
-                                         &TFCOMM::N100001Click,  &TFCOMM::N500001Click,
-                                         &TFCOMM::N1000001Click, &TFCOMM::limitessClick};
     const auto &items = RecordingRules::limitItems();
+    static_assert(std::size(limitActions) == std::tuple_size_v<std::decay_t<decltype(items)>>);
     for (std::size_t i = 0; i < items.size(); ++i) {
         QAction *item = Record1->addAction(QLatin1String(items[i].caption));
         item->setObjectName(QLatin1String(items[i].objectName));
         item->setCheckable(true);
+        item->setData(items[i].limit);
+        item->setChecked(items[i].limit == m_recorder.RecordLimit());
         limits->addAction(item);
-        connect(item, &QAction::triggered, this,
-                [this, handler = limitHandlers[i]] { (this->*handler)(); });
+        connect(item, &QAction::triggered, this, [this, item] { chooseRecordLimit(item); });
         *limitActions[i] = item;
     }
-    N100001->setChecked(true);
 
     RepeatSet = new QCheckBox(QStringLiteral("Repeat"), m_client);
     RepeatSet->setObjectName(QStringLiteral("RepeatSet"));
@@ -251,8 +251,6 @@ void TFCOMM::offerSaveElsewhere(const QString &text) {
 void TFCOMM::INDataToTable() {
     if (m_settlingLeftRecords)
         return;
-    const RecordingState state{RecordNo, RecordLimit, RecordedCount, SampleCountdown,
-                               LastRecordKey};
     ReadingRecorder::Options options;
     options.repeatFilter = RepeatSet->isChecked();
     options.intervalOn = RecordSI->isChecked();
@@ -267,7 +265,7 @@ void TFCOMM::INDataToTable() {
     // A failure here comes back with every reading: it is said once, until the table changes.
     QString refusal;
     try {
-        outcome = ReadingRecorder::offer(state, options, reading, *TQM10DB, QTime::currentTime());
+        outcome = m_recorder.offer(options, reading, *TQM10DB, QTime::currentTime());
     } catch (const SafeFile::Refused &refused) {
         refusal = QStringLiteral("%1\nReadings are not recorded until it is taken away.")
                       .arg(QString::fromUtf8(refused.what()));
@@ -291,8 +289,7 @@ void TFCOMM::INDataToTable() {
 }
 
 void TFCOMM::TrecordTimer() {
-    ReadingRecorder::tick({RecordNo, RecordLimit, RecordedCount, SampleCountdown, LastRecordKey},
-                          RecordSI->isChecked());
+    m_recorder.tick(RecordSI->isChecked());
 }
 
 void TFCOMM::RecordSITimeChange() {
@@ -300,9 +297,7 @@ void TFCOMM::RecordSITimeChange() {
     // message and the box shows the last valid interval again, which recording goes on with.
     m_prompts->guard([this] {
         try {
-            RecordSIInterval = ReadingRecorder::intervalChanged(
-                {RecordNo, RecordLimit, RecordedCount, SampleCountdown, LastRecordKey},
-                RecordSITime->text());
+            RecordSIInterval = m_recorder.intervalChanged(RecordSITime->text());
             m_lastIntervalText = RecordSITime->text();
         } catch (...) {
             const QSignalBlocker quiet(RecordSITime);
@@ -319,33 +314,33 @@ void TFCOMM::RecordSITimeKeyPress(QObject *, QChar &Key) {
 
 // The limit items are radio items: checking one unchecks the others. The count recorded so
 // far is kept, so a lower limit stops recording at once and a higher one lets it go on.
-void TFCOMM::chooseRecordLimit(QAction *item, qint32 limit) {
-    RecordLimit = limit;
+void TFCOMM::chooseRecordLimit(QAction *item) {
+    m_recorder.setRecordLimit(item->data().toInt());
     item->setChecked(true);
 }
 
 void TFCOMM::N10001Click() {
-    chooseRecordLimit(N10001, 1000);
+    chooseRecordLimit(N10001);
 }
 
 void TFCOMM::N50001Click() {
-    chooseRecordLimit(N50001, 5000);
+    chooseRecordLimit(N50001);
 }
 
 void TFCOMM::N100001Click() {
-    chooseRecordLimit(N100001, 10000);
+    chooseRecordLimit(N100001);
 }
 
 void TFCOMM::N500001Click() {
-    chooseRecordLimit(N500001, 50000);
+    chooseRecordLimit(N500001);
 }
 
 void TFCOMM::N1000001Click() {
-    chooseRecordLimit(N1000001, 100000);
+    chooseRecordLimit(N1000001);
 }
 
 void TFCOMM::limitessClick() {
-    chooseRecordLimit(limitess, 10000000);
+    chooseRecordLimit(limitess);
 }
 
 // Both commands say what they did only once it is done: a clear or a save that failed shows
@@ -363,8 +358,7 @@ void TFCOMM::RecordNewClick() {
             failWithAdvice(failure, QStringLiteral("Nothing was deleted. Free some space and "
                                                    "choose Record, New again."));
         }
-        ReadingRecorder::restartNumbering(
-            {RecordNo, RecordLimit, RecordedCount, SampleCountdown, LastRecordKey});
+        m_recorder.restartNumbering();
     });
     if (cleared) {
         forgetTableNotices();

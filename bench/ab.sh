@@ -10,6 +10,10 @@
 # of the work tree (bench/), so that one measuring program times two versions of the code;
 # it must build against REV. The programs' output goes to $BUILD_DIR/ab-logs/ (BUILD_DIR
 # defaults to build-bench).
+#
+# AB_OWN_BENCH=1 leaves A its own benchmark programs, for a change of interface that the
+# measuring program had to follow; compare only figures whose measured loop is the same in
+# both.
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")/.."
 
@@ -30,7 +34,7 @@ configure_and_build() { # source build
 
 echo "== building $target of $rev (A) and of the work tree (B)"
 git worktree add --detach "$base/tree" "$rev" >/dev/null
-cp -r bench/. "$base/tree/bench/"
+[ "${AB_OWN_BENCH:-0}" = 1 ] || cp -r bench/. "$base/tree/bench/"
 configure_and_build "$base/tree" "$base/build"
 configure_and_build . "$build"
 

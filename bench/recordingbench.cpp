@@ -116,9 +116,8 @@ int main(int argc, char **argv) {
             QApplication::processEvents();
         }
 
-        qint32 recordNo = 1, recordLimit = 10000000, recordedCount = 0, countdown = 0;
-        QString lastKey;
-        const RecordingState state{recordNo, recordLimit, recordedCount, countdown, lastKey};
+        ReadingRecorder recorder;
+        recorder.setRecordLimit(10000000);
         ReadingRecorder::Options options;
         options.intervalSeconds = 10;
 
@@ -133,7 +132,7 @@ int main(int argc, char **argv) {
         for (int i = 0; i < count; ++i) {
             if (i == 0 || i == count - kWindow)
                 clock.restart();
-            ReadingRecorder::offer(state, options, readingFor(i), table, now);
+            recorder.offer(options, readingFor(i), table, now);
             if (withGrid && (i < kWindow || i >= count - kWindow))
                 QApplication::processEvents(); // let the grid repaint as the event loop would
             else if (i % 1000 == 999)

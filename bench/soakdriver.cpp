@@ -158,7 +158,8 @@ int main(int argc, char **argv) {
     // What recording accepted, in order, as it went into the table.
     RecordDigest accepted;
     QObject::connect(w.TQM10DB, &RecordTable::appended, [&](qint64) {
-        accepted.add(QString::number(w.RecordNo), w.AcDcText, w.ValueText, w.UnitText, w.AutoText);
+        accepted.add(QString::number(w.RecordNo()), w.AcDcText, w.ValueText, w.UnitText,
+                     w.AutoText);
     });
 
     QElapsedTimer clock;
@@ -207,7 +208,7 @@ int main(int argc, char **argv) {
     settle.start();
     while (settle.elapsed() < 300)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    const qint64 recordedCount = w.RecordedCount;
+    const qint64 recordedCount = w.RecordedCount();
     const qint64 points = w.Chtshow->pointCount();
     QElapsedTimer saving;
     saving.start();

@@ -1,56 +1,64 @@
 #include "readingrecorder.h"
 
-#include "recordingrules.h"
+#include "decodedframe.h"
 #include "recordtable.h"
 
 #include <algorithm>
 
-ReadingRecorder::Outcome ReadingRecorder::offer(const RecordingState &state, const Options &options,
-                                                const RecordValues &reading, RecordTable &table,
-                                                const QTime &now) {
+RecordValues ReadingRecorder::readingOf(const DecodedFrame &frame) {
+    RecordValues reading;
+    reading.value = frame.valueText;
+    reading.nval = frame.readingNval;
+    reading.dcAc = frame.acDcText;
+    reading.unit = frame.unitText;
+    reading.autoText = frame.autoText;
+    return reading;
+}
+
+ReadingRecorder::Outcome ReadingRecorder::offer(const Options &options, const RecordValues &reading,
+                                                RecordTable &table, const QTime &now) {
     if (!table.isOpen())
         return Outcome::NoTable;
     if (table.isReadOnly())
         return Outcome::ReadOnly;
-    return offer(state, options, reading, now,
+    return offer(options, reading, now,
                  [&table](const RecordValues &record) { table.append(record); });
 }
 
-ReadingRecorder::Outcome ReadingRecorder::offer(const RecordingState &state, const Options &options,
-                                                const RecordValues &reading, const QTime &now,
-                                                const Store &store) {
-    if (state.RecordedCount >= state.RecordLimit)
+ReadingRecorder::Outcome ReadingRecorder::offer(const Options &options, const RecordValues &reading,
+                                                const QTime &now, const Store &store) {
+    if (m_recordedCount >= m_recordLimit)
         return Outcome::OverLimit;
-    if (options.intervalOn && state.SampleCountdown != 0)
+    if (options.intervalOn && m_sampleCountdown != 0)
         return Outcome::Waiting;
     const QString key =
         RecordingRules::recordKey(reading.value, reading.dcAc, reading.unit, reading.autoText);
-    if (options.repeatFilter && key == state.LastRecordKey)
+    if (options.repeatFilter && key == m_lastRecordKey)
         return Outcome::Repeated;
     RecordValues record = reading;
-    record.no = state.RecordNo;
+    record.no = m_recordNo;
     record.time = now;
     // A reading that was not stored leaves everything as it was: it takes no place under the
     // limit, the next reading is no repeat of it and the interval does not restart.
     store(record);
-    state.LastRecordKey = key;
-    state.SampleCountdown = std::max<qint32>(0, options.intervalSeconds);
-    ++state.RecordedCount;
-    ++state.RecordNo;
+    m_lastRecordKey = key;
+    m_sampleCountdown = std::max<qint32>(0, options.intervalSeconds);
+    ++m_recordedCount;
+    ++m_recordNo;
     return Outcome::Stored;
 }
 
-void ReadingRecorder::tick(const RecordingState &state, bool intervalOn) {
-    if (intervalOn && state.SampleCountdown > 0)
-        --state.SampleCountdown;
+void ReadingRecorder::tick(bool intervalOn) {
+    if (intervalOn && m_sampleCountdown > 0)
+        --m_sampleCountdown;
 }
 
-qint32 ReadingRecorder::intervalChanged(const RecordingState &state, const QString &text) {
-    state.SampleCountdown = RecordingRules::intervalFromText(text);
-    return state.SampleCountdown;
+qint32 ReadingRecorder::intervalChanged(const QString &text) {
+    m_sampleCountdown = RecordingRules::intervalFromText(text);
+    return m_sampleCountdown;
 }
 
-void ReadingRecorder::restartNumbering(const RecordingState &state) {
-    state.RecordNo = 1;
-    state.RecordedCount = 0;
+void ReadingRecorder::restartNumbering() {
+    m_recordNo = 1;
+    m_recordedCount = 0;
 }

@@ -478,7 +478,7 @@ private slots:
         WriteBudget::set(h.folder(), 300 * 1024);
         h.w->RepeatSet->setChecked(false);
         h.w->BTCon1Click();
-        const int limit = h.w->RecordLimit;
+        const int limit = h.w->RecordLimit();
         QTRY_COMPARE_WITH_TIMEOUT(h.w->TQM10DB->count(), qint64(limit), 30000);
         h.w->BtDiscon1Click();
 
@@ -567,7 +567,7 @@ private slots:
         }
         const int recorded = std::min(limit, offered);
         QCOMPARE(h.w->TQM10DB->count(), recorded);
-        QCOMPARE(h.w->RecordedCount, recorded);
+        QCOMPARE(h.w->RecordedCount(), recorded);
         QCOMPARE(h.w->Data1->index(0, 0).data().toString(), QStringLiteral("1"));
 
         WriteBudget::lift();
@@ -620,7 +620,7 @@ private slots:
         QVERIFY2(h->errors[0].contains(message) && h->errors[0].contains(file),
                  qPrintable(h->errors[0]));
         QCOMPARE(h->w->TQM10DB->count(), 3);
-        QCOMPARE(h->w->RecordedCount, 0);
+        QCOMPARE(h->w->RecordedCount(), 0);
         if (kind == u"unique") { // the table changed: recording goes on
             h->w->RecordNewClick();
             h->w->INDataToTable();

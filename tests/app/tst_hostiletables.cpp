@@ -426,7 +426,7 @@ private slots:
         } else {
             QVERIFY(!h.errors.isEmpty());
             QVERIFY2(h.errors.first().contains(message), qPrintable(h.errors.first()));
-            QCOMPARE(h.w->RecordedCount, 0);
+            QCOMPARE(h.w->RecordedCount(), 0);
         }
         const bool wasOpen = h.w->TQM10DB->isOpen();
         h.w->TQM10DB->close();

@@ -75,14 +75,14 @@ private slots:
                                     "N100001=10000", "N500001=50000", "N1000001=100000",
                                     "limitess=limitess"}));
         QVERIFY(h.w->N100001->isChecked());
-        QCOMPARE(h.w->RecordLimit, 10000);
+        QCOMPARE(h.w->RecordLimit(), 10000);
 
         const std::pair<QAction *, int> items[] = {
             {h.w->N10001, 1000},   {h.w->N50001, 5000},     {h.w->N100001, 10000},
             {h.w->N500001, 50000}, {h.w->N1000001, 100000}, {h.w->limitess, 10000000}};
         for (auto [item, limit] : items) {
             item->trigger();
-            QCOMPARE(h.w->RecordLimit, limit);
+            QCOMPARE(h.w->RecordLimit(), limit);
             for (auto [other, unused] : items)
                 QCOMPARE(other->isChecked(), other == item);
         }
@@ -116,8 +116,8 @@ private slots:
         QCOMPARE(h.column(RecordRow::No), (QStringList{"1", "2"}));
         QCOMPARE(h.column(RecordRow::Unit), (QStringList{"k*", "k*"}));
         QCOMPARE(h.w->DBGrid1->currentRow(), 1);
-        QCOMPARE(h.w->RecordNo, 3);
-        QCOMPARE(h.w->RecordedCount, 2);
+        QCOMPARE(h.w->RecordNo(), 3);
+        QCOMPARE(h.w->RecordedCount(), 2);
     }
 
     void limitThroughTheMenu() {
@@ -143,19 +143,22 @@ private slots:
         h.w->RecordNewClick();
         QCOMPARE(h.infos, QStringList{" Record deleted "});
         QCOMPARE(h.records(), 0);
-        QCOMPARE(h.w->RecordNo, 1);
-        QCOMPARE(h.w->RecordedCount, 0);
+        QCOMPARE(h.w->RecordNo(), 1);
+        QCOMPARE(h.w->RecordedCount(), 0);
         h.reading(QStringLiteral("5"));
         QCOMPARE(h.records(), 0);
         h.reading(QStringLiteral("6"));
         QCOMPARE(h.column(RecordRow::No), QStringList{"1"});
 
-        // Clearing an empty table still says so and restarts the numbers.
+        // Clearing an empty table still says so and restarts the numbers (the table may have
+        // been emptied while the numbers ran on).
         h.w->RecordNewClick();
-        h.w->RecordNo = 7;
+        h.readings(6);
+        h.w->TQM10DB->empty();
+        QCOMPARE(h.w->RecordNo(), 7);
         h.w->RecordNewClick();
         QCOMPARE(h.infos.size(), 3);
-        QCOMPARE(h.w->RecordNo, 1);
+        QCOMPARE(h.w->RecordNo(), 1);
         QVERIFY(h.errors.isEmpty());
     }
 
@@ -163,7 +166,7 @@ private slots:
         Harness h(m_dir->path());
         h.w->RecordSI->setChecked(true);
         h.readings(1);
-        QCOMPARE(h.w->SampleCountdown, 10);
+        QCOMPARE(h.w->SampleCountdown(), 10);
         for (int tick = 0; tick < 9; ++tick) {
             h.w->TrecordTimer();
             h.readings(1);
@@ -175,14 +178,14 @@ private slots:
 
         // Editing the interval restarts the wait at once; an empty box means no wait.
         h.w->RecordSITime->setText(QStringLiteral("3"));
-        QCOMPARE(h.w->SampleCountdown, 3);
+        QCOMPARE(h.w->SampleCountdown(), 3);
         h.w->RecordSITime->clear();
-        QCOMPARE(h.w->SampleCountdown, 0);
+        QCOMPARE(h.w->SampleCountdown(), 0);
         h.readings(3);
         QCOMPARE(h.records(), 5);
 
         h.w->RecordSITime->setText(QStringLiteral("12"));
-        QCOMPARE(h.w->SampleCountdown, 12);
+        QCOMPARE(h.w->SampleCountdown(), 12);
     }
 
     // A pasted text that is no interval is refused once, when it arrives: the box shows the
@@ -202,21 +205,23 @@ private slots:
         Harness h(m_dir->path());
         h.w->RecordSITime->setText(QStringLiteral("2"));
         for (bool intervalOn : {false, true}) {
+            h.w->RecordSI->setChecked(true);
+            while (h.w->SampleCountdown() > 0) // the wait runs out first
+                h.w->TrecordTimer();
             h.w->RecordSI->setChecked(intervalOn);
             h.errors.clear();
-            h.w->SampleCountdown = 0;
             h.w->RecordSITime->setText(pasted);
             QCOMPARE(h.errors, QStringList{message});
             QCOMPARE(h.w->RecordSITime->text(), QStringLiteral("2"));
-            QCOMPARE(h.w->SampleCountdown, 0);
+            QCOMPARE(h.w->SampleCountdown(), 0);
             const qint64 before = h.records();
             h.readings(3);
             QCOMPARE(h.errors.size(), 1);
-            QCOMPARE(h.w->SampleCountdown, 2);
+            QCOMPARE(h.w->SampleCountdown(), 2);
             QCOMPARE(h.records() - before, intervalOn ? 1 : 3);
             for (int tick = 0; tick < 4; ++tick)
                 h.w->TrecordTimer();
-            QCOMPARE(h.w->SampleCountdown, intervalOn ? 0 : 2);
+            QCOMPARE(h.w->SampleCountdown(), intervalOn ? 0 : 2);
         }
     }
 
@@ -337,7 +342,7 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, h.readings(1));
         for (int i = 0; i < 5; ++i)
             h.readings(1);
-        QCOMPARE(h.w->RecordedCount, 1);
+        QCOMPARE(h.w->RecordedCount(), 1);
         // The data commands report the engine's message.
         h.w->RecordSaveClick();
         QCOMPARE(h.errors.size(), 2);

@@ -13,6 +13,7 @@
 // record older than two seconds must be among them. QM_KILL_ROUNDS sets the rounds
 // (bench/killcampaign.sh runs 160), QM_DONE_READINGS the readings of the run killed after
 // recording them all.
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -27,12 +28,14 @@
 #ifdef QM_METER_SIM
 #include "meteremulator.h"
 #endif
+#include "recordingrules.h"
 #include "recordtable.h"
 #include "recordtablemodel.h"
 #include "testfiles.h"
 #include "tfcomm.h"
 #include "windowharness.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -137,7 +140,7 @@ int runChild(int argc, char **argv) {
         return QStringLiteral("%1 %2 %3 %4")
             .arg(t->isOpen() ? t->count() : -1)
             .arg(t->pendingCount())
-            .arg(h.w->RecordNo)
+            .arg(h.w->RecordNo())
             .arg(nowMs());
     };
     say(QStringLiteral("ready ") + state());
@@ -148,14 +151,16 @@ int runChild(int argc, char **argv) {
     if (connect) {
         // Every reading recorded, up to the limit asked for.
         h.w->RepeatSet->setChecked(false);
-        if (limit == 1000)
-            h.w->N10001Click();
-        else if (limit == 10000)
-            h.w->N100001Click();
-        else if (limit > 0)
-            h.w->RecordLimit = limit;
-        else
+        if (limit > 0) {
+            const auto &items = RecordingRules::limitItems();
+            const auto item = std::find_if(items.begin(), items.end(),
+                                           [&](const auto &i) { return i.limit == limit; });
+            if (item == items.end())
+                qFatal("--limit %d is none of the Record menu's limits", limit);
+            h.w->findChild<QAction *>(QLatin1String(item->objectName))->trigger();
+        } else {
             h.w->limitessClick();
+        }
         h.w->BTCon1Click();
     }
 
@@ -502,7 +507,7 @@ private slots:
         QCOMPARE(offeredMeanwhile, 1);
         QCOMPARE(h.errors, QStringList());
         QCOMPARE(gridNumbers(h), range(1, 7));
-        QCOMPARE(h.w->RecordedCount, 0);
+        QCOMPARE(h.w->RecordedCount(), 0);
         reading(h, QStringLiteral("09.998"));
         QCOMPARE(gridNumbers(h), range(1, 7) + QList<int>{1});
     }

@@ -141,9 +141,9 @@ private slots:
         QCOMPARE(w.Extreme.MaxExtreme, -8001.0f);
         QCOMPARE(w.Extreme.MinExtreme, 8001.0f);
         QCOMPARE(w.Extreme.LastUnitText, QStringLiteral("113"));
-        QCOMPARE(w.RecordNo, 1);
+        QCOMPARE(w.RecordNo(), 1);
         QVERIFY(w.FollowLastPage);
-        QCOMPARE(w.RecordLimit, 10000);
+        QCOMPARE(w.RecordLimit(), 10000);
         QCOMPARE(w.RelState, 0);
         QCOMPARE(w.LinkIdleTicks, 0);
         QCOMPARE(h.caption("MaxText"), QStringLiteral("-8001"));
@@ -358,7 +358,7 @@ private slots:
         QCOMPARE(w.windowTitle(), QStringLiteral("QM30 Interface Program _Ver: 1.00"));
         QCOMPARE(w.COMM2->ComPortSpeed(), br9600);
         QVERIFY(w.COMM2->OnReceiveData);
-        QCOMPARE(w.RecordNo, 1);
+        QCOMPARE(w.RecordNo(), 1);
 
         const QByteArray frame =
             bytes({0x89, 0x70, 0x00, 0x00, 0x00, 0x0F, 0x01, 0x02, 0x03, 0x04, 0x0A});

@@ -1,3 +1,4 @@
+#include "decodedframe.h"
 #include "readingrecorder.h"
 #include "recordingrules.h"
 #include "recordtable.h"
@@ -9,25 +10,22 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
 using Outcome = ReadingRecorder::Outcome;
 using RecordFixture::reading;
 
 class TestReadingRecorder : public QObject {
     Q_OBJECT
 
-    qint32 RecordNo = 1;
-    qint32 RecordLimit = RecordingRules::kStartLimit;
-    qint32 RecordedCount = 0;
-    qint32 SampleCountdown = 0;
-    QString LastRecordKey;
-    RecordingState state{RecordNo, RecordLimit, RecordedCount, SampleCountdown, LastRecordKey};
+    std::optional<ReadingRecorder> recorder;
     ReadingRecorder::Options options;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<RecordTable> m_table;
     int m_serial = 0;
 
     Outcome offer(const RecordValues &r) {
-        return ReadingRecorder::offer(state, options, r, *m_table, QTime(10, 20, 30));
+        return recorder->offer(options, r, *m_table, QTime(10, 20, 30));
     }
     /// A reading unlike every earlier one.
     Outcome offerNew() { return offer(reading(QString::number(++m_serial))); }
@@ -41,11 +39,7 @@ class TestReadingRecorder : public QObject {
 
 private slots:
     void init() {
-        RecordNo = 1;
-        RecordLimit = RecordingRules::kStartLimit;
-        RecordedCount = 0;
-        SampleCountdown = 0;
-        LastRecordKey.clear();
+        recorder.emplace();
         options = ReadingRecorder::Options();
         options.intervalSeconds = 10;
         m_dir = std::make_unique<QTemporaryDir>();
@@ -60,9 +54,9 @@ private slots:
                                  QStringLiteral("MANU"));
         r.nval = -8001.0f;
         QCOMPARE(offer(r), Outcome::Stored);
-        QCOMPARE(RecordNo, 2);
-        QCOMPARE(RecordedCount, 1);
-        QCOMPARE(LastRecordKey, QStringLiteral("-0.0Lk*MANU"));
+        QCOMPARE(recorder->RecordNo(), 2);
+        QCOMPARE(recorder->RecordedCount(), 1);
+        QCOMPARE(recorder->LastRecordKey(), QStringLiteral("-0.0Lk*MANU"));
         const RecordRow row = m_table->rows(0, 1).value(0);
         QCOMPARE(row.texts, (std::array<QString, 6>{"1", "10:20:30", "", "-0.0L", "k*", "MANU"}));
         RecordWalk walk(*m_table);
@@ -70,19 +64,40 @@ private slots:
         QCOMPARE(walk.value(RecordWalk::Nval).toDouble(), -8001.0);
     }
 
+    // A fresh recorder numbers from 1 under the start limit; a frame gives its texts and
+    // value, and the recorder its number and time.
+    void startAndTheFramesRecord() {
+        QCOMPARE(recorder->RecordNo(), 1);
+        QCOMPARE(recorder->RecordLimit(), RecordingRules::kStartLimit);
+        QCOMPARE(recorder->RecordedCount(), 0);
+        DecodedFrame frame;
+        frame.valueText = QStringLiteral("-12.34");
+        frame.readingNval = -1234.0f;
+        frame.acDcText = QStringLiteral("AC");
+        frame.unitText = QStringLiteral("mV");
+        frame.autoText = QStringLiteral("MANU");
+        QCOMPARE(offer(ReadingRecorder::readingOf(frame)), Outcome::Stored);
+        const RecordRow row = m_table->rows(0, 1).value(0);
+        QCOMPARE(row.texts,
+                 (std::array<QString, 6>{"1", "10:20:30", "AC", "-12.34", "mV", "MANU"}));
+        RecordWalk walk(*m_table);
+        QVERIFY(walk.next());
+        QCOMPARE(walk.value(RecordWalk::Nval).toDouble(), -1234.0);
+    }
+
     void limitStoresExactlyTheLimit() {
-        RecordLimit = 1000;
+        recorder->setRecordLimit(1000);
         int stored = 0;
         for (int i = 0; i < 1100; ++i)
             stored += offerNew() == Outcome::Stored;
         QCOMPARE(stored, 1000);
         QCOMPARE(m_table->count(), 1000);
-        QCOMPARE(RecordedCount, 1000);
-        QCOMPARE(RecordNo, 1001);
+        QCOMPARE(recorder->RecordedCount(), 1000);
+        QCOMPARE(recorder->RecordNo(), 1001);
         QCOMPARE(offerNew(), Outcome::OverLimit);
 
         // A higher limit lets recording go on without a gap in the numbers.
-        RecordLimit = 10000;
+        recorder->setRecordLimit(10000);
         QCOMPARE(offerNew(), Outcome::Stored);
         QStringList numbers = storedNumbers();
         QCOMPARE(numbers.size(), 1001);
@@ -90,11 +105,11 @@ private slots:
             QCOMPARE(numbers[i], QString::number(i + 1));
 
         // Lowering the limit below what is recorded stops at once; a clear starts afresh.
-        RecordLimit = 1000;
+        recorder->setRecordLimit(1000);
         QCOMPARE(offerNew(), Outcome::OverLimit);
-        ReadingRecorder::restartNumbering(state);
-        QCOMPARE(RecordNo, 1);
-        QCOMPARE(RecordedCount, 0);
+        recorder->restartNumbering();
+        QCOMPARE(recorder->RecordNo(), 1);
+        QCOMPARE(recorder->RecordedCount(), 0);
         QCOMPARE(offerNew(), Outcome::Stored);
         QCOMPARE(storedNumbers().last(), QStringLiteral("1"));
     }
@@ -136,7 +151,7 @@ private slots:
     void repeatFilterSurvivesAClear() {
         QCOMPARE(offer(reading(QStringLiteral("5"))), Outcome::Stored);
         m_table->empty();
-        ReadingRecorder::restartNumbering(state);
+        recorder->restartNumbering();
         QCOMPARE(offer(reading(QStringLiteral("5"))), Outcome::Repeated);
         QCOMPARE(offer(reading(QStringLiteral("6"))), Outcome::Stored);
         QCOMPARE(storedNumbers(), QStringList{"1"});
@@ -147,22 +162,22 @@ private slots:
         options.intervalSeconds = 10;
         // The countdown starts at 0: the first reading goes in at once.
         QCOMPARE(offerNew(), Outcome::Stored);
-        QCOMPARE(SampleCountdown, 10);
+        QCOMPARE(recorder->SampleCountdown(), 10);
         for (int tick = 1; tick < 10; ++tick) {
-            ReadingRecorder::tick(state, true);
+            recorder->tick(true);
             QCOMPARE(offerNew(), Outcome::Waiting);
         }
-        ReadingRecorder::tick(state, true);
-        QCOMPARE(SampleCountdown, 0);
+        recorder->tick(true);
+        QCOMPARE(recorder->SampleCountdown(), 0);
         QCOMPARE(offerNew(), Outcome::Stored);
         QCOMPARE(m_table->count(), 2);
 
         // The countdown stands still while the interval is off, and never goes below 0.
-        ReadingRecorder::tick(state, false);
-        QCOMPARE(SampleCountdown, 10);
-        SampleCountdown = 0;
-        ReadingRecorder::tick(state, true);
-        QCOMPARE(SampleCountdown, 0);
+        recorder->tick(false);
+        QCOMPARE(recorder->SampleCountdown(), 10);
+        for (int tick = 0; tick < 11; ++tick)
+            recorder->tick(true);
+        QCOMPARE(recorder->SampleCountdown(), 0);
     }
 
     void intervalText_data() {
@@ -185,17 +200,17 @@ private slots:
         QFETCH(QString, text);
         QFETCH(int, seconds);
         QFETCH(bool, valid);
-        SampleCountdown = 42;
+        recorder->intervalChanged(QStringLiteral("42"));
         try {
-            QCOMPARE(ReadingRecorder::intervalChanged(state, text), seconds);
+            QCOMPARE(recorder->intervalChanged(text), seconds);
             QVERIFY(valid);
-            QCOMPARE(SampleCountdown, seconds);
+            QCOMPARE(recorder->SampleCountdown(), seconds);
         } catch (const std::exception &e) {
             QVERIFY(!valid);
             QVERIFY2(QString::fromUtf8(e.what()).startsWith(
                          QStringLiteral("'%1' is not a valid ").arg(text)),
                      e.what());
-            QCOMPARE(SampleCountdown, 42);
+            QCOMPARE(recorder->SampleCountdown(), 42);
         }
     }
 
@@ -210,6 +225,9 @@ private slots:
     void refusalCostsNothing() {
         QFETCH(QString, table);
         QFETCH(bool, throws);
+        // One reading stored before, with no wait after it.
+        options.intervalSeconds = 0;
+        QCOMPARE(offer(reading(QStringLiteral("before"))), Outcome::Stored);
         if (table == u"strict") {
             const QString path = m_dir->filePath(QStringLiteral("strict.db"));
             runSql(path, {"CREATE TABLE strict (\"Not\" INTEGER PRIMARY KEY, \"No\" INTEGER, "
@@ -220,15 +238,16 @@ private slots:
             m_table->close();
         }
         options.intervalOn = true;
-        LastRecordKey = QStringLiteral("before");
+        options.intervalSeconds = 10;
         if (throws)
             QVERIFY_THROWS_EXCEPTION(std::runtime_error, offer(reading(QStringLiteral("BAD"))));
         else
             QCOMPARE(offer(reading(QStringLiteral("BAD"))), Outcome::NoTable);
-        QCOMPARE(RecordedCount, 0);
-        QCOMPARE(RecordNo, 1);
-        QCOMPARE(LastRecordKey, QStringLiteral("before"));
-        QCOMPARE(SampleCountdown, 0);
+        QCOMPARE(recorder->RecordedCount(), 1);
+        QCOMPARE(recorder->RecordNo(), 2);
+        QCOMPARE(recorder->LastRecordKey(), QStringLiteral("beforeDCVAUTO"));
+        QCOMPARE(recorder->SampleCountdown(), 0);
+        // The strict table is a new one; nothing reached it.
         QCOMPARE(m_table->isOpen() ? m_table->count() : 0, 0);
     }
 
@@ -236,7 +255,7 @@ private slots:
     // whole limit to the readings stored afterwards, and a steady reading that was refused is
     // stored once it can be.
     void refusalsLeaveTheLimitWhole() {
-        RecordLimit = 20;
+        recorder->setRecordLimit(20);
         QList<int> stored;
         bool full = false;
         const ReadingRecorder::Store store = [&](const RecordValues &record) {
@@ -245,7 +264,7 @@ private slots:
             stored << record.no;
         };
         auto offerTo = [&](const QString &value) {
-            return ReadingRecorder::offer(state, options, reading(value), QTime(10, 0), store);
+            return recorder->offer(options, reading(value), QTime(10, 0), store);
         };
         for (int i = 1; i <= 15; ++i)
             QCOMPARE(offerTo(QString::number(i)), Outcome::Stored);

@@ -19,8 +19,8 @@
 
 LogSession::LogSession(const LogOptions &options, ReadingSink &sink, FILE *messages,
                        QObject *parent)
-    : QObject(parent), m_options(options), m_sink(sink), m_messages(messages), m_link(m_driver),
-      m_recordLimit(options.count.value_or(std::numeric_limits<qint32>::max())) {
+    : QObject(parent), m_options(options), m_sink(sink), m_messages(messages), m_link(m_driver) {
+    m_recorder.setRecordLimit(options.count.value_or(std::numeric_limits<qint32>::max()));
     // A path goes to the driver the way a user points a port anywhere else: through that
     // port's override, so that opening, locking and reopening work exactly as for COMn.
     if (!m_options.portPath.isEmpty())
@@ -152,26 +152,18 @@ void LogSession::recordReading(const QString &hex) {
     if (m_options.everySeconds && m_sinceStored.isValid() &&
         m_sinceStored.elapsed() < qint64(*m_options.everySeconds) * 1000)
         return;
-    RecordValues reading;
-    reading.value = frame.valueText;
-    reading.nval = frame.readingNval;
-    reading.dcAc = frame.acDcText;
-    reading.unit = frame.unitText;
-    reading.autoText = frame.autoText;
     // The recorder's countdown stays off: --every is kept above, by time.
     ReadingRecorder::Options rules;
     rules.repeatFilter = m_options.changesOnly;
     const QDateTime now = QDateTime::currentDateTime();
-    const auto outcome = ReadingRecorder::offer(
-        {m_recordNo, m_recordLimit, m_recordedCount, m_sampleCountdown, m_lastRecordKey}, rules,
-        reading, now.time(), [&](const RecordValues &record) {
-            m_sink.write({now, record, frame.overload});
-        });
+    const auto outcome = m_recorder.offer(rules, ReadingRecorder::readingOf(frame), now.time(),
+                                          [&](const RecordValues &record) {
+                                              m_sink.write({now, record, frame.overload});
+                                          });
     if (outcome != ReadingRecorder::Outcome::Stored)
         return;
     m_sinceStored.start();
-    ++m_recorded;
-    if (m_options.count && m_recorded >= *m_options.count)
+    if (m_options.count && m_recorder.RecordedCount() >= *m_options.count)
         finish(LogExit::kDone, QStringLiteral("count reached"));
 }
 
@@ -275,7 +267,7 @@ void LogSession::finish(int exitCode, const QString &reason) {
     say(QStringLiteral("%1: %2 readings seen, %3 recorded in %4 s")
             .arg(reason)
             .arg(m_seen)
-            .arg(m_recorded)
+            .arg(m_recorder.RecordedCount())
             .arg(m_clock.elapsed() / 1000.0, 0, 'f', 1));
     // Readings lost to a damaged line are not lost silently.
     if (m_frames.noiseCount() > 0)
@@ -284,7 +276,7 @@ void LogSession::finish(int exitCode, const QString &reason) {
                 .arg(m_frames.noiseCount()));
     // A run that stops as planned but holds nothing is no success: a script must not take
     // an empty log for a good one.
-    if (exitCode == LogExit::kDone && m_recorded == 0) {
+    if (exitCode == LogExit::kDone && m_recorder.RecordedCount() == 0) {
         exitCode = LogExit::kNothingRecorded;
         say(QStringLiteral("no readings recorded: %1").arg(nothingRecordedWhy()));
     }

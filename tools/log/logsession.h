@@ -11,6 +11,7 @@
 #include "frameassembler.h"
 #include "logoptions.h"
 #include "meterlink.h"
+#include "readingrecorder.h"
 
 class ReadingSink;
 
@@ -55,7 +56,7 @@ public:
     void stopBySignal(int signal);
 
     qint64 readingsSeen() const { return m_seen; }
-    qint64 readingsRecorded() const { return m_recorded; }
+    qint64 readingsRecorded() const { return m_recorder.RecordedCount(); }
 
 signals:
     /// The run is over; the exit code for the tool (LogExit).
@@ -95,12 +96,8 @@ private:
     /// Since the last stored reading; invalid before the first.
     QElapsedTimer m_sinceStored;
 
-    // The window's recording counters, for this run.
-    qint32 m_recordNo = 1;
-    qint32 m_recordLimit;
-    qint32 m_recordedCount = 0;
-    qint32 m_sampleCountdown = 0;
-    QString m_lastRecordKey;
+    /// The window's recording rules and counters, for this run.
+    ReadingRecorder m_recorder;
 
     int m_relState = 0;
     bool m_keySent = false;
@@ -112,5 +109,4 @@ private:
     bool m_reopenFailureSaid = false;
     bool m_finished = false;
     qint64 m_seen = 0;
-    qint64 m_recorded = 0;
 };
