@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,8 +24,9 @@ namespace {
 const QColor kWindowColour{170, 255, 213};
 } // namespace
 
-TFCOMM::TFCOMM(ModelFlags flags, UiPrompts *prompts, QWidget *parent)
-    : QMainWindow(parent), m_flags(flags) {
+TFCOMM::TFCOMM(ModelFlags flags, UiPrompts *prompts, const QString &tableFolder, QWidget *parent)
+    : QMainWindow(parent), m_flags(flags),
+      m_tableFolder(tableFolder.isEmpty() ? QDir::currentPath() : tableFolder) {
     setObjectName(QStringLiteral("FCOMM"));
     if (prompts) {
         m_prompts = prompts;

@@ -54,8 +54,9 @@ class TFCOMM : public QMainWindow, private ReadingDispatch::Steps {
     Q_OBJECT
 
 public:
+    /// `tableFolder`: where the record table is kept; empty: the working folder at start.
     explicit TFCOMM(ModelFlags flags = builtModelFlags(), UiPrompts *prompts = nullptr,
-                    QWidget *parent = nullptr);
+                    const QString &tableFolder = QString(), QWidget *parent = nullptr);
     ~TFCOMM() override;
 
     UiPrompts &prompts() { return *m_prompts; }
@@ -210,9 +211,11 @@ private:
     /// The no-link image's hint: why there is no link.
     void showNoLinkReason();
     void showLinkAlive(bool alive);
+    /// Connect opened the port, until Disconnect (a port lost meanwhile is tried again).
     bool isConnected() const;
     void buildScale();
     void buildLayout();
+    void restoreGraph();
     void showExtremes();
 
     // The steps of a display frame, in the order ReadingDispatch calls them.
@@ -261,6 +264,11 @@ private:
     ReadingDispatch m_dispatch;
     ReadingRecorder m_recorder;
     bool m_formCreateDone = false;
+    bool m_connected = false;
+    /// The graph covers the window (TbFdClick), until restored.
+    bool m_graphEnlarged = false;
+    /// Where the record table is: the working folder at start unless the window was given one.
+    QString m_tableFolder;
     /// The magnifier image a left press went down on, until the release.
     QObject *m_pressedImage = nullptr;
 
@@ -353,7 +361,7 @@ public: // controls, by their design names (tests find them with findChild as we
     QToolButton *OpenDataFiles = nullptr;
     QToolButton *saveas = nullptr;
     QToolButton *SpeedButton2 = nullptr;
-    /// File name of the record table in the working folder.
+    /// File name of the record table in its folder.
     static constexpr const char *kRecordTableFile = "Qm20db.db";
     /// Key filter of the interval box: clears `Key` unless it is a digit or backspace.
     void RecordSITimeKeyPress(QObject *Sender, QChar &Key);

@@ -104,11 +104,8 @@ QSize TFCOMM::outerSize() const {
 
 void TFCOMM::FormResize() {
     const QSize outer = outerSize();
-    if (WindowLayout::graphCountsAsEnlarged(Chtshow->y())) {
-        TbSx->setVisible(false);
-        TbFd->setVisible(true);
-        Chtshow->setGeometry(GraphNormalBounds.rect());
-    }
+    if (m_graphEnlarged)
+        restoreGraph();
     const WindowLayout::Normal n = WindowLayout::normal(outer);
     BtExit->move(n.exitLeft, BtExit->y());
     BTCon->move(n.connectLeft, BTCon->y());
@@ -131,17 +128,23 @@ void TFCOMM::KDResize() {
 }
 
 void TFCOMM::TbFdClick() {
-    if (WindowLayout::graphIsNormal(Chtshow->y())) {
-        TbFd->setVisible(false);
-        TbSx->setVisible(true);
-        GraphNormalBounds = WindowLayout::Bounds::of(Chtshow->geometry());
-        Chtshow->setGeometry(WindowLayout::enlarged(outerSize()));
-        Chtshow->raise();
-    } else {
-        TbSx->setVisible(false);
-        TbFd->setVisible(true);
-        Chtshow->setGeometry(GraphNormalBounds.rect());
+    if (m_graphEnlarged) {
+        restoreGraph();
+        return;
     }
+    TbFd->setVisible(false);
+    TbSx->setVisible(true);
+    GraphNormalBounds = WindowLayout::Bounds::of(Chtshow->geometry());
+    Chtshow->setGeometry(WindowLayout::enlarged(outerSize()));
+    Chtshow->raise();
+    m_graphEnlarged = true;
+}
+
+void TFCOMM::restoreGraph() {
+    TbSx->setVisible(false);
+    TbFd->setVisible(true);
+    Chtshow->setGeometry(GraphNormalBounds.rect());
+    m_graphEnlarged = false;
 }
 
 void TFCOMM::KdFdClick() {

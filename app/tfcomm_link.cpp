@@ -188,7 +188,7 @@ void TFCOMM::COM41Click() {
 }
 
 bool TFCOMM::isConnected() const {
-    return !BTCon->isVisibleTo(m_client);
+    return m_connected;
 }
 
 void TFCOMM::BTCon1Click() {
@@ -213,6 +213,7 @@ void TFCOMM::BTCon1Click() {
                                   COMM2->lastOpenError()));
         return;
     }
+    m_connected = true;
     BTCon->setVisible(false);
     BtDiscon->setVisible(true);
 }
@@ -226,6 +227,7 @@ void TFCOMM::BtDiscon1Click() {
     // Also ends the reopening of a port that went away.
     Link->closePort();
     m_frames.reset();
+    m_connected = false;
     BTCon->setVisible(true);
     BtDiscon->setVisible(false);
 }

@@ -169,7 +169,7 @@ void TFCOMM::buildRecording() {
 }
 
 void TFCOMM::openRecordTable() {
-    openTable(QDir::current().absoluteFilePath(QLatin1String(kRecordTableFile)), false);
+    openTable(QDir(m_tableFolder).absoluteFilePath(QLatin1String(kRecordTableFile)), false);
 }
 
 void TFCOMM::openTable(const QString &path, bool mustExist) {

@@ -60,10 +60,6 @@ public:
     /// The graph or the scale blown up to cover the window under the top strip.
     static QRect enlarged(const QSize &outer);
 
-    /// A resize first restores a graph whose top is this high or higher up.
-    static bool graphCountsAsEnlarged(int graphTop) { return graphTop < 100; }
-    /// The graph's enlarge button treats a graph whose top is below 50 as normal.
-    static bool graphIsNormal(int graphTop) { return graphTop > 50; }
     /// The scale's enlarge button treats a panel narrower than this as normal.
     static bool scaleIsNormal(int scaleWidth) { return scaleWidth < 470; }
 

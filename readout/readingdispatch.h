@@ -15,10 +15,10 @@
 ///
 /// The steps themselves belong to the window and the parts it owns; this class only fixes
 /// their order and the values handed to each, so the order can be checked without a window.
-/// The graph steps run even when recording fails, since the graph plots every reading
-/// whether or not it was stored; the recording failure then goes on to the caller. The scale
-/// is only a picture of the reading: a fault in it skips that picture, not the frame, and is
-/// told once for a run of frames on which it fails.
+/// Every step runs even when an earlier one failed (the graph plots every reading whether or
+/// not it was stored, the LCD shows a reading whose alarm check failed); the first failure
+/// then goes on to the caller. The scale is only a picture of the reading: a fault in it is
+/// told once for a run of frames on which it fails, and does not go on to the caller.
 class ReadingDispatch {
 public:
     /// What the window does at each step of a frame.

@@ -1,12 +1,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -156,6 +159,29 @@ private slots:
             menus << a->text();
         QCOMPARE(menus, QStringList({"ComSetup", "Connect", "Graphic", "Record", "Exit"}));
         QCOMPARE(w.findChild<QMenuBar *>(QStringLiteral("MainMenu1")), w.MainMenu1);
+    }
+
+    // The record table is kept in the folder the window is given, whatever the working
+    // folder is; without one, in the working folder at start.
+    void tableFolder() {
+        QTemporaryDir working, given;
+        const QString before = QDir::currentPath();
+        const auto back = qScopeGuard([&] { QDir::setCurrent(before); });
+        QVERIFY(QDir::setCurrent(working.path()));
+        const QString table = QString::fromLatin1(TFCOMM::kRecordTableFile);
+        {
+            WindowHarness h({.folder = given.path()});
+            QVERIFY(h.w->TQM10DB->isOpen());
+            QVERIFY(QFileInfo::exists(QDir(given.path()).filePath(table)));
+            QVERIFY(!QFileInfo::exists(QDir(working.path()).filePath(table)));
+        }
+        UiPrompts prompts;
+        QStringList errors;
+        prompts.onError = [&](const QString &text) { errors << text; };
+        TFCOMM w(ModelFlag::QM30, &prompts);
+        QVERIFY(w.TQM10DB->isOpen());
+        QVERIFY(QFileInfo::exists(QDir(working.path()).filePath(table)));
+        QCOMPARE(errors, QStringList());
     }
 
     void exitFromPanelAndMenu() {

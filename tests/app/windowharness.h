@@ -14,19 +14,17 @@
 #include "tfcomm.h"
 #include "uiprompts.h"
 
-/// A main window for window-level tests: built in a working folder of its own, with every
+/// A main window for window-level tests: its record table in a folder of its own, with every
 /// message box and file dialog answered by a recorder and the application exit replaced by a
-/// counter, so nothing blocks and nothing ends the test process. The previous working folder
-/// comes back when the harness goes, after the window.
+/// counter, so nothing blocks and nothing ends the test process.
 class WindowHarness {
 public:
     struct Setup {
         ModelFlags flags{ModelFlag::QM30};
         bool show = false;
-        /// The working folder; empty: a fresh scratch folder that lives as long as the harness.
+        /// The record table's folder; empty: a fresh scratch folder that lives as long as the
+        /// harness.
         QString folder;
-        /// Runs in the working folder just before the window is built (to plant files, say).
-        std::function<void()> beforeWindow;
         /// Answers the yes/no questions, those of the start-up too; unset: `answer`.
         std::function<bool(const QString &question)> answerFor;
     };
@@ -37,7 +35,6 @@ public:
         if (setup.folder.isEmpty())
             m_scratch.emplace();
         m_folder = m_scratch ? m_scratch->path() : setup.folder;
-        QDir::setCurrent(m_folder);
         prompts.onError = [this](const QString &t) { errors << t; };
         prompts.onInformation = [this](const QString &t) { infos << t; };
         prompts.onBeep = [this] { ++beeps; };
@@ -51,17 +48,12 @@ public:
             return nextFile;
         };
         prompts.onSaveFile = prompts.onOpenFile;
-        if (setup.beforeWindow)
-            setup.beforeWindow();
-        w = std::make_unique<TFCOMM>(setup.flags, &prompts);
+        w = std::make_unique<TFCOMM>(setup.flags, &prompts, m_folder);
         w->onTerminate = [this] { ++terminated; };
         if (setup.show)
             w->show();
     }
-    ~WindowHarness() {
-        w.reset();
-        QDir::setCurrent(m_oldDir);
-    }
+    ~WindowHarness() { w.reset(); }
     WindowHarness(const WindowHarness &) = delete;
     WindowHarness &operator=(const WindowHarness &) = delete;
 
@@ -97,5 +89,4 @@ public:
 private:
     std::optional<QTemporaryDir> m_scratch;
     QString m_folder;
-    QString m_oldDir = QDir::currentPath();
 };
