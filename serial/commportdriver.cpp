@@ -86,7 +86,7 @@ CommPortDriver::~CommPortDriver() {
 bool CommPortDriver::OpenPort() {
     if (PortIsOpen())
         return true;
-    m_lastOpenPath = PortNames::canonicalDevicePath(m_comPort);
+    m_lastOpenPath = pathToOpen();
     m_lastOpenError.clear();
     m_port->setPortName(m_lastOpenPath);
     if (!m_port->open(QIODevice::ReadWrite)) {
@@ -237,6 +237,16 @@ void CommPortDriver::settleOutput(std::chrono::milliseconds limit) {
     }
     if (outputPending() > 0)
         PurgeBuffers(false, true);
+}
+
+QString CommPortDriver::pathToOpen() const {
+    return m_devicePath.isEmpty() ? PortNames::canonicalDevicePath(m_comPort)
+                                  : PortNames::canonicalPath(m_devicePath);
+}
+
+void CommPortDriver::setDevicePath(const QString &path) {
+    if (!PortIsOpen())
+        m_devicePath = path;
 }
 
 void CommPortDriver::setComPort(TComPortNumber port) {

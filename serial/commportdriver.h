@@ -78,6 +78,11 @@ public:
 
     TComPortNumber ComPort() const { return m_comPort; }
     void setComPort(TComPortNumber port);
+    /// A device path to open in place of ComPort's device (empty: none). Looked up afresh at
+    /// every open, as ComPort's QM_COMn is, so a symbolic link may point elsewhere by then.
+    void setDevicePath(const QString &path);
+    /// The device the next open takes, its symbolic links resolved.
+    QString pathToOpen() const;
     TComPortBaudRate ComPortSpeed() const { return m_speed; }
     void setComPortSpeed(TComPortBaudRate speed);
     TComPortDataBits ComPortDataBits() const { return m_dataBits; }
@@ -127,6 +132,7 @@ private:
     bool m_inHandler = false;
 
     TComPortNumber m_comPort = pnCOM2;
+    QString m_devicePath;
     TComPortBaudRate m_speed = br9600;
     TComPortDataBits m_dataBits = db8BITS;
     TComPortStopBits m_stopBits = sb1BITS;

@@ -1,11 +1,6 @@
 #include "portnames.h"
 
-#include <QFile>
 #include <QFileInfo>
-
-#ifdef Q_OS_WIN
-#include <stdlib.h>
-#endif
 
 namespace PortNames {
 
@@ -34,24 +29,17 @@ QString devicePath(TComPortNumber port) {
 #endif
 }
 
-bool setOverride(TComPortNumber port, const QString &path) {
-#ifdef Q_OS_WIN
-    const std::wstring entry =
-        (QString::fromLatin1(overrideName(port)) + QLatin1Char('=') + path).toStdWString();
-    return _wputenv(entry.c_str()) == 0;
-#else
-    return qputenv(overrideName(port).constData(), QFile::encodeName(path));
-#endif
-}
-
-QString canonicalDevicePath(TComPortNumber port) {
-    const QString path = devicePath(port);
+QString canonicalPath(const QString &path) {
 #ifndef Q_OS_WIN
     const QString canonical = QFileInfo(path).canonicalFilePath();
     if (!canonical.isEmpty())
         return canonical;
 #endif
     return path;
+}
+
+QString canonicalDevicePath(TComPortNumber port) {
+    return canonicalPath(devicePath(port));
 }
 
 } // namespace PortNames

@@ -17,12 +17,11 @@ QString displayName(TComPortNumber port);
 /// The device path that opening the port uses, with the QM_COMn override applied.
 QString devicePath(TComPortNumber port);
 
-/// Points port `port` at `path` for this process, as setting QM_COMn before the start
-/// does; any name survives, on Windows too (the variable is set as wide text there).
-bool setOverride(TComPortNumber port, const QString &path);
+/// `path` with symbolic links resolved, so that a link and its target are one port for the
+/// lock that makes the open exclusive. Unchanged when the path does not exist.
+QString canonicalPath(const QString &path);
 
-/// devicePath() with symbolic links resolved, so that a link and its target are one port
-/// for the lock that makes the open exclusive. Unchanged when the path does not exist.
+/// devicePath() as canonicalPath() gives it.
 QString canonicalDevicePath(TComPortNumber port);
 
 } // namespace PortNames

@@ -11,7 +11,6 @@
 #include "consoletext.h"
 #include "decodedframe.h"
 #include "logrecord.h"
-#include "portnames.h"
 #include "readingdecoder.h"
 #include "readingrecorder.h"
 #include "readingsink.h"
@@ -21,11 +20,9 @@ LogSession::LogSession(const LogOptions &options, ReadingSink &sink, FILE *messa
                        QObject *parent)
     : QObject(parent), m_options(options), m_sink(sink), m_messages(messages), m_link(m_driver) {
     m_recorder.setRecordLimit(options.count.value_or(std::numeric_limits<qint32>::max()));
-    // A path goes to the driver the way a user points a port anywhere else: through that
-    // port's override, so that opening, locking and reopening work exactly as for COMn.
-    if (!m_options.portPath.isEmpty())
-        PortNames::setOverride(m_options.portNumber, m_options.portPath);
+    // Opening, locking and reopening a path work exactly as for COMn.
     m_driver.setComPort(m_options.portNumber);
+    m_driver.setDevicePath(m_options.portPath);
     // The meter's line, as the window's model profile sets it.
     m_driver.setComPortSpeed(br9600);
     m_driver.setComPortDataBits(db8BITS);
@@ -292,9 +289,8 @@ QString LogSession::nothingRecordedWhy() const {
 }
 
 QString LogSession::portText() const {
-    const QString path = m_driver.lastOpenPath().isEmpty()
-                             ? PortNames::canonicalDevicePath(m_options.portNumber)
-                             : m_driver.lastOpenPath();
+    const QString path =
+        m_driver.lastOpenPath().isEmpty() ? m_driver.pathToOpen() : m_driver.lastOpenPath();
     return path == m_options.port ? path : QStringLiteral("%1 (%2)").arg(m_options.port, path);
 }
 
