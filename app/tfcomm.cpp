@@ -151,8 +151,6 @@ void TFCOMM::FormCreate() {
         KDSpan = 80;
         KDOffset = 0;
         AlarmLimit = AlarmLimits();
-        MaxLimit = AlarmLimit.maxLimit();
-        MinLimit = AlarmLimit.minLimit();
         Extreme = Extremes();
         openStartupTable();
         // The needle rests at the right end until the first reading.

@@ -9,6 +9,7 @@
 
 #include "alarmlimits.h"
 #include "commportdriver.h"
+#include "decodedframe.h"
 #include "extremes.h"
 #include "frameassembler.h"
 #include "leftrecords.h"
@@ -38,7 +39,6 @@ class RecordGrid;
 class RecordTable;
 class RecordTableModel;
 class ScaleView;
-struct DecodedFrame;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
@@ -74,8 +74,8 @@ public:
     qint32 KDOffset = 0;
     /// The alarm limits as the band of the scale marks them: half the numbers typed. The
     /// typed numbers themselves, which the alarm compares readings with, are in AlarmLimit.
-    float MaxLimit = 0.0f;
-    float MinLimit = 0.0f;
+    float MaxLimit() const { return AlarmLimit.maxLimit(); }
+    float MinLimit() const { return AlarmLimit.minLimit(); }
     AlarmLimits AlarmLimit;
     /// MaxExtreme, MinExtreme, their texts, LastUnitText and LastRangeCode.
     Extremes Extreme;
@@ -85,17 +85,17 @@ public:
     QString FrameHex;
     QString MltText;
 
-    // The Reading of the last display frame.
-    QString ValueText;
-    float ReadingNval = 0.0f;
-    QString AcDcText;
-    QString UnitText;
-    QString AutoText;
-    qint32 RangeCode = 0;
+    // The Reading of the last display frame; empty (0) before the first.
+    QString ValueText() const;
+    float ReadingNval() const;
+    QString AcDcText() const;
+    QString UnitText() const;
+    QString AutoText() const;
+    qint32 RangeCode() const;
 
-    // Link: copies of the shared link's counts, brought up to date by the link handlers.
-    qint32 LinkIdleTicks = 0;
-    qint32 RequestStep = 0;
+    // Link: the shared link's counts.
+    qint32 LinkIdleTicks() const;
+    qint32 RequestStep() const;
 
     // Remote keys.
     quint8 KeyCode = 0;
@@ -164,7 +164,8 @@ public:
     void LcdDisplayQM34Mlt();
 
     // ---- recording and data files ----
-    void INDataToTable();
+    /// Offers the Reading of `frame` to recording.
+    void INDataToTable(const DecodedFrame &frame);
     void TrecordTimer();
     void RecordSITimeChange();
     void N10001Click();
@@ -228,7 +229,7 @@ private:
     void needle(int position) override;
     void alarmCheck(const DecodedFrame &frame) override;
     void extremesUpdate(const DecodedFrame &frame) override;
-    void record() override;
+    void record(const DecodedFrame &frame) override;
     void graphPoint(double value) override;
     void lastPage() override;
     void scaleFault(std::exception_ptr fault) override;
@@ -263,6 +264,7 @@ private:
     FrameAssembler m_frames;
     ReadingDispatch m_dispatch;
     ReadingRecorder m_recorder;
+    std::optional<DecodedFrame> m_lastFrame;
     bool m_formCreateDone = false;
     bool m_connected = false;
     /// The graph covers the window (TbFdClick), until restored.
@@ -335,10 +337,10 @@ public: // controls, by their design names (tests find them with findChild as we
     QProgressBar *PBar2 = nullptr;
     QLabel *MltSN = nullptr;
     /// Needle position of the last display frame (400 stands for zero), for the scale.
-    qint32 NeedlePosition = 400;
+    qint32 NeedlePosition() const;
     /// The last display frame as decoded (digits, points, flags, Reading); empty before
-    /// the first. Later steps of a reading (graph points, extremes) read it.
-    std::optional<DecodedFrame> LastDisplayFrame;
+    /// the first.
+    const std::optional<DecodedFrame> &LastDisplayFrame() const { return m_lastFrame; }
 
     // ---- recording members (table, grid, recording controls) ----
     /// The record table, its model for the grid, and the grid.

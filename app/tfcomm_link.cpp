@@ -237,7 +237,14 @@ void TFCOMM::onPortLost(const QString &) {
     // it again until Disconnect. The window stays "connected"; the indicator shows the loss.
     m_frames.reset();
     showLinkAlive(false);
-    LinkIdleTicks = Link->idleTicks();
+}
+
+qint32 TFCOMM::LinkIdleTicks() const {
+    return Link->idleTicks();
+}
+
+qint32 TFCOMM::RequestStep() const {
+    return Link->requestStep();
 }
 
 void TFCOMM::showNoLinkReason() {
@@ -251,7 +258,6 @@ void TFCOMM::WriteTo232(quint8 byte) {
 
 void TFCOMM::Timer1Timer() {
     Link->requestTick();
-    RequestStep = Link->requestStep();
 }
 
 void TFCOMM::showLinkAlive(bool alive) {
@@ -262,13 +268,11 @@ void TFCOMM::showLinkAlive(bool alive) {
 void TFCOMM::ConTimerTimer() {
     if (Link->watchdogTick())
         showLinkAlive(false);
-    LinkIdleTicks = Link->idleTicks();
 }
 
 void TFCOMM::reportLinkAlive() {
     Link->reportAlive();
     showLinkAlive(true);
-    LinkIdleTicks = Link->idleTicks();
 }
 
 void TFCOMM::BtSetMouseDown(QWidget *Sender) {

@@ -70,25 +70,47 @@ void TFCOMM::showOnLcd(const DecodedFrame &frame) {
     const LcdPicture picture = LcdPicture::of(frame);
     Panel1->apply(picture);
     PBar2->setVisible(picture.isShown(QString::fromLatin1(LcdPicture::kBarGraphName)));
-    AcDcText = frame.acDcText;
-    AutoText = frame.autoText;
-    UnitText = frame.unitText;
-    RangeCode = frame.rangeCode;
 }
 
 void TFCOMM::takeReading(const DecodedFrame &frame) {
-    LastDisplayFrame = frame;
-    ValueText = frame.valueText;
-    ReadingNval = frame.readingNval;
-    NeedlePosition = frame.needlePosition;
+    m_lastFrame = frame;
+}
+
+QString TFCOMM::ValueText() const {
+    return m_lastFrame ? m_lastFrame->valueText : QString();
+}
+
+float TFCOMM::ReadingNval() const {
+    return m_lastFrame ? m_lastFrame->readingNval : 0.0f;
+}
+
+QString TFCOMM::AcDcText() const {
+    return m_lastFrame ? m_lastFrame->acDcText : QString();
+}
+
+QString TFCOMM::UnitText() const {
+    return m_lastFrame ? m_lastFrame->unitText : QString();
+}
+
+QString TFCOMM::AutoText() const {
+    return m_lastFrame ? m_lastFrame->autoText : QString();
+}
+
+qint32 TFCOMM::RangeCode() const {
+    return m_lastFrame ? m_lastFrame->rangeCode : 0;
+}
+
+qint32 TFCOMM::NeedlePosition() const {
+    // The needle rests at the right end until the first reading.
+    return m_lastFrame ? m_lastFrame->needlePosition : 400;
 }
 
 void TFCOMM::needle(int position) {
     KDrun(position);
 }
 
-void TFCOMM::record() {
-    INDataToTable();
+void TFCOMM::record(const DecodedFrame &frame) {
+    INDataToTable(frame);
 }
 
 void TFCOMM::graphPoint(double value) {

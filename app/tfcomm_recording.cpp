@@ -248,19 +248,14 @@ void TFCOMM::offerSaveElsewhere(const QString &text) {
         saveasClick();
 }
 
-void TFCOMM::INDataToTable() {
+void TFCOMM::INDataToTable(const DecodedFrame &frame) {
     if (m_settlingLeftRecords)
         return;
     ReadingRecorder::Options options;
     options.repeatFilter = RepeatSet->isChecked();
     options.intervalOn = RecordSI->isChecked();
     options.intervalSeconds = RecordSIInterval;
-    RecordValues reading;
-    reading.value = ValueText;
-    reading.nval = ReadingNval;
-    reading.dcAc = AcDcText;
-    reading.unit = UnitText;
-    reading.autoText = AutoText;
+    const RecordValues reading = ReadingRecorder::readingOf(frame);
     ReadingRecorder::Outcome outcome = ReadingRecorder::Outcome::Stored;
     // A failure here comes back with every reading: it is said once, until the table changes.
     QString refusal;

@@ -99,7 +99,7 @@ void TFCOMM::buildScale() {
 
 void TFCOMM::KDsetup(int) {
     KD1->setMode(KDHundredMode, KDSpan, KDOffset);
-    KD1->setBand(MaxLimit, MinLimit, SetMaxB->isChecked(), SetMinB->isChecked());
+    KD1->setBand(MaxLimit(), MinLimit(), SetMaxB->isChecked(), SetMinB->isChecked());
     KD1->setup();
 }
 
@@ -112,7 +112,6 @@ void TFCOMM::KDrun(int Position) {
 void TFCOMM::SetmaxExit() {
     m_prompts->guard([this] {
         AlarmLimit.setMaxFromText(Setmax->text());
-        MaxLimit = AlarmLimit.maxLimit();
         KDsetup(0);
     });
 }
@@ -120,7 +119,6 @@ void TFCOMM::SetmaxExit() {
 void TFCOMM::SetMinExit() {
     m_prompts->guard([this] {
         AlarmLimit.setMinFromText(SetMin->text());
-        MinLimit = AlarmLimit.minLimit();
         KDsetup(0);
     });
 }
@@ -132,8 +130,8 @@ void TFCOMM::SetmaxKeyPress(QObject *, QChar &Key) {
 
 // The alarm compares the reading with the numbers typed (the band marks the same numbers);
 // a reading at a limit is within it.
-void TFCOMM::alarmCheck(const DecodedFrame &) {
-    if (AlarmLimit.isOutOfLimits(ReadingNval, SetMaxB->isChecked(), SetMinB->isChecked())) {
+void TFCOMM::alarmCheck(const DecodedFrame &frame) {
+    if (AlarmLimit.isOutOfLimits(frame.readingNval, SetMaxB->isChecked(), SetMinB->isChecked())) {
         m_prompts->beep();
         oltext->setVisible(true);
     } else {
@@ -144,7 +142,8 @@ void TFCOMM::alarmCheck(const DecodedFrame &) {
 void TFCOMM::extremesUpdate(const DecodedFrame &frame) {
     // A new unit, range, AC/DC or digit count starts the extremes and the graph afresh:
     // their counts mean other amounts.
-    if (Extreme.update(ReadingNval, ValueText, UnitText, RangeCode, AcDcText, frame.fiveDigit))
+    if (Extreme.update(frame.readingNval, frame.valueText, frame.unitText, frame.rangeCode,
+                       frame.acDcText, frame.fiveDigit))
         BtNewClick();
     showExtremes();
 }
@@ -152,6 +151,6 @@ void TFCOMM::extremesUpdate(const DecodedFrame &frame) {
 void TFCOMM::showExtremes() {
     MaxText->setText(Extreme.MaxValueText);
     MinText->setText(Extreme.MinValueText);
-    MaxTextU->setText(UnitText);
-    MinTextU->setText(UnitText);
+    MaxTextU->setText(UnitText());
+    MinTextU->setText(UnitText());
 }

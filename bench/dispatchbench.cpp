@@ -165,8 +165,9 @@ int main(int argc, char **argv) {
                     w.KDrun(300 + i % 200);
                 }));
     std::printf("  recording              %.2f\n", perCallUs(n, [&](int i) {
-                    w.ValueText = QString::number(i);
-                    w.INDataToTable();
+                    DecodedFrame reading = frame;
+                    reading.valueText = QString::number(i);
+                    w.INDataToTable(reading);
                 }));
     std::printf("  graph point and page   %.2f\n", perCallUs(n, [&](int i) {
                     w.graphAddReading(i % 8000);

@@ -158,8 +158,8 @@ int main(int argc, char **argv) {
     // What recording accepted, in order, as it went into the table.
     RecordDigest accepted;
     QObject::connect(w.TQM10DB, &RecordTable::appended, [&](qint64) {
-        accepted.add(QString::number(w.RecordNo()), w.AcDcText, w.ValueText, w.UnitText,
-                     w.AutoText);
+        accepted.add(QString::number(w.RecordNo()), w.AcDcText(), w.ValueText(), w.UnitText(),
+                     w.AutoText());
     });
 
     QElapsedTimer clock;

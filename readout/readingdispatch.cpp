@@ -66,7 +66,7 @@ std::optional<DecodedFrame> ReadingDispatch::run(const QString &frameHex, int re
     step(Kind::Picture, [&] { steps.needle(frame.needlePosition); });
     step(Kind::Other, [&] { steps.alarmCheck(frame); });
     step(Kind::Other, [&] { steps.extremesUpdate(frame); });
-    step(Kind::Other, [&] { steps.record(); });
+    step(Kind::Other, [&] { steps.record(frame); });
     step(Kind::Other, [&] { steps.graphPoint(GraphPoint::valueOf(frame)); });
     step(Kind::Other, [&] { steps.lastPage(); });
 

@@ -39,7 +39,7 @@ public:
         virtual void alarmCheck(const DecodedFrame &frame) = 0;
         /// May clear the graph (a change of unit or range).
         virtual void extremesUpdate(const DecodedFrame &frame) = 0;
-        virtual void record() = 0;
+        virtual void record(const DecodedFrame &frame) = 0;
         virtual void graphPoint(double value) = 0;
         virtual void lastPage() = 0;
         /// The scale failed to draw; comes after the frame's other steps, and only for the

@@ -107,7 +107,7 @@ private slots:
 #endif
         // The driver hands over up to 2048 bytes a poll: hundreds of display frames a second.
         QVERIFY2(recorded > 1000, qPrintable(QString::number(recorded)));
-        QCOMPARE(win.w->ValueText, QStringLiteral("01.234")); // the fixed 1.234 V
+        QCOMPARE(win.w->ValueText(), QStringLiteral("01.234")); // the fixed 1.234 V
         QCOMPARE(win.errors, QStringList());
     }
 

@@ -263,7 +263,7 @@ private slots:
         QVERIFY(sim->ready());
         QTRY_VERIFY_WITH_TIMEOUT(h.linkAlive(), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(h.w->TQM10DB->count() > before, 3000);
-        QCOMPARE(h.w->ValueText, QStringLiteral("01.234"));
+        QCOMPARE(h.w->ValueText(), QStringLiteral("01.234"));
         QCOMPARE(h.errors, QStringList());
     }
 
@@ -289,14 +289,14 @@ private slots:
         h.w->RepeatSet->setChecked(false);
         h.w->limitessClick();
         h.w->BTCon1Click();
-        QTRY_COMPARE_WITH_TIMEOUT(h.w->ValueText, QStringLiteral("01.234"), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(h.w->ValueText(), QStringLiteral("01.234"), 3000);
         const qint64 rssBefore = residentKiB();
         const qint64 recordsBefore = h.w->TQM10DB->count();
 
         sim.command(burst);
         // Replies queue behind the burst: 5.678 V shows once all of it went through.
         sim.command("state func=vdc range=0 value=5678");
-        QTRY_COMPARE_WITH_TIMEOUT(h.w->ValueText, QStringLiteral("05.678"), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(h.w->ValueText(), QStringLiteral("05.678"), 15000);
         QVERIFY(h.linkAlive());
         QVERIFY(h.w->TQM10DB->count() - recordsBefore >= framesInIt + 1);
         QVERIFY(h.w->Memo1->document()->blockCount() <= TFCOMM::kMemoMaxLines + 1);
@@ -361,9 +361,8 @@ private slots:
         // The program goes on: its own table opens again and takes readings.
         h.nextFile = h.path(QStringLiteral("Qm20db.db"));
         h.w->OpenDataFilesClick();
-        h.w->ValueText = QStringLiteral("01.234");
-        h.w->AutoText = QStringLiteral("AUTO");
-        h.w->INDataToTable();
+        h.w->INDataToTable(
+            readingFrame(QStringLiteral("01.234"), 0.0f, {}, {}, QStringLiteral("AUTO")));
         QCOMPARE(h.w->TQM10DB->count(), 1);
         QCOMPARE(h.errors.size(), 1);
         if (holder)
@@ -411,11 +410,9 @@ private slots:
         QVERIFY(QDir().mkpath(own) && QDir().mkpath(target));
         WindowHarness h({.folder = own});
         const int records = where == u"disk fills up" ? 4000 : 3;
-        h.w->AutoText = QStringLiteral("AUTO");
-        for (int i = 0; i < records; ++i) {
-            h.w->ValueText = QString::number(i);
-            h.w->INDataToTable();
-        }
+        for (int i = 0; i < records; ++i)
+            h.w->INDataToTable(
+                readingFrame(QString::number(i), 0.0f, {}, {}, QStringLiteral("AUTO")));
         QCOMPARE(h.w->TQM10DB->count(), records);
 
         const QString file = QDir(target).filePath(name);
@@ -460,8 +457,8 @@ private slots:
             QCOMPARE(digestOf(file), before);
         QCOMPARE(QDir(target).entryList(QDir::AllEntries | QDir::Hidden), entries);
         // The table itself is untouched and still takes readings.
-        h.w->ValueText = QStringLiteral("new");
-        h.w->INDataToTable();
+        h.w->INDataToTable(
+            readingFrame(QStringLiteral("new"), 0.0f, {}, {}, QStringLiteral("AUTO")));
         QCOMPARE(h.w->TQM10DB->count(), records + 1);
     }
 
@@ -536,8 +533,7 @@ private slots:
         int offered = 0;
         auto offer = [&](int n) {
             for (int i = 0; i < n; ++i) {
-                h.w->ValueText = QString::number(++offered);
-                h.w->INDataToTable();
+                h.w->INDataToTable(readingFrame(QString::number(++offered)));
             }
         };
         if (meets != u"start") {
@@ -612,10 +608,8 @@ private slots:
             if (kind != u"start")
                 h->w->OpenDataFilesClick();
         }
-        for (int i = 0; i < 10; ++i) {
-            h->w->ValueText = QString::number(i);
-            h->prompts.guard([&] { h->w->INDataToTable(); }); // as the dispatch shows it
-        }
+        for (int i = 0; i < 10; ++i) // shown as the dispatch shows it
+            h->prompts.guard([&] { h->w->INDataToTable(readingFrame(QString::number(i))); });
         QCOMPARE(h->errors.size(), 1);
         QVERIFY2(h->errors[0].contains(message) && h->errors[0].contains(file),
                  qPrintable(h->errors[0]));
@@ -623,7 +617,7 @@ private slots:
         QCOMPARE(h->w->RecordedCount(), 0);
         if (kind == u"unique") { // the table changed: recording goes on
             h->w->RecordNewClick();
-            h->w->INDataToTable();
+            h->w->INDataToTable(readingFrame(QStringLiteral("9")));
             QCOMPARE(h->w->TQM10DB->count(), 1);
         }
     }

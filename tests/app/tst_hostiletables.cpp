@@ -148,8 +148,7 @@ void writeForeign(const QString &path, const QString &table, const QStringList &
 void record(WindowHarness &h, const QStringList &values) {
     h.w->RepeatSet->setChecked(false);
     for (const QString &v : values) {
-        h.w->ValueText = v;
-        h.prompts.guard([&] { h.w->INDataToTable(); });
+        h.prompts.guard([&] { h.w->INDataToTable(readingFrame(v)); });
     }
 }
 
@@ -230,8 +229,7 @@ private slots:
         h.w->OpenDataFilesClick();
         // A value too long to load is no failure of the engine: a reading pending in its
         // transaction stays there, and nothing is told.
-        h.w->ValueText = QStringLiteral("03.000");
-        h.w->INDataToTable();
+        h.w->INDataToTable(readingFrame(QStringLiteral("03.000")));
         QVERIFY(!h.w->DBGrid1->grab().isNull());
         const QImage page = printedPage(h);
         QVERIFY(!page.isNull());
@@ -571,9 +569,8 @@ private slots:
         h.nextFile = file;
         h.w->OpenDataFilesClick();
         QCOMPARE(h.w->TQM10DB->tableName(), tableName);
-        h.w->ValueText = QStringLiteral("02.000");
-        h.w->AutoText = QStringLiteral("AUTO");
-        h.w->INDataToTable();
+        h.w->INDataToTable(
+            readingFrame(QStringLiteral("02.000"), 0.0f, {}, {}, QStringLiteral("AUTO")));
         h.w->RecordSaveClick();
         const QString copy = m_dir->filePath(copyName);
         h.nextFile = copy;
@@ -593,11 +590,8 @@ private slots:
     // The window goes on with the table from elsewhere: readings are recorded into it.
     void recordingGoesOnInTheTable() {
         WindowHarness &h = window();
-        h.w->ValueText = QStringLiteral("02.000");
-        h.w->AcDcText = QStringLiteral("DC");
-        h.w->UnitText = QStringLiteral("V");
-        h.w->AutoText = QStringLiteral("AUTO");
-        h.w->INDataToTable();
+        h.w->INDataToTable(readingFrame(QStringLiteral("02.000"), 0.0f, QStringLiteral("DC"),
+                                        QStringLiteral("V"), QStringLiteral("AUTO")));
         QCOMPARE(h.w->Data1->rowCount(), records().size() + 1);
         QCOMPARE(h.w->Data1->index(records().size(), RecordRow::Value).data().toString(),
                  QStringLiteral("02.000"));

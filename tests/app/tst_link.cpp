@@ -147,9 +147,9 @@ private slots:
         QVERIFY(h.linkAlive());
         w.ConTimerTimer();
         QVERIFY(!h.linkAlive());
-        QCOMPARE(w.LinkIdleTicks, 0);
+        QCOMPARE(w.LinkIdleTicks(), 0);
         w.ConTimerTimer();
-        QCOMPARE(w.LinkIdleTicks, 1);
+        QCOMPARE(w.LinkIdleTicks(), 1);
     }
 
     void keysSendTheirCodeOnRelease_data() {
@@ -298,7 +298,7 @@ private slots:
         for (int tick = 0; tick < 5; ++tick) {
             h.w->Timer1Timer();
             const QByteArray sent = pty.read(1, 100);
-            const int step = h.w->RequestStep;
+            const int step = h.w->RequestStep();
             QCOMPARE(sent, step == 0   ? QByteArray()
                            : step == 4 ? QByteArray("\x89")
                                        : QByteArray("\x8A"));

@@ -24,12 +24,8 @@ struct Harness : WindowHarness {
 
     /// Offers a reading as the decoder leaves it.
     void reading(const QString &value, const QString &unit = QStringLiteral("V")) {
-        w->ValueText = value;
-        w->ReadingNval = value.toFloat();
-        w->AcDcText = QStringLiteral("DC");
-        w->UnitText = unit;
-        w->AutoText = QStringLiteral("AUTO");
-        w->INDataToTable();
+        w->INDataToTable(readingFrame(value, value.toFloat(), QStringLiteral("DC"), unit,
+                                      QStringLiteral("AUTO")));
     }
     /// Offers `n` readings that all differ from each other.
     void readings(int n) {

@@ -74,12 +74,8 @@ QList<int> gridNumbers(const WindowHarness &h) {
 
 /// Offers a reading as the decoder leaves it.
 void reading(WindowHarness &h, const QString &value) {
-    h.w->ValueText = value;
-    h.w->ReadingNval = value.toFloat();
-    h.w->AcDcText = QStringLiteral("DC");
-    h.w->UnitText = QStringLiteral("V");
-    h.w->AutoText = QStringLiteral("AUTO");
-    h.w->INDataToTable();
+    h.w->INDataToTable(readingFrame(value, value.toFloat(), QStringLiteral("DC"),
+                                    QStringLiteral("V"), QStringLiteral("AUTO")));
 }
 
 /// A SIGKILL to this process after `micros`, from a thread of its own: lands wherever the

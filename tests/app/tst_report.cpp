@@ -33,12 +33,10 @@ struct Harness : WindowHarness {
 
     void readings(int n) {
         for (int i = 0; i < n; ++i) {
-            w->ValueText = QString::number(++m_serial);
-            w->ReadingNval = float(m_serial);
-            w->AcDcText = QStringLiteral("DC");
-            w->UnitText = QStringLiteral("mV");
-            w->AutoText = QStringLiteral("AUTO");
-            w->INDataToTable();
+            ++m_serial;
+            w->INDataToTable(readingFrame(QString::number(m_serial), float(m_serial),
+                                          QStringLiteral("DC"), QStringLiteral("mV"),
+                                          QStringLiteral("AUTO")));
         }
     }
     /// The report's text, page by page, written through a PDF file.
@@ -204,8 +202,7 @@ private slots:
         QFETCH(bool, print);
         WindowHarness h;
         for (int i = 0; i < 50; ++i) {
-            h.w->ValueText = QString::number(i);
-            h.w->INDataToTable();
+            h.w->INDataToTable(readingFrame(QString::number(i)));
         }
         h.w->RecordSaveClick();
         h.nextFile = theTable ? h.w->TQM10DB->fileName() : h.path(QStringLiteral("list.pdf"));

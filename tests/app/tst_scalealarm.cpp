@@ -82,7 +82,7 @@ private slots:
         QCOMPARE(scale.parentWidget(), h.w->KD);
         QCOMPARE(scale.geometry(), QRect(2, 2, 314, 133));
         QCOMPARE(scale.needleShown(), needleShown);
-        QCOMPARE(h.w->MaxLimit, maxLimit);
+        QCOMPARE(h.w->MaxLimit(), maxLimit);
         const ScaleGeometry::Needle end = scale.scaleGeometry().needle(800);
         QCOMPARE(scale.NeedleLine,
                  (std::array<int, 4>{end.tip.x(), end.tip.y(), end.foot.x(), end.foot.y()}));
@@ -102,7 +102,7 @@ private slots:
         h.volts("1234");
         QCOMPARE(h.bandColour(750), QColor(Qt::white));
         h.typeLimit(h.w->Setmax, h.w->SetMaxB, QStringLiteral("6000"), true);
-        QCOMPARE(h.w->MaxLimit, 3000.0f);
+        QCOMPARE(h.w->MaxLimit(), 3000.0f);
         QVERIFY(!h.w->KD1->needleShown());
         // (Neighbouring band steps overlap on screen; the steps are told apart where the
         // geometry's own tests check them one by one.)
@@ -254,8 +254,8 @@ private slots:
                                w.MaxText->text(),
                                w.MinText->text(),
                                QString::number(w.TQM10DB->count()),
-                               w.ValueText,
-                               QString::number(w.LinkIdleTicks),
+                               w.ValueText(),
+                               QString::number(w.LinkIdleTicks()),
                                QString::number(h.beeps),
                                QString::number(w.PBar2->value()),
                                h.caption("LcdDb")};

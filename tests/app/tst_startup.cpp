@@ -119,8 +119,8 @@ private slots:
         QCOMPARE(h.caption("LcdDa"), lcdDa);
         QCOMPARE(w.Setmax->text(), setmax);
         QCOMPARE(w.SetMin->text(), setmin);
-        QCOMPARE(w.MaxLimit, maxLimit);
-        QCOMPARE(w.MinLimit, minLimit);
+        QCOMPARE(w.MaxLimit(), maxLimit);
+        QCOMPARE(w.MinLimit(), minLimit);
         // The hidden flags mirror the build.
         QCOMPARE(w.IFQM30->isChecked(), ModelFlags(flags).testFlag(ModelFlag::QM30));
         QCOMPARE(w.IFQM40->isChecked(), ModelFlags(flags).testFlag(ModelFlag::QM40));
@@ -148,7 +148,7 @@ private slots:
         QVERIFY(w.FollowLastPage);
         QCOMPARE(w.RecordLimit(), 10000);
         QCOMPARE(w.RelState, 0);
-        QCOMPARE(w.LinkIdleTicks, 0);
+        QCOMPARE(w.LinkIdleTicks(), 0);
         QCOMPARE(h.caption("MaxText"), QStringLiteral("-8001"));
         QCOMPARE(h.caption("MinText"), QStringLiteral("8001"));
         QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("Memo1"));
@@ -220,7 +220,7 @@ private slots:
             h.w->Setmax->setText(text == "8000" ? "1" : "8000");
             h.w->Setmax->setText(text);
             std::fesetround(FE_TONEAREST);
-            QCOMPARE(h.w->MaxLimit, limit);
+            QCOMPARE(h.w->MaxLimit(), limit);
         }
         QCOMPARE(h.errors, QStringList());
     }
@@ -283,19 +283,19 @@ private slots:
         QList<float> seen;
         for (QChar c : QStringLiteral("-8x000")) {
             QTest::keyClick(w.SetMin, c.toLatin1());
-            seen << w.MinLimit;
+            seen << w.MinLimit();
         }
         QCOMPARE(w.SetMin->text(), QStringLiteral("-8000"));
         QCOMPARE(seen, QList<float>({0.0f, -4.0f, -4.0f, -40.0f, -400.0f, -4000.0f}));
         w.SetMin->setText(QStringLiteral("--5"));
         QCOMPARE(h.errors.size(), 1);
-        QCOMPARE(w.MinLimit, -4000.0f);
+        QCOMPARE(w.MinLimit(), -4000.0f);
         // Ticking the box recomputes the limit from the edit as well.
         w.Setmax->blockSignals(true);
         w.Setmax->setText(QStringLiteral("100"));
         w.Setmax->blockSignals(false);
         QTest::mouseClick(w.SetMaxB, Qt::LeftButton, {}, QPoint(5, 10));
-        QCOMPARE(w.MaxLimit, 50.0f);
+        QCOMPARE(w.MaxLimit(), 50.0f);
     }
 
     void framesAreLoggedAndRouted() {
@@ -391,7 +391,7 @@ private slots:
         const qint64 points = w.Chtshow->pointCount();
         for (int i = 0; i < 3; ++i)
             w.COMM2->OnReceiveData(w.COMM2, frame.constData(), int(frame.size()));
-        QCOMPARE(w.ValueText, QStringLiteral("01.234"));
+        QCOMPARE(w.ValueText(), QStringLiteral("01.234"));
         QCOMPARE(w.Chtshow->pointCount(), points + 3);
         QCOMPARE(h.errors.size(), 1);
 

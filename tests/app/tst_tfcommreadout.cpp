@@ -86,15 +86,15 @@ void TestTfcommReadout::readingReachesTheWindow() {
     Harness h;
     TFCOMM &w = *h.w;
     h.frame("89 70 00 00 10 0F 01 02 03 04 0A");
-    QCOMPARE(w.ValueText, QStringLiteral("-01.234"));
-    QCOMPARE(w.ReadingNval, -1234.0f);
-    QCOMPARE(w.AcDcText, QStringLiteral("DC"));
-    QCOMPARE(w.UnitText, QStringLiteral("V"));
-    QCOMPARE(w.AutoText, QStringLiteral("AUTO"));
-    QCOMPARE(w.RangeCode, 0);
-    QCOMPARE(w.NeedlePosition, 338);
-    QVERIFY(w.LastDisplayFrame);
-    QCOMPARE(w.LastDisplayFrame->digits[DecodedFrame::Dc], QStringLiteral("3"));
+    QCOMPARE(w.ValueText(), QStringLiteral("-01.234"));
+    QCOMPARE(w.ReadingNval(), -1234.0f);
+    QCOMPARE(w.AcDcText(), QStringLiteral("DC"));
+    QCOMPARE(w.UnitText(), QStringLiteral("V"));
+    QCOMPARE(w.AutoText(), QStringLiteral("AUTO"));
+    QCOMPARE(w.RangeCode(), 0);
+    QCOMPARE(w.NeedlePosition(), 338);
+    QVERIFY(w.LastDisplayFrame());
+    QCOMPARE(w.LastDisplayFrame()->digits[DecodedFrame::Dc], QStringLiteral("3"));
     QVERIFY(h.shown("LcdFH"));
     QVERIFY(h.shown("LcdP1"));
     QVERIFY(h.shown("LcdV"));
@@ -102,10 +102,10 @@ void TestTfcommReadout::readingReachesTheWindow() {
     QVERIFY(h.errors.isEmpty());
 
     h.frame("89 61 20 00 00 0F 04 07 00 00 0A"); // 47.00 uF, range 4
-    QCOMPARE(w.ValueText, QStringLiteral("047.00"));
-    QCOMPARE(w.UnitText, QStringLiteral("uF"));
-    QCOMPARE(w.AcDcText, QString());
-    QCOMPARE(w.RangeCode, 4);
+    QCOMPARE(w.ValueText(), QStringLiteral("047.00"));
+    QCOMPARE(w.UnitText(), QStringLiteral("uF"));
+    QCOMPARE(w.AcDcText(), QString());
+    QCOMPARE(w.RangeCode(), 4);
     QVERIFY(!h.shown("LcdFH"));
     QVERIFY(h.shown("LCDu"));
     QVERIFY(h.shown("LCDF"));
@@ -119,9 +119,9 @@ void TestTfcommReadout::scaleSettingsFollowTheMode() {
     QCOMPARE(w.KDHundredMode, true);
     QCOMPARE(w.KDSpan, 100);
     QCOMPARE(w.KDOffset, 100);
-    QCOMPARE(w.UnitText, QStringLiteral("kHz"));
+    QCOMPARE(w.UnitText(), QStringLiteral("kHz"));
     h.frame("89 70 04 00 08 0F 01 02 03 04 0A"); // frequency overload: 100 divisions
-    QCOMPARE(w.ReadingNval, 10001.0f);
+    QCOMPARE(w.ReadingNval(), 10001.0f);
     h.frame("89 70 00 00 00 0F 01 02 03 04 0A");
     QCOMPARE(w.KDHundredMode, false);
     QCOMPARE(w.KDSpan, 80);
@@ -137,9 +137,9 @@ void TestTfcommReadout::overloadDigits() {
         QCOMPARE(h.caption(names[i]), expected[i]);
         QVERIFY(h.shown(names[i]));
     }
-    QCOMPARE(h.w->ValueText, QStringLiteral(".0L"));
-    QCOMPARE(h.w->ReadingNval, 8001.0f);
-    QCOMPARE(h.w->NeedlePosition, 800);
+    QCOMPARE(h.w->ValueText(), QStringLiteral(".0L"));
+    QCOMPARE(h.w->ReadingNval(), 8001.0f);
+    QCOMPARE(h.w->NeedlePosition(), 800);
 }
 
 void TestTfcommReadout::darkLeadingDigit() {
@@ -147,7 +147,7 @@ void TestTfcommReadout::darkLeadingDigit() {
     h.frame("89 70 00 00 00 0F 01 02 03 04 0A");
     QCOMPARE(h.caption("LCDD0"), QStringLiteral("0"));
     QVERIFY(!h.shown("LCDD0"));
-    QCOMPARE(h.w->ValueText, QStringLiteral("01.234"));
+    QCOMPARE(h.w->ValueText(), QStringLiteral("01.234"));
 }
 
 void TestTfcommReadout::dutyAndConductance() {
@@ -157,7 +157,7 @@ void TestTfcommReadout::dutyAndConductance() {
     QVERIFY(h.shown("LCDBF"));
     QVERIFY(h.shown("LcdP2"));
     QVERIFY(!h.shown("LcdAuto"));
-    QCOMPARE(h.w->AutoText, QStringLiteral("MANU"));
+    QCOMPARE(h.w->AutoText(), QStringLiteral("MANU"));
 
     h.frame("89 60 30 00 00 0F 01 02 03 04 0A");
     QVERIFY(h.shown("LCDn"));
@@ -165,7 +165,7 @@ void TestTfcommReadout::dutyAndConductance() {
     QVERIFY(!h.shown("LCDohm"));
     QVERIFY(!h.shown("PBar2"));
     QVERIFY(!h.shown("LCDBF"));
-    QCOMPARE(h.w->UnitText, QStringLiteral("nS"));
+    QCOMPARE(h.w->UnitText(), QStringLiteral("nS"));
 }
 
 void TestTfcommReadout::annunciatorLastsOneFrame() {
@@ -190,13 +190,13 @@ void TestTfcommReadout::relStateFromTheWindow() {
     Harness h;
     h.w->RelState = 2;
     h.frame("89 70 00 00 00 0F 01 02 03 04 0A");
-    QCOMPARE(h.w->AutoText, QStringLiteral("MANU"));
-    QCOMPARE(h.w->UnitText, QStringLiteral("V"));
+    QCOMPARE(h.w->AutoText(), QStringLiteral("MANU"));
+    QCOMPARE(h.w->UnitText(), QStringLiteral("V"));
     QVERIFY(h.shown("LCDRel"));
     QVERIFY(h.shown("LCDBF"));
     h.w->RelState = 0;
     h.frame("89 70 00 00 00 0F 01 02 03 04 0A");
-    QCOMPARE(h.w->AutoText, QStringLiteral("AUTO"));
+    QCOMPARE(h.w->AutoText(), QStringLiteral("AUTO"));
     QVERIFY(!h.shown("LCDRel"));
     QVERIFY(!h.shown("LCDBF"));
 }
@@ -207,18 +207,18 @@ void TestTfcommReadout::linkAliveOnEveryFrame() {
     Harness h;
     TFCOMM &w = *h.w;
     w.ConTimer->stop(); // the test drives the watchdog
-    while (w.LinkIdleTicks != 0)
+    while (w.LinkIdleTicks() != 0)
         w.ConTimerTimer();
     const std::function<void()> frames[] = {[&] { h.frame("89 70 00 00 00 0F 01 02 03 04 0A"); },
                                             [&] { h.secondary("00000"); }};
     for (const auto &frame : frames) {
         w.ConTimerTimer();
         w.ConTimerTimer();
-        QCOMPARE(w.LinkIdleTicks, 2);
+        QCOMPARE(w.LinkIdleTicks(), 2);
         QVERIFY(!h.linkAlive());
         frame();
         QVERIFY(h.linkAlive());
-        QCOMPARE(w.LinkIdleTicks, 0);
+        QCOMPARE(w.LinkIdleTicks(), 0);
         w.ConTimerTimer();
         w.ConTimerTimer();
         QVERIFY(h.linkAlive());
@@ -264,7 +264,7 @@ void TestTfcommReadout::receivedBytesReachThePanel() {
     Harness h;
     const QByteArray chunk = bytes("89 70 00 00 08 0F 01 02 03 04 0A 8A 00 37 00 10 14 0A");
     h.w->QM34RData(h.w->COMM2, chunk.constData(), chunk.size());
-    QCOMPARE(h.w->ValueText, QStringLiteral(".0L"));
+    QCOMPARE(h.w->ValueText(), QStringLiteral(".0L"));
     QCOMPARE(h.caption("LcdDc"), QStringLiteral("@"));
     QCOMPARE(h.w->MltSN->text(), QStringLiteral("-"));
     QCOMPARE(h.w->PBar2->value(), 21);

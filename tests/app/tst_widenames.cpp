@@ -68,8 +68,7 @@ private slots:
             QVERIFY2(h.errors.isEmpty(), qPrintable(h.errors.join(u'\n')));
             QCOMPARE(h.w->TQM10DB->count(), 4);
             for (int i = 0; i < 3; ++i) {
-                h.w->ValueText = QString::number(i);
-                h.w->INDataToTable();
+                h.w->INDataToTable(readingFrame(QString::number(i)));
             }
             h.w->RecordSaveClick();
 

@@ -11,8 +11,23 @@
 #include <memory>
 #include <optional>
 
+#include "decodedframe.h"
 #include "tfcomm.h"
 #include "uiprompts.h"
+
+/// A display frame's Reading as the decoder leaves it, the frame's other fields at their
+/// defaults: what the window's recording step is given.
+inline DecodedFrame readingFrame(const QString &value, float nval = 0.0f,
+                                 const QString &dcAc = QString(), const QString &unit = QString(),
+                                 const QString &autoText = QString()) {
+    DecodedFrame frame;
+    frame.valueText = value;
+    frame.readingNval = nval;
+    frame.acDcText = dcAc;
+    frame.unitText = unit;
+    frame.autoText = autoText;
+    return frame;
+}
 
 /// A main window for window-level tests: its record table in a folder of its own, with every
 /// message box and file dialog answered by a recorder and the application exit replaced by a

@@ -135,7 +135,7 @@ public:
     }
     void alarmCheck(const DecodedFrame &) override { order.push_back(7); }
     void extremesUpdate(const DecodedFrame &) override { order.push_back(8); }
-    void record() override {
+    void record(const DecodedFrame &) override {
         order.push_back(9);
         if (m_recordFails)
             throw std::runtime_error("table closed");

@@ -30,7 +30,7 @@ public:
     void needle(int position) override { note(QStringLiteral("needle %1").arg(position)); }
     void alarmCheck(const DecodedFrame &) override { note(QStringLiteral("alarm")); }
     void extremesUpdate(const DecodedFrame &) override { note(QStringLiteral("extremes")); }
-    void record() override { note(QStringLiteral("record")); }
+    void record(const DecodedFrame &f) override { note(QStringLiteral("record ") + f.valueText); }
     void graphPoint(double value) override { note(QStringLiteral("point %1").arg(value)); }
     void lastPage() override { note(QStringLiteral("last page")); }
     void scaleFault(std::exception_ptr) override { note(QStringLiteral("scale fault")); }
@@ -50,7 +50,7 @@ QString hex(const char *spaced) {
 const QString kVolts = hex("89 70 00 00 00 0F 01 02 03 04 0A");
 const QStringList kVoltsSteps{"link",     "axis -8000..8000", "mode 0/80/0", "setup",
                               "lcd V",    "reading 01.234",   "needle 462",  "alarm",
-                              "extremes", "record",           "point 1234",  "last page"};
+                              "extremes", "record 01.234",    "point 1234",  "last page"};
 
 } // namespace
 
