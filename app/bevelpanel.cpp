@@ -44,8 +44,8 @@ void BevelPanel::paintEvent(QPaintEvent *) {
         m_captionPainter(p, r, m_caption);
         return;
     }
-    p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                             QPalette::WindowText));
+    p.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
     p.drawText(r, Qt::AlignCenter, m_caption);
 }
 

@@ -32,17 +32,24 @@ std::vector<ModelProfileRow> profileRowsFor(ModelFlags flags) {
 
 ModelFlags parseModelFlags(const QString &text) {
     ModelFlags flags;
-    const QStringList names = text.split(QRegularExpression(QStringLiteral("[;,\\s]+")),
-                                         Qt::SkipEmptyParts);
+    const QStringList names =
+        text.split(QRegularExpression(QStringLiteral("[;,\\s]+")), Qt::SkipEmptyParts);
     for (const QString &name : names) {
         const QString n = name.trimmed().toUpper();
-        if (n == QLatin1String("QM30")) flags |= ModelFlag::QM30;
-        else if (n == QLatin1String("QM40")) flags |= ModelFlag::QM40;
-        else if (n == QLatin1String("QM45")) flags |= ModelFlag::QM45;
-        else if (n == QLatin1String("QM20")) flags |= ModelFlag::QM20;
-        else if (n == QLatin1String("QM10")) flags |= ModelFlag::QM10;
+        if (n == QLatin1String("QM30"))
+            flags |= ModelFlag::QM30;
+        else if (n == QLatin1String("QM40"))
+            flags |= ModelFlag::QM40;
+        else if (n == QLatin1String("QM45"))
+            flags |= ModelFlag::QM45;
+        else if (n == QLatin1String("QM20"))
+            flags |= ModelFlag::QM20;
+        else if (n == QLatin1String("QM10"))
+            flags |= ModelFlag::QM10;
     }
     return flags;
 }
 
-ModelFlags builtModelFlags() { return parseModelFlags(QStringLiteral(QM_MODEL_FLAGS_TEXT)); }
+ModelFlags builtModelFlags() {
+    return parseModelFlags(QStringLiteral(QM_MODEL_FLAGS_TEXT));
+}

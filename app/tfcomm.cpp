@@ -147,16 +147,16 @@ void TFCOMM::FormCreate() {
     // such an error: a window without its profile would look connected and show no reading,
     // so the meter is shown all the same and only recording waits for a table.
     m_prompts->guard([this] {
-        KDHundredMode = false;
-        KDSpan = 80;
-        KDOffset = 0;
-        AlarmLimit = AlarmLimits();
-        Extreme = Extremes();
+        m_kdHundredMode = false;
+        m_kdSpan = 80;
+        m_kdOffset = 0;
+        m_alarmLimit = AlarmLimits();
+        m_extreme = Extremes();
         openStartupTable();
         // The needle rests at the right end until the first reading.
         KDsetup(1);
-        KDrun(KDSpan * 10);
-        FollowLastPage = true;
+        KDrun(m_kdSpan * 10);
+        m_followLastPage = true;
         // The two series share their points, so one sample point serves both.
         Chtshow->fillSampleValues(1);
         ComboBox1->setCurrentIndex(0);

@@ -68,18 +68,20 @@ public:
 
     CommPortDriver *COMM2 = nullptr;
 
-    // ---- window-wide state; FormCreate gives it its start values ----
-    bool KDHundredMode = false;
-    qint32 KDSpan = 0;
-    qint32 KDOffset = 0;
+    // ---- window-wide state, read-only; FormCreate gives it its start values ----
+    /// The scale's mode, as the last display frame set it.
+    bool KDHundredMode() const { return m_kdHundredMode; }
+    qint32 KDSpan() const { return m_kdSpan; }
+    qint32 KDOffset() const { return m_kdOffset; }
     /// The alarm limits as the band of the scale marks them: half the numbers typed. The
     /// typed numbers themselves, which the alarm compares readings with, are in AlarmLimit.
-    float MaxLimit() const { return AlarmLimit.maxLimit(); }
-    float MinLimit() const { return AlarmLimit.minLimit(); }
-    AlarmLimits AlarmLimit;
+    float MaxLimit() const { return m_alarmLimit.maxLimit(); }
+    float MinLimit() const { return m_alarmLimit.minLimit(); }
+    const AlarmLimits &AlarmLimit() const { return m_alarmLimit; }
     /// MaxExtreme, MinExtreme, their texts, LastUnitText and LastRangeCode.
-    Extremes Extreme;
-    bool FollowLastPage = false;
+    const Extremes &Extreme() const { return m_extreme; }
+    /// The graph turns to its last page with each reading (the paging commands clear it).
+    bool FollowLastPage() const { return m_followLastPage; }
 
     // Frame texts set by the receive handler.
     QString FrameHex;
@@ -98,7 +100,8 @@ public:
     qint32 RequestStep() const;
 
     // Remote keys.
-    quint8 KeyCode = 0;
+    /// The code of the key pressed last.
+    quint8 KeyCode() const { return m_keyCode; }
     qint32 RelState = 0;
 
     // Recording: the counters are the recorder's.
@@ -109,7 +112,7 @@ public:
     const QString &LastRecordKey() const { return m_recorder.LastRecordKey(); }
     /// The sampling interval in seconds, as last typed validly into RecordSITime (set from
     /// its start text when the box is made).
-    qint32 RecordSIInterval = 0;
+    qint32 RecordSIInterval() const { return m_recordSIInterval; }
 
     // ---- start-up and exit ----
     void FormCreate();
@@ -265,6 +268,16 @@ private:
     ReadingDispatch m_dispatch;
     ReadingRecorder m_recorder;
     std::optional<DecodedFrame> m_lastFrame;
+    bool m_kdHundredMode = false;
+    qint32 m_kdSpan = 0;
+    qint32 m_kdOffset = 0;
+    AlarmLimits m_alarmLimit;
+    Extremes m_extreme;
+    bool m_followLastPage = false;
+    quint8 m_keyCode = 0;
+    qint32 m_recordSIInterval = 0;
+    /// The interval box's last valid text, shown again when a text is refused.
+    QString m_lastIntervalText;
     bool m_formCreateDone = false;
     bool m_connected = false;
     /// The graph covers the window (TbFdClick), until restored.
@@ -371,8 +384,6 @@ public: // controls, by their design names (tests find them with findChild as we
     void SaveTableToText(RecordTable &Table, const QString &FileName);
     /// Writes a keyed table copy of `Table` (pending records included).
     void SaveTableToDb(RecordTable &Table, const QString &FileName);
-    /// The interval box's last valid text, shown again when a text is refused.
-    QString m_lastIntervalText;
 
     // ---- report: the printed list of records ----
     /// Builds the report of the table as it is now and shows its preview (SpeedButton2,

@@ -217,7 +217,7 @@ void TFCOMM::runPagingCommand(PagingModel::Command command) {
         BTlast->setEnabled(*outcome.nextLastEnabled);
     }
     Bt10->setText(QString::number(outcome.pageNumber));
-    FollowLastPage = outcome.followLastPage;
+    m_followLastPage = outcome.followLastPage;
 }
 
 void TFCOMM::BtFirstClick() {
@@ -270,7 +270,7 @@ void TFCOMM::graphAddReading(double value) {
 }
 
 void TFCOMM::graphFollowLastPage() {
-    if (!FollowLastPage)
+    if (!m_followLastPage)
         return;
     Chtshow->setPage(Chtshow->paging().pageCount());
     Bt10->setText(QString::number(Chtshow->paging().page()));

@@ -279,7 +279,7 @@ void TFCOMM::BtSetMouseDown(QWidget *Sender) {
     const auto key = RemoteKeys::find(Sender->objectName().toStdString());
     if (!key)
         return;
-    KeyCode = key->longCode;
+    m_keyCode = key->longCode;
     if (auto *panel = qobject_cast<BevelPanel *>(Sender)) {
         panel->setBevelOuter(BevelPanel::bvRaised);
         panel->setBevelInner(BevelPanel::bvLowered);
@@ -301,5 +301,5 @@ void TFCOMM::BtSetMouseUp(QWidget *) {
     }
     const bool longPress = !TdownB->isActive();
     TdownB->stop();
-    Link->sendKey(KeyCode, longPress);
+    Link->sendKey(m_keyCode, longPress);
 }

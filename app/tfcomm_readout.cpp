@@ -57,9 +57,9 @@ void TFCOMM::valueAxis(double minimum, double maximum) {
 }
 
 void TFCOMM::scaleMode(bool hundredMode, int span, int offset) {
-    KDHundredMode = hundredMode;
-    KDSpan = span;
-    KDOffset = offset;
+    m_kdHundredMode = hundredMode;
+    m_kdSpan = span;
+    m_kdOffset = offset;
 }
 
 void TFCOMM::scaleSetup() {

@@ -137,7 +137,7 @@ void TFCOMM::buildRecording() {
         [this](QObject *sender, QChar &key) { RecordSITimeKeyPress(sender, key); }, RecordSITime));
     connect(RecordSITime, &QLineEdit::textChanged, this, [this] { RecordSITimeChange(); });
     m_lastIntervalText = RecordSITime->text();
-    RecordSIInterval = RecordingRules::intervalFromText(m_lastIntervalText);
+    m_recordSIInterval = RecordingRules::intervalFromText(m_lastIntervalText);
 
     Trecord = new QTimer(this);
     Trecord->setObjectName(QStringLiteral("Trecord"));
@@ -254,7 +254,7 @@ void TFCOMM::INDataToTable(const DecodedFrame &frame) {
     ReadingRecorder::Options options;
     options.repeatFilter = RepeatSet->isChecked();
     options.intervalOn = RecordSI->isChecked();
-    options.intervalSeconds = RecordSIInterval;
+    options.intervalSeconds = m_recordSIInterval;
     const RecordValues reading = ReadingRecorder::readingOf(frame);
     ReadingRecorder::Outcome outcome = ReadingRecorder::Outcome::Stored;
     // A failure here comes back with every reading: it is said once, until the table changes.
@@ -292,7 +292,7 @@ void TFCOMM::RecordSITimeChange() {
     // message and the box shows the last valid interval again, which recording goes on with.
     m_prompts->guard([this] {
         try {
-            RecordSIInterval = m_recorder.intervalChanged(RecordSITime->text());
+            m_recordSIInterval = m_recorder.intervalChanged(RecordSITime->text());
             m_lastIntervalText = RecordSITime->text();
         } catch (...) {
             const QSignalBlocker quiet(RecordSITime);

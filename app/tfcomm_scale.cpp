@@ -98,7 +98,7 @@ void TFCOMM::buildScale() {
 }
 
 void TFCOMM::KDsetup(int) {
-    KD1->setMode(KDHundredMode, KDSpan, KDOffset);
+    KD1->setMode(m_kdHundredMode, m_kdSpan, m_kdOffset);
     KD1->setBand(MaxLimit(), MinLimit(), SetMaxB->isChecked(), SetMinB->isChecked());
     KD1->setup();
 }
@@ -111,14 +111,14 @@ void TFCOMM::KDrun(int Position) {
 // the scale is not redrawn. Ticking a box also recomputes its limit from the edit.
 void TFCOMM::SetmaxExit() {
     m_prompts->guard([this] {
-        AlarmLimit.setMaxFromText(Setmax->text());
+        m_alarmLimit.setMaxFromText(Setmax->text());
         KDsetup(0);
     });
 }
 
 void TFCOMM::SetMinExit() {
     m_prompts->guard([this] {
-        AlarmLimit.setMinFromText(SetMin->text());
+        m_alarmLimit.setMinFromText(SetMin->text());
         KDsetup(0);
     });
 }
@@ -131,7 +131,7 @@ void TFCOMM::SetmaxKeyPress(QObject *, QChar &Key) {
 // The alarm compares the reading with the numbers typed (the band marks the same numbers);
 // a reading at a limit is within it.
 void TFCOMM::alarmCheck(const DecodedFrame &frame) {
-    if (AlarmLimit.isOutOfLimits(frame.readingNval, SetMaxB->isChecked(), SetMinB->isChecked())) {
+    if (m_alarmLimit.isOutOfLimits(frame.readingNval, SetMaxB->isChecked(), SetMinB->isChecked())) {
         m_prompts->beep();
         oltext->setVisible(true);
     } else {
@@ -142,15 +142,15 @@ void TFCOMM::alarmCheck(const DecodedFrame &frame) {
 void TFCOMM::extremesUpdate(const DecodedFrame &frame) {
     // A new unit, range, AC/DC or digit count starts the extremes and the graph afresh:
     // their counts mean other amounts.
-    if (Extreme.update(frame.readingNval, frame.valueText, frame.unitText, frame.rangeCode,
-                       frame.acDcText, frame.fiveDigit))
+    if (m_extreme.update(frame.readingNval, frame.valueText, frame.unitText, frame.rangeCode,
+                         frame.acDcText, frame.fiveDigit))
         BtNewClick();
     showExtremes();
 }
 
 void TFCOMM::showExtremes() {
-    MaxText->setText(Extreme.MaxValueText);
-    MinText->setText(Extreme.MinValueText);
+    MaxText->setText(m_extreme.MaxValueText);
+    MinText->setText(m_extreme.MinValueText);
     MaxTextU->setText(UnitText());
     MinTextU->setText(UnitText());
 }

@@ -110,7 +110,7 @@ private slots:
         QCOMPARE(h.chart().paging().pageSize(), 100);
         QCOMPARE(w.Bt10->text(), QStringLiteral("1"));
         QCOMPARE(h.buttons(), QStringLiteral("1111"));
-        QVERIFY(w.FollowLastPage);
+        QVERIFY(w.FollowLastPage());
         QVERIFY(w.BtFill->isChecked());
         QVERIFY(w.Fill->isChecked());
         QCOMPARE(w.ComboBox1->currentIndex(), 0);
@@ -203,7 +203,7 @@ private slots:
         QTEST(h.page(), "page");
         QTEST(h.w->Bt10->text(), "bt10");
         QTEST(h.buttons(), "buttons");
-        QTEST(h.w->FollowLastPage, "follow");
+        QTEST(h.w->FollowLastPage(), "follow");
         QCOMPARE(h.keysShown(), h.keysOf(h.chart().paging()));
         // The menu items stay enabled whatever the buttons show.
         for (QAction *a : {h.w->First, h.w->Previous, h.w->Next, h.w->Last})
@@ -293,7 +293,7 @@ private slots:
         QCOMPARE(h.page(), 9);
         QCOMPARE(w.Bt10->text(), QStringLiteral("9"));
         QCOMPARE(h.chart().paging().pageSize(), 500);
-        QVERIFY(!w.FollowLastPage);
+        QVERIFY(!w.FollowLastPage());
         QCOMPARE(w.ComboBox1->currentIndex(), 0);
         QVERIFY(h.chart().isSeriesActive(1));
         QVERIFY(!h.chart().isSeriesActive(0));

@@ -205,7 +205,7 @@ private slots:
             states << w.RelState;
         }
         QCOMPARE(states, QList<int>({1, 2, 0}));
-        QCOMPARE(w.KeyCode, quint8(0xA6));
+        QCOMPARE(w.KeyCode(), quint8(0xA6));
         QCOMPARE(h.errors, QStringList());
     }
 

@@ -183,7 +183,7 @@ private slots:
         h.volts("2000");
         QCOMPARE(h.w->MaxText->text(), QStringLiteral("02.000"));
         QCOMPARE(h.w->MinText->text(), QStringLiteral("00.500"));
-        QCOMPARE(h.w->Extreme.MaxExtreme, 2000.0f);
+        QCOMPARE(h.w->Extreme().MaxExtreme, 2000.0f);
         QCOMPARE(graph.pointCount(), 5);
 
         h.reading(frame(kMillivolts, 0, 0, "0123"));
@@ -192,13 +192,13 @@ private slots:
         QCOMPARE(h.w->MinText->text(), QStringLiteral("001.23"));
         QCOMPARE(h.w->MaxTextU->text(), QStringLiteral("mV"));
         QCOMPARE(h.w->MinTextU->text(), QStringLiteral("mV"));
-        QCOMPARE(h.w->Extreme.MaxExtreme, -8001.0f);
+        QCOMPARE(h.w->Extreme().MaxExtreme, -8001.0f);
         h.reading(frame(kMillivolts, 0, kNegative, "0042"));
         QCOMPARE(h.w->MaxText->text(), QStringLiteral("-000.42"));
         QCOMPARE(h.w->MinText->text(), QStringLiteral("-000.42"));
         h.reading(frame(kMillivolts, 0x08, 0, "0042")); // the next range
         QCOMPARE(graph.pointCount(), 2);
-        QCOMPARE(h.w->Extreme.LastRangeCode, 1);
+        QCOMPARE(h.w->Extreme().LastRangeCode, 1);
         QVERIFY(h.errors.isEmpty());
     }
 

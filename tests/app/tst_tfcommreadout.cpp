@@ -114,18 +114,18 @@ void TestTfcommReadout::readingReachesTheWindow() {
 void TestTfcommReadout::scaleSettingsFollowTheMode() {
     Harness h;
     TFCOMM &w = *h.w;
-    QCOMPARE(w.KDSpan, 80);
+    QCOMPARE(w.KDSpan(), 80);
     h.frame("89 70 14 00 04 0F 01 02 03 04 0A"); // kHz
-    QCOMPARE(w.KDHundredMode, true);
-    QCOMPARE(w.KDSpan, 100);
-    QCOMPARE(w.KDOffset, 100);
+    QCOMPARE(w.KDHundredMode(), true);
+    QCOMPARE(w.KDSpan(), 100);
+    QCOMPARE(w.KDOffset(), 100);
     QCOMPARE(w.UnitText(), QStringLiteral("kHz"));
     h.frame("89 70 04 00 08 0F 01 02 03 04 0A"); // frequency overload: 100 divisions
     QCOMPARE(w.ReadingNval(), 10001.0f);
     h.frame("89 70 00 00 00 0F 01 02 03 04 0A");
-    QCOMPARE(w.KDHundredMode, false);
-    QCOMPARE(w.KDSpan, 80);
-    QCOMPARE(w.KDOffset, 0);
+    QCOMPARE(w.KDHundredMode(), false);
+    QCOMPARE(w.KDSpan(), 80);
+    QCOMPARE(w.KDOffset(), 0);
 }
 
 void TestTfcommReadout::overloadDigits() {
