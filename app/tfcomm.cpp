@@ -59,7 +59,7 @@ TFCOMM::TFCOMM(ModelFlags flags, UiPrompts *prompts, const QString &tableFolder,
 
 TFCOMM::~TFCOMM() {
     // Handlers must not run into a half-destroyed window.
-    COMM2->OnReceiveData = nullptr;
+    disconnect(COMM2, &CommPortDriver::OnReceiveData, this, nullptr);
     COMM2->ClosePort();
 }
 
@@ -170,9 +170,8 @@ void TFCOMM::applyModelProfile() {
     for (const ModelProfileRow &row : profileRowsFor(m_flags)) {
         setWindowTitle(row.title);
         COMM2->setComPortSpeed(row.speed);
-        COMM2->OnReceiveData = [this](CommPortDriver *sender, const char *data, int size) {
-            QM34RData(sender, data, size);
-        };
+        connect(COMM2, &CommPortDriver::OnReceiveData, this, &TFCOMM::QM34RData,
+                Qt::UniqueConnection);
         COMM2->setComPortDataBits(row.dataBits);
         if (auto *ac = findChild<QLabel *>(QStringLiteral("LcdAC")))
             ac->setText(row.lcdAcCaption);

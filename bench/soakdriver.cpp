@@ -146,15 +146,14 @@ int main(int argc, char **argv) {
     // assembler beside it counts the display frames in the same deliveries.
     FrameAssembler counter;
     qint64 displayFrames = 0, otherFrames = 0, bytes = 0;
-    auto windowHandler = w.COMM2->OnReceiveData;
-    w.COMM2->OnReceiveData = [&](CommPortDriver *sender, const char *data, int size) {
-        bytes += size;
-        counter.feed(data, size, FrameAssembler::Clock::now(),
-                     [&](const QString &, FrameKind kind) {
-                         (kind == FrameKind::Display ? displayFrames : otherFrames) += 1;
-                     });
-        windowHandler(sender, data, size);
-    };
+    QObject::connect(
+        w.COMM2, &CommPortDriver::OnReceiveData, [&](CommPortDriver *, const char *data, int size) {
+            bytes += size;
+            counter.feed(data, size, FrameAssembler::Clock::now(),
+                         [&](const QString &, FrameKind kind) {
+                             (kind == FrameKind::Display ? displayFrames : otherFrames) += 1;
+                         });
+        });
     // What recording accepted, in order, as it went into the table.
     RecordDigest accepted;
     QObject::connect(w.TQM10DB, &RecordTable::appended, [&](qint64) {

@@ -147,9 +147,10 @@ GapTracker driverView(const QString &link, double seconds) {
     driver.setComPortSpeed(br9600);
     QElapsedTimer clock;
     clock.start();
-    driver.OnReceiveData = [&](CommPortDriver *, const char *data, int size) {
-        tracker.delivery(nowMs(clock), data, size);
-    };
+    QObject::connect(&driver, &CommPortDriver::OnReceiveData,
+                     [&](CommPortDriver *, const char *data, int size) {
+                         tracker.delivery(nowMs(clock), data, size);
+                     });
     MeterLink meterLink(driver);
     if (!meterLink.openPort())
         return tracker;

@@ -1,6 +1,7 @@
 #include "commportdriver.h"
 
 #include <QIODevice>
+#include <QMetaMethod>
 #include <QTimer>
 #ifdef QM_WIN32_PORT
 #include "win32serialport.h"
@@ -319,10 +320,14 @@ void CommPortDriver::poll() {
     if (m_inHandler || !PortIsOpen())
         return;
     const qint64 n = m_port->read(m_receiveBuffer.data(), m_receiveBuffer.size());
-    if (n <= 0 || !OnReceiveData)
+    if (n <= 0)
         return;
     ReentryGuard guard(m_inHandler);
-    OnReceiveData(this, m_receiveBuffer.constData(), static_cast<int>(n));
+    emit OnReceiveData(this, m_receiveBuffer.constData(), static_cast<int>(n));
+}
+
+bool CommPortDriver::receiveHandlerAssigned() const {
+    return isSignalConnected(QMetaMethod::fromSignal(&CommPortDriver::OnReceiveData));
 }
 
 void CommPortDriver::onPortError(int error) {

@@ -5,7 +5,6 @@
 #include <QString>
 
 #include <chrono>
-#include <functional>
 
 #include "comporttypes.h"
 
@@ -24,15 +23,10 @@ class QSerialPort;
 using SerialPortImpl = QSerialPort;
 #endif
 class QTimer;
-class CommPortDriver;
-
-/// Receive handler: the bytes are valid only during the call.
-using TComPortReceiveDataEvent =
-    std::function<void(CommPortDriver *Sender, const char *DataPtr, int DataSize)>;
 
 /// The program's serial port component: opens one of COM1..COM4 exclusively, applies the
 /// line settings, polls the port every ComPortPollingDelay ms on the thread that owns it and
-/// hands each chunk of received bytes to OnReceiveData, in order and one call at a time,
+/// hands each chunk of received bytes on through OnReceiveData, in order and one call at a time,
 /// and sends blocks of bytes with an output time-out.
 ///
 /// Queue sizes: ComPortInBufSize and ComPortOutBufSize both take new values only while the
@@ -106,7 +100,8 @@ public:
     quint16 OutputTimeout() const { return m_outputTimeout; }
     void setOutputTimeout(quint16 ms);
 
-    TComPortReceiveDataEvent OnReceiveData;
+    /// Whether anything takes OnReceiveData; the bytes of a poll are dropped when nothing does.
+    bool receiveHandlerAssigned() const;
 
     /// Device path of the last open attempt and the system's reason it failed (empty after
     /// a successful open). The driver itself shows nothing.
@@ -117,6 +112,9 @@ public:
     bool isPolling() const;
 
 signals:
+    /// One chunk of received bytes. They are valid only during the call, so only a direct
+    /// connection may take them; the next chunk waits until every receiver has returned.
+    void OnReceiveData(CommPortDriver *Sender, const char *DataPtr, int DataSize);
     /// The open port failed underneath (device gone); the driver has closed it.
     void portLost(const QString &reason);
 

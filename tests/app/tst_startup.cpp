@@ -112,7 +112,7 @@ private slots:
         QCOMPARE(int(w.COMM2->ComPortSpeed()), speed);
         QCOMPARE(w.COMM2->ComPortDataBits(), db8BITS);
         QCOMPARE(w.COMM2->ComPort(), pnCOM1);
-        QCOMPARE(bool(w.COMM2->OnReceiveData), handler);
+        QCOMPARE(w.COMM2->receiveHandlerAssigned(), handler);
         QVERIFY(!w.COMM2->PortIsOpen());
         QCOMPARE(h.caption("LcdAC"), lcdAC);
         QCOMPARE(h.caption("LCDD0"), lcdD0);
@@ -383,14 +383,14 @@ private slots:
         QVERIFY(!w.TQM10DB->isOpen());
         QCOMPARE(w.windowTitle(), QStringLiteral("QM30 Interface Program _Ver: 1.00"));
         QCOMPARE(w.COMM2->ComPortSpeed(), br9600);
-        QVERIFY(w.COMM2->OnReceiveData);
+        QVERIFY(w.COMM2->receiveHandlerAssigned());
         QCOMPARE(w.RecordNo(), 1);
 
         const QByteArray frame =
             bytes({0x89, 0x70, 0x00, 0x00, 0x00, 0x0F, 0x01, 0x02, 0x03, 0x04, 0x0A});
         const qint64 points = w.Chtshow->pointCount();
         for (int i = 0; i < 3; ++i)
-            w.COMM2->OnReceiveData(w.COMM2, frame.constData(), int(frame.size()));
+            emit w.COMM2->OnReceiveData(w.COMM2, frame.constData(), int(frame.size()));
         QCOMPARE(w.ValueText(), QStringLiteral("01.234"));
         QCOMPARE(w.Chtshow->pointCount(), points + 3);
         QCOMPARE(h.errors.size(), 1);
@@ -400,7 +400,7 @@ private slots:
         h.nextFile = other;
         w.OpenDataFilesClick();
         w.RepeatSet->setChecked(false);
-        w.COMM2->OnReceiveData(w.COMM2, frame.constData(), int(frame.size()));
+        emit w.COMM2->OnReceiveData(w.COMM2, frame.constData(), int(frame.size()));
         QCOMPARE(w.TQM10DB->count(), 1);
         QCOMPARE(h.errors.size(), 1);
     }

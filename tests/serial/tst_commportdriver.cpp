@@ -199,12 +199,13 @@ private slots:
         QByteArray received;
         int calls = 0;
         int largest = 0;
-        d.OnReceiveData = [&](CommPortDriver *sender, const char *data, int size) {
-            QCOMPARE(sender, &d);
-            received.append(data, size);
-            largest = std::max(largest, size);
-            ++calls;
-        };
+        connect(&d, &CommPortDriver::OnReceiveData,
+                [&](CommPortDriver *sender, const char *data, int size) {
+                    QCOMPARE(sender, &d);
+                    received.append(data, size);
+                    largest = std::max(largest, size);
+                    ++calls;
+                });
         QVERIFY(d.OpenPort());
         QByteArray expected;
         for (int i = 0; i < 3000; ++i)
@@ -232,21 +233,22 @@ private slots:
         int depth = 0;
         int deepest = 0;
         int calls = 0;
-        d.OnReceiveData = [&](CommPortDriver *, const char *data, int size) {
-            deepest = std::max(deepest, ++depth);
-            if (calls++ == 0) {
-                QTimer::singleShot(0, &d, [&] {
-                    d.ClosePort();
-                    d.OpenPort();
-                    a.write("BC");
+        connect(&d, &CommPortDriver::OnReceiveData,
+                [&](CommPortDriver *, const char *data, int size) {
+                    deepest = std::max(deepest, ++depth);
+                    if (calls++ == 0) {
+                        QTimer::singleShot(0, &d, [&] {
+                            d.ClosePort();
+                            d.OpenPort();
+                            a.write("BC");
+                        });
+                        QEventLoop nested;
+                        QTimer::singleShot(6 * d.ComPortPollingDelay(), &nested, &QEventLoop::quit);
+                        nested.exec();
+                    }
+                    received.append(data, size);
+                    --depth;
                 });
-                QEventLoop nested;
-                QTimer::singleShot(6 * d.ComPortPollingDelay(), &nested, &QEventLoop::quit);
-                nested.exec();
-            }
-            received.append(data, size);
-            --depth;
-        };
         QVERIFY(d.OpenPort());
         QVERIFY(a.write("A"));
         QTRY_COMPARE_WITH_TIMEOUT(received, QByteArray("ABC"), 2000);
@@ -260,10 +262,11 @@ private slots:
         QVERIFY(d.OpenPort());
         QVERIFY(a.write("\x89\x70\x0A"));
         QTest::qWait(150);
+        QVERIFY(!d.receiveHandlerAssigned());
         QByteArray late;
-        d.OnReceiveData = [&](CommPortDriver *, const char *data, int size) {
-            late.append(data, size);
-        };
+        connect(&d, &CommPortDriver::OnReceiveData,
+                [&](CommPortDriver *, const char *data, int size) { late.append(data, size); });
+        QVERIFY(d.receiveHandlerAssigned());
         QVERIFY(a.write("\x8A\x0A"));
         QTRY_COMPARE_WITH_TIMEOUT(late, QByteArray("\x8A\x0A"), 2000);
     }
@@ -286,7 +289,8 @@ private slots:
 
         // Bytes arrive every 5 ms; each poll hands over what came since the last one.
         int deliveries = 0;
-        d.OnReceiveData = [&](CommPortDriver *, const char *, int) { ++deliveries; };
+        connect(&d, &CommPortDriver::OnReceiveData,
+                [&](CommPortDriver *, const char *, int) { ++deliveries; });
         auto deliveriesIn = [&](int ms) {
             QTest::qWait(60); // a poll of the old period may still be due
             deliveries = 0;

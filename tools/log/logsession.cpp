@@ -26,9 +26,8 @@ LogSession::LogSession(const LogOptions &options, ReadingSink &sink, FILE *messa
     // The meter's line, as the window's model profile sets it.
     m_driver.setComPortSpeed(br9600);
     m_driver.setComPortDataBits(db8BITS);
-    m_driver.OnReceiveData = [this](CommPortDriver *, const char *data, int size) {
-        receive(data, size);
-    };
+    connect(&m_driver, &CommPortDriver::OnReceiveData, this,
+            [this](CommPortDriver *, const char *data, int size) { receive(data, size); });
     connect(&m_link, &MeterLink::aliveChanged, this, &LogSession::onAliveChanged);
     connect(&m_link, &MeterLink::portLost, this, &LogSession::onPortLost);
     connect(&m_link, &MeterLink::reopenFailed, this, &LogSession::onReopenFailed);
@@ -45,7 +44,7 @@ LogSession::LogSession(const LogOptions &options, ReadingSink &sink, FILE *messa
 }
 
 LogSession::~LogSession() {
-    m_driver.OnReceiveData = nullptr;
+    disconnect(&m_driver, &CommPortDriver::OnReceiveData, this, nullptr);
     m_link.closePort();
 }
 
