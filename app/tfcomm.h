@@ -102,7 +102,8 @@ public:
     // Remote keys.
     /// The code of the key pressed last.
     quint8 KeyCode() const { return m_keyCode; }
-    qint32 RelState = 0;
+    /// Where the REL key's cycle stands (0 off), as the key presses moved it.
+    qint32 RelState() const { return m_relState; }
 
     // Recording: the counters are the recorder's.
     qint32 RecordNo() const { return m_recorder.RecordNo(); }
@@ -275,6 +276,7 @@ private:
     Extremes m_extreme;
     bool m_followLastPage = false;
     quint8 m_keyCode = 0;
+    qint32 m_relState = 0;
     qint32 m_recordSIInterval = 0;
     /// The interval box's last valid text, shown again when a text is refused.
     QString m_lastIntervalText;

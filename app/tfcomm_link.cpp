@@ -285,7 +285,7 @@ void TFCOMM::BtSetMouseDown(QWidget *Sender) {
         panel->setBevelInner(BevelPanel::bvLowered);
     }
     if (Sender == BtRel)
-        RelState = RemoteKeys::nextRelState(RelState);
+        m_relState = RemoteKeys::nextRelState(m_relState);
     if (!TdownB->isActive())
         TdownB->start();
 }

@@ -45,7 +45,7 @@ void TFCOMM::buildReadout() {
 }
 
 void TFCOMM::LcdDisplayQM34() {
-    m_dispatch.run(FrameHex, RelState, *this);
+    m_dispatch.run(FrameHex, m_relState, *this);
 }
 
 void TFCOMM::linkAlive() {

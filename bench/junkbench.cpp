@@ -82,7 +82,7 @@ int main(int argc, char **argv) {
             display ? BenchSupport::displayFrame(i / 4, i / 4 % 4) : secondaryFrame(i);
         if (display) {
             const DecodedFrame f =
-                ReadingDecoder::decode(QString::fromLatin1(frame.toHex().toUpper()), w.RelState);
+                ReadingDecoder::decode(QString::fromLatin1(frame.toHex().toUpper()), w.RelState());
             sent << shownText(f.valueText, f.unitText, f.acDcText);
         }
         QByteArray bytes(random.bounded(kMostJunkBytes + 1), Qt::Uninitialized);

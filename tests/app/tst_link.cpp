@@ -202,7 +202,7 @@ private slots:
             QCOMPARE(w.BtRel->bevelOuter(), BevelPanel::bvRaised);
             release(w.BtRel);
             QCOMPARE(w.BtRel->bevelOuter(), BevelPanel::bvLowered);
-            states << w.RelState;
+            states << w.RelState();
         }
         QCOMPARE(states, QList<int>({1, 2, 0}));
         QCOMPARE(w.KeyCode(), quint8(0xA6));

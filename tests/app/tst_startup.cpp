@@ -147,7 +147,7 @@ private slots:
         QCOMPARE(w.RecordNo(), 1);
         QVERIFY(w.FollowLastPage());
         QCOMPARE(w.RecordLimit(), 10000);
-        QCOMPARE(w.RelState, 0);
+        QCOMPARE(w.RelState(), 0);
         QCOMPARE(w.LinkIdleTicks(), 0);
         QCOMPARE(h.caption("MaxText"), QStringLiteral("-8001"));
         QCOMPARE(h.caption("MinText"), QStringLiteral("8001"));

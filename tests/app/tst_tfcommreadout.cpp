@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "bevelpanel.h"
 #include "decodedframe.h"
 #include "lcdpanel.h"
 #include "tfcomm.h"
@@ -188,13 +189,20 @@ void TestTfcommReadout::annunciatorLastsOneFrame() {
 
 void TestTfcommReadout::relStateFromTheWindow() {
     Harness h;
-    h.w->RelState = 2;
+    const auto pressRel = [&] {
+        h.w->BtSetMouseDown(h.w->BtRel);
+        h.w->BtSetMouseUp(h.w->BtRel);
+    };
+    pressRel();
+    pressRel();
+    QCOMPARE(h.w->RelState(), 2);
     h.frame("89 70 00 00 00 0F 01 02 03 04 0A");
     QCOMPARE(h.w->AutoText(), QStringLiteral("MANU"));
     QCOMPARE(h.w->UnitText(), QStringLiteral("V"));
     QVERIFY(h.shown("LCDRel"));
     QVERIFY(h.shown("LCDBF"));
-    h.w->RelState = 0;
+    pressRel();
+    QCOMPARE(h.w->RelState(), 0);
     h.frame("89 70 00 00 00 0F 01 02 03 04 0A");
     QCOMPARE(h.w->AutoText(), QStringLiteral("AUTO"));
     QVERIFY(!h.shown("LCDRel"));
