@@ -338,11 +338,15 @@ private slots:
         QTest::newRow("kept") << nothing << true << 4 << "" << range(1, 7);
         QTest::newRow("not kept") << nothing << false << 4 << "" << range(1, 3);
         QTest::newRow("its last record cut short") << Scenario([](const QString &f) {
-            const auto left = LeftSpool::find(f + QStringLiteral("-pending"));
-            QVERIFY(left);
+            // The spool closed again before it is written: Windows lets no second handle
+            // write a file that one holds open.
+            qint64 end = -1;
+            if (const auto left = LeftSpool::find(f + QStringLiteral("-pending")))
+                end = left->content().end;
+            QVERIFY(end > 0);
             QFile spool(f + QStringLiteral("-pending"));
             QVERIFY(spool.open(QIODevice::ReadWrite));
-            spool.seek(left->content().end - 3);
+            spool.seek(end - 3);
             spool.write(QByteArray(3, '\0'));
         }) << true << 3 << "" << range(1, 6);
         QTest::newRow("a clearing that did not take place") << Scenario([](const QString &f) {
