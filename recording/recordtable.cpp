@@ -329,7 +329,7 @@ void RecordTable::applyUpdates() {
                        m_lastKey = queryLastKey();
                        m_pending->clear(tableHeader());
                    },
-                   AfterMove::KeepPending);
+                   AfterMove::KeepPending, m_storedRows + m_pending->count());
         armSecure();
         return;
     }
@@ -353,7 +353,7 @@ void RecordTable::applyUpdates() {
             }
             m_pending->clear(tableHeader());
         },
-        AfterMove::KeepPending);
+        AfterMove::KeepPending, m_storedRows + m_pending->count());
     armSecure();
 }
 
@@ -399,7 +399,7 @@ void RecordTable::empty() {
                        m_anchors.clear();
                        m_pending->clear(tableHeader());
                    },
-                   AfterMove::Apply);
+                   AfterMove::Apply, 0);
     } catch (...) {
         m_pending->markClearing(false);
         emit reset();
@@ -521,8 +521,16 @@ void RecordTable::exec(const QString &sql) {
         fail(QString(), q.lastError());
 }
 
+qint64 RecordTable::storedRowsNow() const {
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM %1").arg(quoted(m_tableName))) || !q.next())
+        return -1;
+    return q.value(0).toLongLong();
+}
+
 void RecordTable::commitWith(const std::function<void()> &work,
-                             const std::function<void()> &committed, AfterMove afterMove) {
+                             const std::function<void()> &committed, AfterMove afterMove,
+                             qint64 rowsIfDone) {
     // Written into a file that is no longer at its path, nothing would be where the user
     // looks for it.
     requireAtPath();
@@ -536,6 +544,15 @@ void RecordTable::commitWith(const std::function<void()> &work,
             QSqlQuery undo(QSqlDatabase::database(m_connection, false));
             undo.exec(QStringLiteral("ROLLBACK TO qm_step"));
             undo.exec(QStringLiteral("RELEASE qm_step"));
+        } else if (rowsIfDone != m_storedRows && storedRowsNow() == rowsIfDone) {
+            // Done all the same: reported as failed, the records would be saved twice, or a
+            // table cleared said to be kept.
+            committed();
+            try {
+                ensureTransaction();
+            } catch (const std::exception &) {
+            }
+            return;
         } else {
             noticeLostTransaction();
         }

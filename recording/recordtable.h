@@ -209,8 +209,15 @@ private:
     /// throw) before a new transaction begins. On failure the transaction is put back as it
     /// was before `work`, or, when the engine ended it, the table detaches; then it throws.
     /// Throws FileMoved, having written nothing, when the file is not at its path.
+    ///
+    /// A commit can fail after the file took it (the engine finishes its journal once the
+    /// file is synced): when the engine ended the transaction, the file holding `rowsIfDone`
+    /// rows (other than the stored ones) means the commit was done, and it counts as such.
     void commitWith(const std::function<void()> &work, const std::function<void()> &committed,
-                    AfterMove afterMove);
+                    AfterMove afterMove, qint64 rowsIfDone);
+    /// The rows the engine has stored in the file now, outside any transaction; -1 when it
+    /// cannot tell.
+    qint64 storedRowsNow() const;
     /// After a commit into a file that left its path: the records stay pending, now held by
     /// the engine as they are while attached.
     void keepPendingAfterCommit();
