@@ -334,10 +334,13 @@ void RecordTable::applyUpdates() {
         return;
     }
     // The engine lost the pending records with its transaction: they go in again from the
-    // spool, now, when the user asks for the save and the disk may have room.
+    // spool, now, when the user asks for the save and the disk may have room. A save that
+    // may have been done (MaybeDone) stored the first of them if it was: not twice.
+    const qint64 held = storedRowsNow() - m_storedRows;
+    const qint64 skip = held > 0 && held <= m_pending->count() ? held : 0;
     commitWith(
-        [this] {
-            PendingSpool::Cursor cursor(*m_pending->detachedSpool(), 0);
+        [this, skip] {
+            PendingSpool::Cursor cursor(*m_pending->detachedSpool(), skip);
             RecordValues record;
             while (cursor.next(&record))
                 if (!insert(record))
@@ -536,15 +539,20 @@ void RecordTable::commitWith(const std::function<void()> &work,
     requireAtPath();
     ensureTransaction();
     exec(QStringLiteral("SAVEPOINT qm_step"));
+    bool committing = false;
     try {
         work();
+        committing = true;
         exec(QStringLiteral("COMMIT"));
     } catch (...) {
+        // A commit can fail after the file took it, while the engine finishes its journal:
+        // then the file says what became of it.
+        const qint64 rows = committing && !inTransaction() ? storedRowsNow() : m_storedRows;
         if (inTransaction()) {
             QSqlQuery undo(QSqlDatabase::database(m_connection, false));
             undo.exec(QStringLiteral("ROLLBACK TO qm_step"));
             undo.exec(QStringLiteral("RELEASE qm_step"));
-        } else if (rowsIfDone != m_storedRows && storedRowsNow() == rowsIfDone) {
+        } else if (rowsIfDone != m_storedRows && rows == rowsIfDone) {
             // Done all the same: reported as failed, the records would be saved twice, or a
             // table cleared said to be kept.
             committed();
@@ -555,6 +563,13 @@ void RecordTable::commitWith(const std::function<void()> &work,
             return;
         } else {
             noticeLostTransaction();
+            if (rows < 0 && rowsIfDone != m_storedRows) {
+                try {
+                    throw;
+                } catch (const WriteFailure &failure) {
+                    throw MaybeDone(failure.what());
+                }
+            }
         }
         throw;
     }

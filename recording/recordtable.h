@@ -76,6 +76,12 @@ public:
     public:
         using std::runtime_error::runtime_error;
     };
+    /// A save or a clearing failed when the file may have taken it already, and the engine
+    /// cannot say yet. The records stay pending; the next save stores each of them once.
+    class MaybeDone : public WriteFailure {
+    public:
+        using WriteFailure::WriteFailure;
+    };
     /// The table's path no longer names the file the table was opened from (it was moved,
     /// removed or replaced): nothing was saved there, and the pending records are kept.
     class FileMoved : public std::runtime_error {

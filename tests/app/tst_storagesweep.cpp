@@ -49,7 +49,18 @@ private slots:
         QVERIFY2(inv.violations().isEmpty(), qPrintable(inv.violations().mid(0, 10).join(u'\n')));
     }
 
-    void found_data() { QTest::addColumn<QList<StoragePoint>>("points"); }
+    void found_data() {
+        QTest::addColumn<QList<StoragePoint>>("points");
+        constexpr int sync = int(WriteBudget::Call::Sync);
+        // The engine's journal failed to close after the file was synced: the clearing was
+        // done but said "Nothing was deleted"; with the disk failing on, neither a save nor a
+        // clearing could tell whether it was done, and said it was not.
+        QTest::newRow("found: a clearing done, said not done")
+            << QList<StoragePoint>{{StoragePoint::Table, sync, 8, false, false}};
+        QTest::newRow("found: a save or a clearing that cannot tell")
+            << QList<StoragePoint>{{StoragePoint::Table, sync, 4, false, true},
+                                   {StoragePoint::Table, sync, 8, false, true}};
+    }
     /// QM_SWEEP_POINT="target kind k full lasting" (numbers, as StoragePoint holds them) runs
     /// that one point; QM_SWEEP_TRACE=1 says what each step told.
     void replay() {
@@ -65,7 +76,7 @@ private slots:
     }
     void found() {
         QFETCH(QList<StoragePoint>, points);
-        StorageSweep sweep(spoolIo(), {120, 15});
+        StorageSweep sweep(spoolIo(), {40, 6});
         for (const StoragePoint &p : points)
             QVERIFY2(sweep.run(p), qPrintable(p.name() + QStringLiteral(" hits no call")));
         QVERIFY2(sweep.invariants().violations().isEmpty(),
