@@ -50,8 +50,8 @@ struct StoragePoint {
 /// The storage sweep's scenario through the real window (TFCOMM): a flood of readings through
 /// INDataToTable into a table of small pages and a small page cache, so that pending pages
 /// spill, the grid read at its top and bottom, the spool synced, Record Save, more readings,
-/// Clear, readings, Save data files as a table copy and as text, a report page, readings, Open
-/// old data files on the copy and back, readings; then room returns, the table is opened again
+/// Clear, readings, Save data files as a table copy and as text, a report page, readings,
+/// Record Save, Open old data files on the copy and back, readings; then room returns, the table is opened again
 /// where it is not, readings, the final Save, and the file is checked from a connection of its
 /// own. A power cut restores what the table's files and the spool held at their last kept
 /// syncs, starts the window again and checks what it holds and offers.
@@ -80,6 +80,7 @@ public:
         m_dir = dir.path();
         m_table = dir.filePath(QStringLiteral("Qm20db.db"));
         m_copy = dir.filePath(QStringLiteral("copy.db"));
+        WriteBudget::set(m_dir, -1);
         makeTable();
         m_inv.point = p.name();
         m_inv.saved.clear();
@@ -95,7 +96,6 @@ public:
         m_value = 0;
         m_keepLeft = false;
 
-        WriteBudget::set(m_dir, -1);
         if (p.target == StoragePoint::PowerCut) {
             WriteBudget::keepSyncedImages();
             m_spool.keepSyncedImages();
@@ -145,7 +145,7 @@ private:
     };
 
     void makeTable() {
-        // Pages of 512 bytes and a cache of 8 of them: pending records spill after a few dozen.
+        // Pages of 512 bytes and a cache of 2 of them: pending records spill after a few dozen.
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "sweep");
             db.setDatabaseName(m_table);
@@ -187,7 +187,7 @@ private:
     }
     void smallCache() {
         if (m_h->w->TQM10DB->isOpen())
-            sqlite3_exec(m_h->w->TQM10DB->nativeHandle(), "PRAGMA cache_size=8", nullptr, nullptr,
+            sqlite3_exec(m_h->w->TQM10DB->nativeHandle(), "PRAGMA cache_size=2", nullptr, nullptr,
                          nullptr);
     }
     void settle() {
@@ -273,8 +273,10 @@ private:
         step(name, [&] {
             m_h->nextFile = path;
             m_h->w->OpenDataFilesClick();
-            if (m_h->w->TQM10DB->fileName() == path)
+            if (m_h->w->TQM10DB->fileName() == path) {
                 m_inv.reopened();
+                m_secured.clear();
+            }
             smallCache();
         });
     }
@@ -286,8 +288,10 @@ private:
                            "next time."),
             [&] { return m_h->w->TQM10DB->isOpen() && m_h->w->TQM10DB->pendingCount() == 0; },
             [&] {
-                if (ours)
+                if (ours) {
                     m_inv.savedAll();
+                    m_secured.clear();
+                }
             });
     }
 
@@ -361,6 +365,7 @@ private:
             });
         step(QStringLiteral("report"), [&] { w->BtPrintClick(); });
         flood(m_sizes.more);
+        save(QStringLiteral("Record, Save before opening"));
         openFile(QStringLiteral("open the copy"), m_copy);
         openFile(QStringLiteral("open the table again"), m_table);
         flood(m_sizes.more);

@@ -62,14 +62,16 @@ private slots:
                                    {StoragePoint::Table, sync, 8, false, true}};
     }
     /// QM_SWEEP_POINT="target kind k full lasting" (numbers, as StoragePoint holds them) runs
-    /// that one point; QM_SWEEP_TRACE=1 says what each step told.
+    /// that one point, QM_SWEEP_SIZES="flood more" with readings of those sizes (as the full
+    /// sweep's --flood and --more); QM_SWEEP_TRACE=1 says what each step told.
     void replay() {
         const QStringList f = qEnvironmentVariable("QM_SWEEP_POINT").split(u' ');
         if (f.size() != 5)
             QSKIP("no QM_SWEEP_POINT");
         const StoragePoint p{StoragePoint::Target(f[0].toInt()), f[1].toInt(), f[2].toInt(),
                              f[3].toInt() != 0, f[4].toInt() != 0};
-        StorageSweep sweep(spoolIo(), {40, 6});
+        const QStringList sizes = qEnvironmentVariable("QM_SWEEP_SIZES", "40 6").split(u' ');
+        StorageSweep sweep(spoolIo(), {sizes.value(0).toInt(), sizes.value(1).toInt()});
         sweep.run(p);
         QVERIFY2(sweep.invariants().violations().isEmpty(),
                  qPrintable(sweep.invariants().violations().join(u'\n')));
