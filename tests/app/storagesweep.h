@@ -51,10 +51,10 @@ struct StoragePoint {
 /// INDataToTable into a table of small pages and a small page cache, so that pending pages
 /// spill, the grid read at its top and bottom, the spool synced, Record Save, more readings,
 /// Clear, readings, Save data files as a table copy and as text, a report page, readings,
-/// Record Save, Open old data files on the copy and back, readings; then room returns, the table is opened again
-/// where it is not, readings, the final Save, and the file is checked from a connection of its
-/// own. A power cut restores what the table's files and the spool held at their last kept
-/// syncs, starts the window again and checks what it holds and offers.
+/// Record Save, Open old data files on the copy and back, readings; then room returns, the table is
+/// opened again where it is not, readings, the final Save, and the file is checked from a
+/// connection of its own. A power cut restores what the table's files and the spool held at their
+/// last kept syncs, starts the window again and checks what it holds and offers.
 class StorageSweep {
 public:
     /// Readings of each flood: the first (and the one after Clear), the others.

@@ -52,14 +52,18 @@ private slots:
     void found_data() {
         QTest::addColumn<QList<StoragePoint>>("points");
         constexpr int sync = int(WriteBudget::Call::Sync);
-        // The engine's journal failed to close after the file was synced: the clearing was
-        // done but said "Nothing was deleted"; with the disk failing on, neither a save nor a
-        // clearing could tell whether it was done, and said it was not.
-        QTest::newRow("found: a clearing done, said not done")
-            << QList<StoragePoint>{{StoragePoint::Table, sync, 8, false, false}};
-        QTest::newRow("found: a save or a clearing that cannot tell")
-            << QList<StoragePoint>{{StoragePoint::Table, sync, 4, false, true},
-                                   {StoragePoint::Table, sync, 8, false, true}};
+        // The engine's journal failed to close after the file was synced: the commit was done
+        // but said it was not. A clearing said "Nothing was deleted" and had deleted; a save
+        // said "Not saved" and had saved (the user then dropped the records, or the next save
+        // stored them twice).
+        QTest::newRow("found: a commit done, said not done")
+            << QList<StoragePoint>{{StoragePoint::Table, sync, 16, false, false},
+                                   {StoragePoint::Table, sync, 24, true, false}};
+        // With the disk failing on, the engine cannot tell at once whether it was done.
+        QTest::newRow("found: a commit that cannot tell")
+            << QList<StoragePoint>{{StoragePoint::Table, sync, 6, false, true},
+                                   {StoragePoint::Table, sync, 16, true, true},
+                                   {StoragePoint::Table, sync, 24, false, true}};
     }
     /// QM_SWEEP_POINT="target kind k full lasting" (numbers, as StoragePoint holds them) runs
     /// that one point, QM_SWEEP_SIZES="flood more" with readings of those sizes (as the full
