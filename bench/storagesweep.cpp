@@ -2,7 +2,8 @@
 // tst_storagesweep): for every kind of call of the table file's layer, with SQLITE_FULL and
 // with SQLITE_IOERR, once and until room returns, and for every kind of the spool's file
 // operations, once and until room returns, the k-th call failed for k = 1, 2, ... until none
-// is left; then the power cut at every sync of the table's files. Prints every violation with
+// is left, and each again with the power cut right after the step the call failed in; then
+// the power cut at every sync of the table's files. Prints every violation with
 // the point that replays it (tst_storagesweep's replay, QM_SWEEP_POINT), then the figures.
 //
 //   qm-bench-storagesweep [--flood N] [--more N] [--show N]   (violations printed, default 50)
@@ -13,6 +14,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -41,16 +43,18 @@ int main(int argc, char **argv) {
     if (part.isEmpty() || part == u"table")
         for (int kind = 0; kind < int(WriteBudget::Call::Count); ++kind)
             for (bool full : {true, false})
-                for (bool lasting : {false, true}) {
-                    const StoragePoint p{StoragePoint::Table, kind, 1, full, lasting};
-                    line(p, sweep.sweep(p));
-                }
+                for (bool lasting : {false, true})
+                    for (bool cut : {false, true}) {
+                        const StoragePoint p{StoragePoint::Table, kind, 1, full, lasting, cut};
+                        line(p, sweep.sweep(p));
+                    }
     if (part.isEmpty() || part == u"spool")
         for (int kind = 0; kind < int(TestSpoolIo::Call::Count); ++kind)
-            for (bool lasting : {false, true}) {
-                const StoragePoint p{StoragePoint::Spool, kind, 1, kind % 2 == 0, lasting};
-                line(p, sweep.sweep(p));
-            }
+            for (bool lasting : {false, true})
+                for (bool cut : {false, true}) {
+                    const StoragePoint p{StoragePoint::Spool, kind, 1, kind % 2 == 0, lasting, cut};
+                    line(p, sweep.sweep(p));
+                }
     if (part.isEmpty() || part == u"cut") {
         const StoragePoint p{StoragePoint::PowerCut};
         line(p, sweep.sweep(p));

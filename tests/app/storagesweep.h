@@ -32,11 +32,14 @@ struct StoragePoint {
     int k = 1;
     bool full = true;
     bool lasting = false;
+    /// And the power cut at the end of the step the call failed in.
+    bool cut = false;
 
     QString name() const {
         if (target == PowerCut)
             return QStringLiteral("power cut at sync k=%1").arg(k);
-        return QStringLiteral("%1 %2 k=%3 %4 %5")
+        return QString::fromLatin1(cut ? "%1 %2 k=%3 %4 %5, power cut after it"
+                                       : "%1 %2 k=%3 %4 %5")
             .arg(target == Table ? "table" : "spool",
                  target == Table ? WriteBudget::callName(WriteBudget::Call(kind))
                                  : TestSpoolIo::callName(TestSpoolIo::Call(kind)))
@@ -101,9 +104,16 @@ public:
             m_spool.keepSyncedImages();
             WriteBudget::cutPowerAtSync(p.k, [this] {
                 m_spool.cutPower();
-                m_cutAt = Snapshot{m_inv.saved, m_inv.pending, m_secured, m_inv.step};
+                m_cutAt = Snapshot{m_inv.saved,   m_inv.pending, m_secured,
+                                   m_inv.savedOr, m_inv.step,    true};
             });
+        } else if (p.cut) {
+            WriteBudget::keepSyncedImages();
+            m_spool.keepSyncedImages();
         }
+        if (p.target == StoragePoint::PowerCut || p.cut)
+            WriteBudget::keepAsFound(m_table);
+        m_cutAfterFault = p.cut;
         WriteBudget::failCall(p.target == StoragePoint::Table ? WriteBudget::Call(p.kind)
                                                               : WriteBudget::Call::Count,
                               p.k, p.full ? SQLITE_FULL : SQLITE_IOERR, p.lasting);
@@ -114,11 +124,11 @@ public:
         const bool hit = p.target == StoragePoint::PowerCut ? WriteBudget::powerWasCut()
                          : p.target == StoragePoint::Table  ? WriteBudget::faults().fired() > 0
                                                             : m_spool.faults.fired() > 0;
-        if (p.target == StoragePoint::PowerCut) {
+        if (p.target == StoragePoint::PowerCut || p.cut) {
             WriteBudget::cutPowerAtSync(1);
             WriteBudget::restoreSyncedImages();
             m_spool.restoreSyncedImages();
-            if (hit)
+            if (m_cutAt)
                 afterPowerCut();
         }
         WriteBudget::failCall(WriteBudget::Call::Count, 0, SQLITE_OK, false);
@@ -141,7 +151,9 @@ public:
 private:
     struct Snapshot {
         StorageInvariants::Records saved, pending, secured;
+        QList<StorageInvariants::Records> savedOr;
         QString step;
+        bool inFlight = false; ///< cut in the middle of the step
     };
 
     void makeTable() {
@@ -223,8 +235,14 @@ private:
                   m_h->w->TQM10DB->isOpen() ? m_h->w->TQM10DB->count() : -1);
         // A lasting fault: room returns two steps after the one it first failed in.
         ++m_steps;
-        if (m_firedAtStep < 0 && anyFired())
+        if (m_firedAtStep < 0 && anyFired()) {
             m_firedAtStep = m_steps;
+            if (m_cutAfterFault) {
+                WriteBudget::cutPowerNow();
+                m_spool.cutPower();
+                m_cutAt = Snapshot{m_inv.saved, m_inv.pending, m_secured, m_inv.savedOr, name};
+            }
+        }
         if (m_lasting && m_firedAtStep >= 0 && m_steps >= m_firedAtStep + 2)
             heal();
     }
@@ -407,8 +425,9 @@ private:
         const StorageInvariants::Records shown = gridRecords();
         const StorageInvariants::Records stored = shown.mid(0, t->count() - t->pendingCount());
         const StorageInvariants::Records offered = shown.mid(stored.size());
-        const bool saving = at.step.contains(u"Save"), clearing = at.step.contains(u"New");
-        const bool before = stored == at.saved;
+        const bool saving = at.inFlight && at.step.contains(u"Save");
+        const bool clearing = at.inFlight && at.step.contains(u"New");
+        const bool before = stored == at.saved || at.savedOr.contains(stored);
         const bool afterSave = saving && stored == at.saved + at.pending;
         const bool afterClear = clearing && stored.isEmpty();
         const QString seen =
@@ -418,13 +437,15 @@ private:
                      StorageInvariants::describe(at.pending));
         m_inv.check(before || afterSave || afterClear, 6,
                     QStringLiteral("not the last Save: ") + seen);
-        // Offered: the first of those pending (none once a Save took them), at least those
+        // Offered: the first of those pending that the file does not hold, at least those
         // pending at the spool's last sync, unless a clearing or an opening dropped them.
-        const StorageInvariants::Records &mayOffer =
-            afterSave && !before ? StorageInvariants::Records{} : at.pending;
+        StorageInvariants::Records mayOffer;
+        for (const StorageInvariants::Record &r : at.pending)
+            if (!stored.contains(r))
+                mayOffer.append(r);
         m_inv.check(offered == mayOffer.mid(0, offered.size()), 6,
                     QStringLiteral("offered what was not pending: ") + seen);
-        if (before && !clearing && !at.step.startsWith(u"open"))
+        if (stored == at.saved && !clearing && !at.step.startsWith(u"open"))
             m_inv.check(
                 offered.size() >= at.secured.size(), 6,
                 QStringLiteral("%1 synced to the spool not offered: ").arg(at.secured.size()) +
@@ -444,6 +465,7 @@ private:
     std::optional<Snapshot> m_cutAt;
     bool m_healed = false;
     bool m_lasting = false;
+    bool m_cutAfterFault = false;
     bool m_keepLeft = false;
     int m_firedAtStep = -1;
     int m_steps = 0;

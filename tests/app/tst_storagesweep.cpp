@@ -29,13 +29,15 @@ private slots:
     void sweep_data() {
         QTest::addColumn<StoragePoint>("point");
         // Table faults alternate the engine's two codes and the two durations from one kind
-        // to the next; the full sweep runs all four of each.
+        // to the next, and a third of the kinds are followed by a power cut; the full sweep
+        // runs all eight of each.
         for (int kind = 0; kind < int(WriteBudget::Call::Count); ++kind) {
-            const StoragePoint p{StoragePoint::Table, kind, 1, kind % 2 == 0, kind % 4 < 2};
+            const StoragePoint p{StoragePoint::Table, kind,         1,
+                                 kind % 2 == 0,       kind % 4 < 2, kind % 3 == 0};
             QTest::addRow("%s", qPrintable(p.name())) << p;
         }
         for (int kind = 0; kind < int(TestSpoolIo::Call::Count); ++kind) {
-            const StoragePoint p{StoragePoint::Spool, kind, 1, true, kind % 2 == 1};
+            const StoragePoint p{StoragePoint::Spool, kind, 1, true, kind % 2 == 1, kind % 3 == 1};
             QTest::addRow("%s", qPrintable(p.name())) << p;
         }
         QTest::addRow("power cuts") << StoragePoint{StoragePoint::PowerCut};

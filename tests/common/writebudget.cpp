@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 
 #include <sqlite3.h>
@@ -288,6 +289,21 @@ void cutPowerAtSync(int n, std::function<void()> atCut) {
     std::lock_guard lock(s_mutex);
     s_syncsToCut = n;
     s_atCut = std::move(atCut);
+}
+
+void keepAsFound(const QString &path) {
+    QFile file(path);
+    const QByteArray content = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QString name = QDir::toNativeSeparators(QFileInfo(path).canonicalFilePath());
+    std::lock_guard lock(s_mutex);
+    s_opened.insert(name);
+    s_images[name.toStdString()] = content;
+}
+
+void cutPowerNow() {
+    std::lock_guard lock(s_mutex);
+    s_cut = true;
+    s_syncsToCut = 0;
 }
 
 bool powerWasCut() {

@@ -43,11 +43,16 @@ void skipRealSyncs(bool skip);
 /// Power cuts. From now on, what every file under the folder held at its last sync is kept
 /// (a file never synced has none); files opened before are not followed.
 void keepSyncedImages();
+/// The file at `path` lasts as it is now, until a sync of it says otherwise, even when the
+/// engine first opens it after the power went.
+void keepAsFound(const QString &path);
 /// The power goes at the `n`-th sync from now (1: the next one): that sync and every later
 /// one are not kept, and `atCut` runs (once) at that moment. 0 cuts no power.
 void cutPowerAtSync(int n, std::function<void()> atCut = {});
 /// Syncs of files under the folder since keepSyncedImages(), kept or not.
 int syncsSeen();
+/// The power goes now: no sync from now on is kept.
+void cutPowerNow();
 /// Whether the power went.
 bool powerWasCut();
 /// After the files were closed: every file under the folder that the engine opened is put
