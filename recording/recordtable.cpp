@@ -393,8 +393,9 @@ void RecordTable::empty() {
     emit aboutToReset();
     // A run that ends before the spool can say the clearing is done leaves this behind, so
     // that the records cleared are not offered back to a table found empty.
-    m_pending->markClearing(true);
     try {
+        if (const QString unmarked = m_pending->markClearing(true); !unmarked.isEmpty())
+            throw WriteFailure(unmarked.toStdString());
         commitWith([this] { exec(QStringLiteral("DELETE FROM %1").arg(quoted(m_tableName))); },
                    [this] {
                        m_storedRows = 0;
