@@ -35,8 +35,9 @@ int main(int argc, char **argv) {
     StorageSweep sweep(*spool, sizes);
     int points = 0;
     auto line = [&](const StoragePoint &p, int n) {
-        std::printf("%-44s %5d points\n",
-                    qPrintable(p.name().section(u' ', 0, 1) + u' ' + p.name().section(u' ', 3)), n);
+        // The point's name without its k.
+        std::printf("%-62s %5d points\n",
+                    qPrintable(p.name().remove(QRegularExpression(QStringLiteral(" k=\\d+")))), n);
         std::fflush(stdout);
         points += n;
     };
