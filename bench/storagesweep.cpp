@@ -27,7 +27,7 @@ int main(int argc, char **argv) {
     const qsizetype only = args.indexOf(QStringLiteral("--only"));
     const QString part = only < 0 ? QString() : args.value(only + 1);
     WriteBudget::install();
-    auto *spool = new TestSpoolIo; // outlives the syncs under way at the end
+    static auto *const spool = new TestSpoolIo; // outlives the syncs under way at the end
     spool->install();
 
     QElapsedTimer clock;
