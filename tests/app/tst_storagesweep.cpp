@@ -14,9 +14,9 @@ TestSpoolIo &spoolIo() {
 } // namespace
 
 /// The storage sweep through the real window: the k-th call of each kind of the table file's
-/// layer and of the spool's failed, for k = 1, 2, ... until none is left, once and until room
-/// returns, and the power cut at every sync; each run checked by StorageInvariants. Then the
-/// points the full sweep (qm-bench-storagesweep) once failed on, as they replay.
+/// layer and of the spool's failed, for k = 1, 2, ... until none is left (once or until room
+/// returns, some followed by a power cut), and the power cut at every sync; each run checked
+/// by StorageInvariants. Then the points the sweep once failed on, as they replay.
 class TestStorageSweep : public QObject {
     Q_OBJECT
 
