@@ -92,6 +92,12 @@ QList<int> range(int first, int last) {
     return out;
 }
 
+/// `numbers`, with an empty list in the one form: Qt compares two empty lists of plain values
+/// with memcmp() on their data, which may be null for one of them.
+QList<int> normal(const QList<int> &numbers) {
+    return numbers.isEmpty() ? QList<int>() : numbers;
+}
+
 /// The spool's file in use (every spool goes through these).
 TestSpoolIo &spoolIo() {
     static TestSpoolIo *const io = [] {
@@ -524,14 +530,16 @@ private slots:
                                  .arg(securedBefore.size())
                                  .arg(offered.size());
                     QVERIFY2(t.setAsideNotice().isEmpty(), qPrintable(where + t.setAsideNotice()));
-                    QVERIFY2(stored == saved || stored == before, qPrintable(where));
+                    QVERIFY2(normal(stored) == normal(saved) || normal(stored) == normal(before),
+                             qPrintable(where));
                     // Offered: the first of those pending when the power went (or, in the
                     // middle of a save or a clearing that did not take place, before it), at
                     // least those pending at the spool's last sync. A clearing under way takes
                     // them, done or not: the user asked for it.
-                    const bool tookEffect = stored == saved;
+                    const bool tookEffect = normal(stored) == normal(saved);
                     const QList<int> &mayOffer = tookEffect ? pending : inFlight;
-                    QVERIFY2(offered == mayOffer.mid(0, offered.size()), qPrintable(where));
+                    QVERIFY2(normal(offered) == normal(mayOffer.mid(0, offered.size())),
+                             qPrintable(where));
                     if (!clearingInFlight)
                         QVERIFY2(offered.size() >= (tookEffect ? secured : securedBefore).size(),
                                  qPrintable(where));
@@ -543,7 +551,7 @@ private slots:
                 if (life == kLives - 1) {
                     t.applyUpdates();
                     t.close();
-                    QCOMPARE(storedNumbers(table()), saved + pending);
+                    QCOMPARE(normal(storedNumbers(table())), normal(saved + pending));
                     break;
                 }
                 const int steps = 1 + int(rng.bounded(12));
