@@ -10,6 +10,7 @@
 #include "testfiles.h"
 #include "testspoolio.h"
 #include "writebudget.h"
+#include <algorithm>
 
 #include <QDir>
 #include <QFile>
@@ -481,6 +482,10 @@ private slots:
     // cut in the middle of one, the one before); the records offered are the first of those
     // pending, at least all that were pending at the spool's last sync, each once. A run that
     // kept them is cut again, and the next.
+    // QList's own == hands memcmp a null pointer when one side is empty and was never
+    // allocated, which the sanitizer build reports.
+    static bool same(const QList<int> &a, const QList<int> &b) { return std::ranges::equal(a, b); }
+
     void powerCutKeepsTheLastSaveAndTheSyncedRecords() {
         const quint32 seed = qEnvironmentVariableIsSet("QM_POWER_CUT_SEED")
                                  ? qgetenv("QM_POWER_CUT_SEED").toUInt()
@@ -524,14 +529,14 @@ private slots:
                                  .arg(securedBefore.size())
                                  .arg(offered.size());
                     QVERIFY2(t.setAsideNotice().isEmpty(), qPrintable(where + t.setAsideNotice()));
-                    QVERIFY2(stored == saved || stored == before, qPrintable(where));
+                    QVERIFY2(same(stored, saved) || same(stored, before), qPrintable(where));
                     // Offered: the first of those pending when the power went (or, in the
                     // middle of a save or a clearing that did not take place, before it), at
                     // least those pending at the spool's last sync. A clearing under way takes
                     // them, done or not: the user asked for it.
-                    const bool tookEffect = stored == saved;
+                    const bool tookEffect = same(stored, saved);
                     const QList<int> &mayOffer = tookEffect ? pending : inFlight;
-                    QVERIFY2(offered == mayOffer.mid(0, offered.size()), qPrintable(where));
+                    QVERIFY2(same(offered, mayOffer.mid(0, offered.size())), qPrintable(where));
                     if (!clearingInFlight)
                         QVERIFY2(offered.size() >= (tookEffect ? secured : securedBefore).size(),
                                  qPrintable(where));
