@@ -344,11 +344,15 @@ private slots:
         QTest::newRow("kept") << nothing << true << 4 << "" << range(1, 7);
         QTest::newRow("not kept") << nothing << false << 4 << "" << range(1, 3);
         QTest::newRow("its last record cut short") << Scenario([](const QString &f) {
-            const auto left = LeftSpool::find(f + QStringLiteral("-pending"));
-            QVERIFY(left);
+            // The spool found holds its file open, which Windows does not share for writing.
+            const qint64 end = [&] {
+                const auto left = LeftSpool::find(f + QStringLiteral("-pending"));
+                return left ? qint64(left->content().end) : qint64(-1);
+            }();
+            QVERIFY(end > 3);
             QFile spool(f + QStringLiteral("-pending"));
             QVERIFY(spool.open(QIODevice::ReadWrite));
-            spool.seek(left->content().end - 3);
+            spool.seek(end - 3);
             spool.write(QByteArray(3, '\0'));
         }) << true << 3 << "" << range(1, 6);
         QTest::newRow("a clearing that did not take place") << Scenario([](const QString &f) {
