@@ -349,6 +349,9 @@ void TFCOMM::RecordNewClick() {
             throw std::runtime_error(
                 (QString::fromUtf8(moved.what()) + QStringLiteral("\nNothing was deleted."))
                     .toStdString());
+        } catch (const RecordTable::MaybeDone &failure) {
+            failWithAdvice(failure, QStringLiteral("The records may be deleted already. Free "
+                                                   "some space and choose Record, New again."));
         } catch (const RecordTable::WriteFailure &failure) {
             failWithAdvice(failure, QStringLiteral("Nothing was deleted. Free some space and "
                                                    "choose Record, New again."));
@@ -370,6 +373,12 @@ void TFCOMM::RecordSaveClick() {
             moved = QStringLiteral("%1\nNot saved: %2 records are still pending.")
                         .arg(QString::fromUtf8(failure.what()))
                         .arg(TQM10DB->pendingCount());
+        } catch (const RecordTable::MaybeDone &failure) {
+            failWithAdvice(failure,
+                           QStringLiteral("The %1 records may be in the file already; they stay "
+                                          "pending. Free some space and choose Record, Save, "
+                                          "which stores each of them once.")
+                               .arg(TQM10DB->pendingCount()));
         } catch (const RecordTable::WriteFailure &failure) {
             failWithAdvice(failure, QStringLiteral("Not saved: %1 records are still pending. Free "
                                                    "some space and choose Record, Save again.")

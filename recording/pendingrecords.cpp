@@ -111,9 +111,8 @@ void PendingRecords::clear(const SpoolFormat::Header &table) {
     m_detached = false;
 }
 
-void PendingRecords::markClearing(bool clearing) {
-    if (m_spool)
-        m_spool->markClearing(clearing);
+QString PendingRecords::markClearing(bool clearing) {
+    return m_spool ? m_spool->markClearing(clearing) : QString();
 }
 
 void PendingRecords::secure() {

@@ -75,8 +75,9 @@ public:
     /// The records were saved or removed: none pending, the engine holds everything again,
     /// and the spool's records begin at the table's state `table`.
     void clear(const SpoolFormat::Header &table);
-    /// Notes in the spool that the table is being cleared (true), or no longer (false).
-    void markClearing(bool clearing);
+    /// Notes in the spool that the table is being cleared (true), or no longer (false); why
+    /// the disk did not take the mark (PendingSpool::markClearing()), empty when it did.
+    QString markClearing(bool clearing);
 
     /// Has the spool's records written and synced (PendingSpool::secure()).
     void secure();

@@ -149,16 +149,25 @@ void PendingSpool::restart(const SpoolFormat::Header &header) {
     writeHeader();
 }
 
-void PendingSpool::markClearing(bool clearing) {
+QString PendingSpool::markClearing(bool clearing) {
     m_header.clearing = clearing;
+    const QString failedBefore = m_failure;
     writeHeader();
+    if (!clearing)
+        return QString();
+    if (m_failure != failedBefore)
+        return std::exchange(m_failure, failedBefore);
     // The mark is to be on the disk before the table is cleared: a power cut between the two
     // would otherwise offer the cleared records back to a table that was empty before. A disk
     // slower than this costs the clearing no more; the mark then reaches it a little later.
-    if (clearing) {
-        secure();
-        m_syncer->waitUntilDone(kClearingWaitMs);
-    }
+    // One that failed to take it stops the clearing; a failure before it is told as before.
+    const QString earlier = m_syncer->takeError();
+    secure();
+    const bool done = m_syncer->waitUntilDone(kClearingWaitMs);
+    const QString error = m_syncer->takeError();
+    if (!earlier.isEmpty() && m_failure.isEmpty())
+        m_failure = QStringLiteral("%1: %2").arg(m_path, earlier);
+    return done && !error.isEmpty() ? QStringLiteral("%1: %2").arg(m_path, error) : QString();
 }
 
 void PendingSpool::writeHeader() {

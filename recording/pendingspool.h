@@ -80,8 +80,10 @@ public:
     /// Forgets every record (they were saved, or cleared): the file says from now on that
     /// the records begin at the table's state in `header`. The space reserved stays reserved.
     void restart(const SpoolFormat::Header &header);
-    /// Says in the file that the table is being cleared (true), or no longer (false).
-    void markClearing(bool clearing);
+    /// Says in the file that the table is being cleared (true), or no longer (false). A mark
+    /// that the disk failed to take returns why (the clearing is not to go on: a power cut
+    /// would offer records cleared back); a slow disk does not hold the clearing up.
+    QString markClearing(bool clearing);
 
     /// Writes what waits in memory to the file and has the file synced, off this thread.
     void secure();

@@ -329,15 +329,18 @@ void RecordTable::applyUpdates() {
                        m_lastKey = queryLastKey();
                        m_pending->clear(tableHeader());
                    },
-                   AfterMove::KeepPending);
+                   AfterMove::KeepPending, m_storedRows + m_pending->count());
         armSecure();
         return;
     }
     // The engine lost the pending records with its transaction: they go in again from the
-    // spool, now, when the user asks for the save and the disk may have room.
+    // spool, now, when the user asks for the save and the disk may have room. A save that
+    // may have been done (MaybeDone) stored the first of them if it was: not twice.
+    const qint64 held = storedRowsNow() - m_storedRows;
+    const qint64 skip = held > 0 && held <= m_pending->count() ? held : 0;
     commitWith(
-        [this] {
-            PendingSpool::Cursor cursor(*m_pending->detachedSpool(), 0);
+        [this, skip] {
+            PendingSpool::Cursor cursor(*m_pending->detachedSpool(), skip);
             RecordValues record;
             while (cursor.next(&record))
                 if (!insert(record))
@@ -353,7 +356,7 @@ void RecordTable::applyUpdates() {
             }
             m_pending->clear(tableHeader());
         },
-        AfterMove::KeepPending);
+        AfterMove::KeepPending, m_storedRows + m_pending->count());
     armSecure();
 }
 
@@ -390,8 +393,9 @@ void RecordTable::empty() {
     emit aboutToReset();
     // A run that ends before the spool can say the clearing is done leaves this behind, so
     // that the records cleared are not offered back to a table found empty.
-    m_pending->markClearing(true);
     try {
+        if (const QString unmarked = m_pending->markClearing(true); !unmarked.isEmpty())
+            throw WriteFailure(unmarked.toStdString());
         commitWith([this] { exec(QStringLiteral("DELETE FROM %1").arg(quoted(m_tableName))); },
                    [this] {
                        m_storedRows = 0;
@@ -399,7 +403,7 @@ void RecordTable::empty() {
                        m_anchors.clear();
                        m_pending->clear(tableHeader());
                    },
-                   AfterMove::Apply);
+                   AfterMove::Apply, 0);
     } catch (...) {
         m_pending->markClearing(false);
         emit reset();
@@ -521,23 +525,52 @@ void RecordTable::exec(const QString &sql) {
         fail(QString(), q.lastError());
 }
 
+qint64 RecordTable::storedRowsNow() const {
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM %1").arg(quoted(m_tableName))) || !q.next())
+        return -1;
+    return q.value(0).toLongLong();
+}
+
 void RecordTable::commitWith(const std::function<void()> &work,
-                             const std::function<void()> &committed, AfterMove afterMove) {
+                             const std::function<void()> &committed, AfterMove afterMove,
+                             qint64 rowsIfDone) {
     // Written into a file that is no longer at its path, nothing would be where the user
     // looks for it.
     requireAtPath();
     ensureTransaction();
     exec(QStringLiteral("SAVEPOINT qm_step"));
+    bool committing = false;
     try {
         work();
+        committing = true;
         exec(QStringLiteral("COMMIT"));
     } catch (...) {
+        // A commit can fail after the file took it, while the engine finishes its journal:
+        // then the file says what became of it.
+        const qint64 rows = committing && !inTransaction() ? storedRowsNow() : m_storedRows;
         if (inTransaction()) {
             QSqlQuery undo(QSqlDatabase::database(m_connection, false));
             undo.exec(QStringLiteral("ROLLBACK TO qm_step"));
             undo.exec(QStringLiteral("RELEASE qm_step"));
+        } else if (rowsIfDone != m_storedRows && rows == rowsIfDone) {
+            // Done all the same: reported as failed, the records would be saved twice, or a
+            // table cleared said to be kept.
+            committed();
+            try {
+                ensureTransaction();
+            } catch (const std::exception &) {
+            }
+            return;
         } else {
             noticeLostTransaction();
+            if (rows < 0 && rowsIfDone != m_storedRows) {
+                try {
+                    throw;
+                } catch (const WriteFailure &failure) {
+                    throw MaybeDone(failure.what());
+                }
+            }
         }
         throw;
     }

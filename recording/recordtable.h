@@ -76,6 +76,12 @@ public:
     public:
         using std::runtime_error::runtime_error;
     };
+    /// A save or a clearing failed when the file may have taken it already, and the engine
+    /// cannot say yet. The records stay pending; the next save stores each of them once.
+    class MaybeDone : public WriteFailure {
+    public:
+        using WriteFailure::WriteFailure;
+    };
     /// The table's path no longer names the file the table was opened from (it was moved,
     /// removed or replaced): nothing was saved there, and the pending records are kept.
     class FileMoved : public std::runtime_error {
@@ -209,8 +215,15 @@ private:
     /// throw) before a new transaction begins. On failure the transaction is put back as it
     /// was before `work`, or, when the engine ended it, the table detaches; then it throws.
     /// Throws FileMoved, having written nothing, when the file is not at its path.
+    ///
+    /// A commit can fail after the file took it (the engine finishes its journal once the
+    /// file is synced): when the engine ended the transaction, the file holding `rowsIfDone`
+    /// rows (other than the stored ones) means the commit was done, and it counts as such.
     void commitWith(const std::function<void()> &work, const std::function<void()> &committed,
-                    AfterMove afterMove);
+                    AfterMove afterMove, qint64 rowsIfDone);
+    /// The rows the engine has stored in the file now, outside any transaction; -1 when it
+    /// cannot tell.
+    qint64 storedRowsNow() const;
     /// After a commit into a file that left its path: the records stay pending, now held by
     /// the engine as they are while attached.
     void keepPendingAfterCommit();

@@ -23,18 +23,24 @@ public:
     /// Opens the file made for it; a link put in its place is not followed.
     Destination(const QString &file, const QString &shownName) : m_shownName(shownName) {
         if (sqlite3_open_v2(file.toUtf8().constData(), &m_db,
-                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) != SQLITE_OK)
-            fail();
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) != SQLITE_OK) {
+            // A failed open leaves a handle all the same, and no destructor runs for it.
+            const QString why = reason();
+            sqlite3_close(m_db);
+            m_db = nullptr;
+            raise(why);
+        }
     }
     ~Destination() {
         sqlite3_finalize(m_insert);
         sqlite3_close(m_db);
     }
 
-    [[noreturn]] void fail() const {
-        raise(QStringLiteral("%1: %2").arg(
-            m_shownName, QString::fromUtf8(m_db ? sqlite3_errmsg(m_db) : "out of memory")));
+    QString reason() const {
+        return QStringLiteral("%1: %2").arg(
+            m_shownName, QString::fromUtf8(m_db ? sqlite3_errmsg(m_db) : "out of memory"));
     }
+    [[noreturn]] void fail() const { raise(reason()); }
     void run(const QString &sql) {
         if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
             fail();

@@ -53,9 +53,29 @@ void TestSpoolIo::restoreSyncedImages(const Lasting &lasting) {
     m_images.clear();
 }
 
+const char *TestSpoolIo::callName(Call kind) {
+    static const char *const kNames[] = {"create", "open",        "write",  "read",  "reserve",
+                                         "sync",   "folder sync", "remove", "rename"};
+    return kind < Call::Count ? kNames[int(kind)] : "none";
+}
+
+void TestSpoolIo::failCall(Call kind, int k, bool full, bool lasting) {
+    m_full = full;
+    faults.arm(kind == Call::Count ? -1 : int(kind), k, lasting);
+}
+
+bool TestSpoolIo::faulted(Call kind, QString *error) {
+    if (!faults.fails(int(kind)))
+        return false;
+    if (error)
+        *error = m_full ? QStringLiteral("No space left on device")
+                        : QStringLiteral("Input/output error");
+    return true;
+}
+
 bool TestSpoolIo::create(QFile &file) {
     // A spool made anew: nothing of it lasts until it is synced.
-    if (!SpoolIo::create(file))
+    if (faulted(Call::Create) || !SpoolIo::create(file))
         return false;
     std::lock_guard lock(m_mutex);
     m_names.insert(&file, file.fileName());
@@ -65,6 +85,8 @@ bool TestSpoolIo::create(QFile &file) {
 }
 
 SafeFile::Opened TestSpoolIo::openExisting(const QString &path, QFile &file, QString *error) {
+    if (faulted(Call::Open, error))
+        return SafeFile::Opened::Failed;
     const SafeFile::Opened opened = SpoolIo::openExisting(path, file, error);
     if (opened == SafeFile::Opened::Open) {
         std::lock_guard lock(m_mutex);
@@ -80,6 +102,8 @@ SafeFile::Opened TestSpoolIo::openExisting(const QString &path, QFile &file, QSt
 }
 
 bool TestSpoolIo::write(QFile &file, qint64 offset, const char *data, qint64 size, QString *error) {
+    if (faulted(Call::Write, error))
+        return false;
     std::lock_guard lock(m_mutex);
     const QString name = m_names.value(&file);
     if (m_keeping && !m_cut && m_images.contains(name))
@@ -87,7 +111,24 @@ bool TestSpoolIo::write(QFile &file, qint64 offset, const char *data, qint64 siz
     return SpoolIo::write(file, offset, data, size, error);
 }
 
+qint64 TestSpoolIo::read(QFile &file, qint64 offset, char *data, qint64 size) {
+    return faulted(Call::Read) ? -1 : SpoolIo::read(file, offset, data, size);
+}
+
+bool TestSpoolIo::reserve(QFile &file, qint64 from, qint64 to, QString *error) {
+    return !faulted(Call::Reserve, error) && SpoolIo::reserve(file, from, to, error);
+}
+
+bool TestSpoolIo::syncFolder(const QString &folder) {
+    return !faulted(Call::SyncFolder) && (skipRealSyncs || SpoolIo::syncFolder(folder));
+}
+
 bool TestSpoolIo::sync(int descriptor, const QString &path, QString *error) {
+    if (faulted(Call::Sync, error)) {
+        std::lock_guard lock(m_mutex);
+        ++m_done[path];
+        return false;
+    }
     ++m_underWay;
     {
         std::unique_lock lock(m_mutex);
@@ -100,7 +141,7 @@ bool TestSpoolIo::sync(int descriptor, const QString &path, QString *error) {
     if (failSyncs.load()) {
         *error = QStringLiteral("Input/output error (a test's failing disk)");
     } else {
-        done = SpoolIo::sync(descriptor, path, error);
+        done = skipRealSyncs || SpoolIo::sync(descriptor, path, error);
         if (done && m_keeping && !m_cut && m_images.contains(path)) {
             // Taken under the lock that writes take: exactly what was written so far.
             QFile file(path);
@@ -118,6 +159,8 @@ bool TestSpoolIo::sync(int descriptor, const QString &path, QString *error) {
 }
 
 bool TestSpoolIo::remove(const QString &path) {
+    if (faulted(Call::Remove))
+        return false;
     std::lock_guard lock(m_mutex);
     if (m_keeping && !m_cut)
         m_images.remove(path);
@@ -125,6 +168,8 @@ bool TestSpoolIo::remove(const QString &path) {
 }
 
 bool TestSpoolIo::rename(const QString &from, const QString &to) {
+    if (faulted(Call::Rename))
+        return false;
     std::lock_guard lock(m_mutex);
     if (m_keeping && !m_cut && m_images.contains(from))
         m_images.insert(to, m_images.take(from));

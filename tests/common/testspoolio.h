@@ -1,5 +1,6 @@
 #pragma once
 
+#include "callfaults.h"
 #include "spoolio.h"
 
 #include <QByteArray>
@@ -25,6 +26,9 @@ public:
     std::atomic<int> syncDelayMs{0};
     /// Every sync fails.
     std::atomic<bool> failSyncs{false};
+    /// Syncs report success without reaching the disk (power cuts still keep what each one
+    /// would have).
+    std::atomic<bool> skipRealSyncs{false};
     /// Syncs wait until released (or until `holdSyncs(false)`).
     void holdSyncs(bool hold);
     /// Syncs of `path` done (failed ones too), and syncs waiting or under way now.
@@ -43,14 +47,30 @@ public:
     using Lasting = std::function<qint64(int index, qint64 size)>;
     void restoreSyncedImages(const Lasting &lasting = {});
 
+    /// Faults: the kinds of operation that can fail, as CallFaults counts them. A failing
+    /// one says the disk is full, or (`full` false) that it met an I/O error.
+    enum class Call { Create, Open, Write, Read, Reserve, Sync, SyncFolder, Remove, Rename, Count };
+    static const char *callName(Call kind);
+    /// From now on the `k`-th operation of `kind` fails, once or, `lasting`, until
+    /// faults.heal(); operations are counted anew. `kind` Count only counts.
+    void failCall(Call kind, int k, bool full, bool lasting);
+    CallFaults faults;
+
     bool create(QFile &file) override;
     SafeFile::Opened openExisting(const QString &path, QFile &file, QString *error) override;
     bool write(QFile &file, qint64 offset, const char *data, qint64 size, QString *error) override;
+    qint64 read(QFile &file, qint64 offset, char *data, qint64 size) override;
+    bool reserve(QFile &file, qint64 from, qint64 to, QString *error) override;
     bool sync(int descriptor, const QString &path, QString *error) override;
+    bool syncFolder(const QString &folder) override;
     bool remove(const QString &path) override;
     bool rename(const QString &from, const QString &to) override;
 
 private:
+    /// Whether this operation of `kind` is one to fail; `*error` then says why.
+    bool faulted(Call kind, QString *error = nullptr);
+
+    std::atomic<bool> m_full{true};
     struct Write {
         qint64 offset;
         QByteArray bytes;

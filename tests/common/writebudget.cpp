@@ -1,7 +1,10 @@
 #include "writebudget.h"
 
+#include "callfaults.h"
+
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 
 #include <sqlite3.h>
@@ -20,6 +23,10 @@ qint64 s_left = -1;
 std::atomic<int> s_refusals{0};
 sqlite3_vfs *s_real = nullptr;
 std::function<void()> s_syncHook;
+CallFaults s_faults;
+std::atomic<int> s_faultRc{0};
+int s_syncsSeen = 0;
+std::atomic<bool> s_skipSyncs{false};
 
 // Power cuts: per file name, its content at its last kept sync; every name opened.
 bool s_keeping = false;
@@ -41,6 +48,11 @@ BudgetFile *self(sqlite3_file *f) {
 }
 const sqlite3_io_methods *realIo(sqlite3_file *f) {
     return self(f)->real()->pMethods;
+}
+
+/// Whether this call of `kind` on a file under the folder is one to fail.
+bool faulted(bool limited, WriteBudget::Call kind) {
+    return limited && s_faults.fails(int(kind));
 }
 
 bool BudgetFile::limited() const {
@@ -67,16 +79,25 @@ bool spend(const BudgetFile *file, qint64 amount) {
     return true;
 }
 
-/// The call `M` of the file's own methods, on the file underneath.
-template <auto M> struct Pass;
-template <typename R, typename... A, R (*sqlite3_io_methods::*M)(sqlite3_file *, A...)>
-struct Pass<M> {
-    static R call(sqlite3_file *f, A... args) { return (realIo(f)->*M)(self(f)->real(), args...); }
+/// The call `M` of the file's own methods, on the file underneath; a `Kind` of call that the
+/// fault injector may fail.
+template <auto M, WriteBudget::Call Kind = WriteBudget::Call::Count> struct Pass;
+template <typename R, typename... A, R (*sqlite3_io_methods::*M)(sqlite3_file *, A...),
+          WriteBudget::Call Kind>
+struct Pass<M, Kind> {
+    static R call(sqlite3_file *f, A... args) {
+        if constexpr (Kind != WriteBudget::Call::Count)
+            if (faulted(self(f)->limited(), Kind))
+                return s_faultRc.load();
+        return (realIo(f)->*M)(self(f)->real(), args...);
+    }
 };
 
 // Like a full disk, only a write that grows the file takes space: pages rewritten in place
 // (a rollback restoring them) always go through.
 int xWrite(sqlite3_file *f, const void *p, int n, sqlite3_int64 off) {
+    if (faulted(self(f)->limited(), WriteBudget::Call::Write))
+        return s_faultRc.load();
     sqlite3_int64 size = 0;
     if (realIo(f)->xFileSize(self(f)->real(), &size) != SQLITE_OK)
         size = 0;
@@ -92,6 +113,7 @@ void keepImage(sqlite3_file *f) {
         std::lock_guard lock(s_mutex);
         if (!s_keeping || s_cut || !self(f)->limited() || !self(f)->name)
             return;
+        ++s_syncsSeen;
         if (s_syncsToCut > 0 && --s_syncsToCut == 0) {
             s_cut = true;
             atCut.swap(s_atCut);
@@ -119,7 +141,10 @@ int xSync(sqlite3_file *f, int flags) {
     }
     if (hook)
         hook();
-    const int rc = realIo(f)->xSync(self(f)->real(), flags);
+    if (faulted(self(f)->limited(), WriteBudget::Call::Sync))
+        return s_faultRc.load();
+    const int rc =
+        s_skipSyncs && self(f)->limited() ? SQLITE_OK : realIo(f)->xSync(self(f)->real(), flags);
     if (rc == SQLITE_OK)
         keepImage(f);
     return rc;
@@ -128,12 +153,12 @@ int xSync(sqlite3_file *f, int flags) {
 using Io = sqlite3_io_methods;
 const Io kIo = {3,
                 Pass<&Io::xClose>::call,
-                Pass<&Io::xRead>::call,
+                Pass<&Io::xRead, WriteBudget::Call::Read>::call,
                 xWrite,
-                Pass<&Io::xTruncate>::call,
+                Pass<&Io::xTruncate, WriteBudget::Call::Truncate>::call,
                 xSync,
-                Pass<&Io::xFileSize>::call,
-                Pass<&Io::xLock>::call,
+                Pass<&Io::xFileSize, WriteBudget::Call::FileSize>::call,
+                Pass<&Io::xLock, WriteBudget::Call::Lock>::call,
                 Pass<&Io::xUnlock>::call,
                 Pass<&Io::xCheckReservedLock>::call,
                 Pass<&Io::xFileControl>::call,
@@ -149,6 +174,9 @@ const Io kIo = {3,
 int xOpen(sqlite3_vfs *, sqlite3_filename name, sqlite3_file *f, int flags, int *outFlags) {
     BudgetFile *file = self(f);
     file->base.pMethods = nullptr;
+    file->name = name;
+    if (faulted(file->limited(), WriteBudget::Call::Open))
+        return s_faultRc.load();
     const int rc = s_real->xOpen(s_real, name, file->real(), flags, outFlags);
     if (file->real()->pMethods == nullptr)
         return rc;
@@ -171,6 +199,10 @@ int xOpen(sqlite3_vfs *, sqlite3_filename name, sqlite3_file *f, int flags, int 
 }
 
 int xDelete(sqlite3_vfs *, const char *name, int syncDir) {
+    BudgetFile named{};
+    named.name = name;
+    if (faulted(named.limited(), WriteBudget::Call::Delete))
+        return s_faultRc.load() == SQLITE_FULL ? SQLITE_FULL : SQLITE_IOERR_DELETE;
     {
         // Taken as lasting: the engine syncs the folder when a deletion commits.
         std::lock_guard lock(s_mutex);
@@ -218,8 +250,33 @@ void atNextSync(std::function<void()> hook) {
     s_syncHook = std::move(hook);
 }
 
+const char *callName(Call kind) {
+    static const char *const kNames[] = {"open", "read",      "write", "truncate",
+                                         "sync", "file size", "lock",  "delete"};
+    return kind < Call::Count ? kNames[int(kind)] : "none";
+}
+
+void failCall(Call kind, int k, int rc, bool lasting) {
+    s_faultRc = rc;
+    s_faults.arm(kind == Call::Count ? -1 : int(kind), k, lasting);
+}
+
+CallFaults &faults() {
+    return s_faults;
+}
+
+void skipRealSyncs(bool skip) {
+    s_skipSyncs = skip;
+}
+
+int syncsSeen() {
+    std::lock_guard lock(s_mutex);
+    return s_syncsSeen;
+}
+
 void keepSyncedImages() {
     std::lock_guard lock(s_mutex);
+    s_syncsSeen = 0;
     s_keeping = true;
     s_cut = false;
     s_syncsToCut = 0;
@@ -232,6 +289,21 @@ void cutPowerAtSync(int n, std::function<void()> atCut) {
     std::lock_guard lock(s_mutex);
     s_syncsToCut = n;
     s_atCut = std::move(atCut);
+}
+
+void keepAsFound(const QString &path) {
+    QFile file(path);
+    const QByteArray content = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QString name = QDir::toNativeSeparators(QFileInfo(path).canonicalFilePath());
+    std::lock_guard lock(s_mutex);
+    s_opened.insert(name);
+    s_images[name.toStdString()] = content;
+}
+
+void cutPowerNow() {
+    std::lock_guard lock(s_mutex);
+    s_cut = true;
+    s_syncsToCut = 0;
 }
 
 bool powerWasCut() {

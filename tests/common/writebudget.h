@@ -4,6 +4,8 @@
 
 #include <functional>
 
+class CallFaults;
+
 /// A disk that fills up, for tests, without root: a SQLite VFS, installed as the default, that
 /// hands every call to the VFS it replaced and fails writes with SQLITE_FULL once a budget of
 /// bytes is spent. As on a real disk, only bytes that grow a file count. The budget covers files
@@ -25,12 +27,32 @@ int refusals();
 /// sync itself: in the middle of the engine's commit.
 void atNextSync(std::function<void()> hook);
 
+/// Faults. The kinds of call a file under the folder given to set() can fail at.
+enum class Call { Open, Read, Write, Truncate, Sync, FileSize, Lock, Delete, Count };
+const char *callName(Call kind);
+/// From now on the `k`-th call of `kind` under the folder fails with `rc` (SQLITE_FULL,
+/// SQLITE_IOERR, ...), once or, `lasting`, until faults().heal(); calls are counted anew.
+/// `kind` Count fails nothing and only counts.
+void failCall(Call kind, int k, int rc, bool lasting);
+/// The counts and failures of failCall().
+CallFaults &faults();
+/// Syncs under the folder report success without reaching the disk (power cuts still keep
+/// what each one would have): a sweep of thousands of runs then waits for no disk.
+void skipRealSyncs(bool skip);
+
 /// Power cuts. From now on, what every file under the folder held at its last sync is kept
 /// (a file never synced has none); files opened before are not followed.
 void keepSyncedImages();
+/// The file at `path` lasts as it is now, until a sync of it says otherwise, even when the
+/// engine first opens it after the power went.
+void keepAsFound(const QString &path);
 /// The power goes at the `n`-th sync from now (1: the next one): that sync and every later
 /// one are not kept, and `atCut` runs (once) at that moment. 0 cuts no power.
 void cutPowerAtSync(int n, std::function<void()> atCut = {});
+/// Syncs of files under the folder since keepSyncedImages(), kept or not.
+int syncsSeen();
+/// The power goes now: no sync from now on is kept.
+void cutPowerNow();
 /// Whether the power went.
 bool powerWasCut();
 /// After the files were closed: every file under the folder that the engine opened is put

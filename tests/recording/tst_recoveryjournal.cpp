@@ -92,6 +92,12 @@ QList<int> range(int first, int last) {
     return out;
 }
 
+/// `numbers`, with an empty list in the one form: Qt compares two empty lists of plain values
+/// with memcmp() on their data, which may be null for one of them.
+QList<int> normal(const QList<int> &numbers) {
+    return numbers.isEmpty() ? QList<int>() : numbers;
+}
+
 /// The spool's file in use (every spool goes through these).
 TestSpoolIo &spoolIo() {
     static TestSpoolIo *const io = [] {
@@ -338,12 +344,12 @@ private slots:
         QTest::newRow("kept") << nothing << true << 4 << "" << range(1, 7);
         QTest::newRow("not kept") << nothing << false << 4 << "" << range(1, 3);
         QTest::newRow("its last record cut short") << Scenario([](const QString &f) {
-            // The spool closed again before it is written: Windows lets no second handle
-            // write a file that one holds open.
-            qint64 end = -1;
-            if (const auto left = LeftSpool::find(f + QStringLiteral("-pending")))
-                end = left->content().end;
-            QVERIFY(end > 0);
+            // The spool found holds its file open, which Windows does not share for writing.
+            const qint64 end = [&] {
+                const auto left = LeftSpool::find(f + QStringLiteral("-pending"));
+                return left ? qint64(left->content().end) : qint64(-1);
+            }();
+            QVERIFY(end > 3);
             QFile spool(f + QStringLiteral("-pending"));
             QVERIFY(spool.open(QIODevice::ReadWrite));
             spool.seek(end - 3);
@@ -528,14 +534,16 @@ private slots:
                                  .arg(securedBefore.size())
                                  .arg(offered.size());
                     QVERIFY2(t.setAsideNotice().isEmpty(), qPrintable(where + t.setAsideNotice()));
-                    QVERIFY2(stored == saved || stored == before, qPrintable(where));
+                    QVERIFY2(normal(stored) == normal(saved) || normal(stored) == normal(before),
+                             qPrintable(where));
                     // Offered: the first of those pending when the power went (or, in the
                     // middle of a save or a clearing that did not take place, before it), at
                     // least those pending at the spool's last sync. A clearing under way takes
                     // them, done or not: the user asked for it.
-                    const bool tookEffect = stored == saved;
+                    const bool tookEffect = normal(stored) == normal(saved);
                     const QList<int> &mayOffer = tookEffect ? pending : inFlight;
-                    QVERIFY2(offered == mayOffer.mid(0, offered.size()), qPrintable(where));
+                    QVERIFY2(normal(offered) == normal(mayOffer.mid(0, offered.size())),
+                             qPrintable(where));
                     if (!clearingInFlight)
                         QVERIFY2(offered.size() >= (tookEffect ? secured : securedBefore).size(),
                                  qPrintable(where));
@@ -547,7 +555,7 @@ private slots:
                 if (life == kLives - 1) {
                     t.applyUpdates();
                     t.close();
-                    QCOMPARE(storedNumbers(table()), saved + pending);
+                    QCOMPARE(normal(storedNumbers(table())), normal(saved + pending));
                     break;
                 }
                 const int steps = 1 + int(rng.bounded(12));
@@ -663,6 +671,15 @@ private slots:
                      failed[0][0].toString().startsWith(spool()),
                  qPrintable(failed[0][0].toString()));
         QVERIFY(failed[0][0].toString().contains(u"Input/output error"));
+
+        // A clearing whose mark the disk fails to take does not go on: after a power cut the
+        // spool, as last synced, would offer records back to the table found empty.
+        t.applyUpdates();
+        QVERIFY_THROWS_EXCEPTION(RecordTable::WriteFailure, t.empty());
+        QCOMPARE(t.count(), 3);
+        spoolIo().failSyncs = false;
+        t.empty();
+        QCOMPARE(t.count(), 0);
     }
 };
 
