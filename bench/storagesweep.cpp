@@ -4,7 +4,7 @@
 // operations, once and until room returns, the k-th call failed for k = 1, 2, ... until none
 // is left, and each again with the power cut right after the step the call failed in; then
 // the power cut at every sync of the table's files. Prints every violation with
-// the point that replays it (tst_storagesweep's replay, QM_SWEEP_POINT), then the figures.
+// the point that replays it (QM_SWEEP_POINT with tst_storagesweep found), then the figures.
 //
 //   qm-bench-storagesweep [--flood N] [--more N] [--show N]   (violations printed, default 50)
 //                         [--only table|spool|cut]

@@ -51,8 +51,19 @@ private slots:
         QVERIFY2(inv.violations().isEmpty(), qPrintable(inv.violations().mid(0, 10).join(u'\n')));
     }
 
+    /// QM_SWEEP_POINT="target kind k full lasting [cut]" (numbers, as StoragePoint holds them)
+    /// runs that one point instead of the points found, QM_SWEEP_SIZES="flood more" with
+    /// readings of those sizes (as the full sweep's --flood and --more); QM_SWEEP_TRACE=1 says
+    /// what each step told.
     void found_data() {
         QTest::addColumn<QList<StoragePoint>>("points");
+        const QStringList f = qEnvironmentVariable("QM_SWEEP_POINT").split(u' ');
+        if (f.size() >= 5) {
+            QTest::newRow("replay") << QList<StoragePoint>{
+                {StoragePoint::Target(f[0].toInt()), f[1].toInt(), f[2].toInt(), f[3].toInt() != 0,
+                 f[4].toInt() != 0, f.value(5).toInt() != 0}};
+            return;
+        }
         constexpr int sync = int(WriteBudget::Call::Sync);
         // The engine's journal failed to close after the file was synced: the commit was done
         // but said it was not. A clearing said "Nothing was deleted" and had deleted; a save
@@ -74,28 +85,10 @@ private slots:
                                    {StoragePoint::Table, sync, 16, true, true},
                                    {StoragePoint::Table, sync, 24, false, true}};
     }
-    /// QM_SWEEP_POINT="target kind k full lasting [cut]" (numbers, as StoragePoint holds them) runs
-    /// that one point, QM_SWEEP_SIZES="flood more" with readings of those sizes (as the full
-    /// sweep's --flood and --more); QM_SWEEP_TRACE=1 says what each step told.
-    void replay() {
-        const QStringList f = qEnvironmentVariable("QM_SWEEP_POINT").split(u' ');
-        if (f.size() < 5)
-            QSKIP("no QM_SWEEP_POINT");
-        const StoragePoint p{StoragePoint::Target(f[0].toInt()),
-                             f[1].toInt(),
-                             f[2].toInt(),
-                             f[3].toInt() != 0,
-                             f[4].toInt() != 0,
-                             f.value(5).toInt() != 0};
-        const QStringList sizes = qEnvironmentVariable("QM_SWEEP_SIZES", "40 6").split(u' ');
-        StorageSweep sweep(spoolIo(), {sizes.value(0).toInt(), sizes.value(1).toInt()});
-        sweep.run(p);
-        QVERIFY2(sweep.invariants().violations().isEmpty(),
-                 qPrintable(sweep.invariants().violations().join(u'\n')));
-    }
     void found() {
         QFETCH(QList<StoragePoint>, points);
-        StorageSweep sweep(spoolIo(), {40, 6});
+        const QStringList sizes = qEnvironmentVariable("QM_SWEEP_SIZES", "40 6").split(u' ');
+        StorageSweep sweep(spoolIo(), {sizes.value(0).toInt(), sizes.value(1).toInt()});
         // The spool's syncs are asked for by a timer as well and run on a thread of their
         // own: their count may differ by one from run to run, so any of these may hit.
         int hits = 0;
