@@ -44,7 +44,7 @@ RecordValues readingFor(int i) {
 double bareInsertSeconds(const QString &path, int count, double *commitSeconds) {
     sqlite3 *db = nullptr;
     sqlite3_open(path.toUtf8().constData(), &db);
-    sqlite3_exec(db, RecordTable::createSql(QStringLiteral("floor")).toUtf8().constData(), nullptr,
+    sqlite3_exec(db, RecordSchema::createSql(QStringLiteral("floor")).toUtf8().constData(), nullptr,
                  nullptr, nullptr);
     sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
     sqlite3_stmt *insert = nullptr;

@@ -75,7 +75,7 @@ void generate(const QString &path, int count) {
     check(sqlite3_open(QFile::encodeName(path).constData(), &db), "open");
     const auto close = qScopeGuard([&] { sqlite3_close(db); });
     const QString table = QFileInfo(path).completeBaseName();
-    const QString create = RecordTable::createSql(table);
+    const QString create = RecordSchema::createSql(table);
     check(sqlite3_exec(db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN", nullptr,
                        nullptr, nullptr),
           "begin");
@@ -268,7 +268,7 @@ void generateHuge(const QString &path, int huge) {
     check(sqlite3_exec(db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN", nullptr,
                        nullptr, nullptr),
           "begin");
-    check(sqlite3_exec(db, RecordTable::createSql(table).toUtf8().constData(), nullptr, nullptr,
+    check(sqlite3_exec(db, RecordSchema::createSql(table).toUtf8().constData(), nullptr, nullptr,
                        nullptr),
           "create");
     sqlite3_stmt *insert = nullptr;

@@ -84,7 +84,7 @@ bool makeTable(const QString &path, int count) {
     if (sqlite3_open(path.toUtf8().constData(), &db) != SQLITE_OK)
         return false;
     bool ok =
-        sqlite3_exec(db, RecordTable::createSql(QStringLiteral("Qm20db")).toUtf8().constData(),
+        sqlite3_exec(db, RecordSchema::createSql(QStringLiteral("Qm20db")).toUtf8().constData(),
                      nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
     sqlite3_stmt *insert = nullptr;

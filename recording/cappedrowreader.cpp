@@ -9,12 +9,6 @@
 
 namespace {
 
-QString quoted(const QString &identifier) {
-    QString q = identifier;
-    q.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + q + u'"';
-}
-
 /// The engine's length limit lowered while a page is read: a longer value then fails its
 /// row at once instead of being loaded.
 class LengthLimit {
@@ -57,7 +51,7 @@ QVariant cell(sqlite3_stmt *statement, int i) {
 RecordRow rowOf(sqlite3_stmt *statement) {
     std::array<QVariant, RecordRow::ColumnCount> fields;
     for (int c = 0; c < RecordRow::ColumnCount; ++c)
-        fields[std::size_t(c)] = cell(statement, c + 1);
+        fields[std::size_t(c)] = cell(statement, c);
     return RecordRow::fromFields(fields);
 }
 
@@ -65,14 +59,9 @@ RecordRow rowOf(sqlite3_stmt *statement) {
 
 CappedRowReader::CappedRowReader(sqlite3 *db, const QString &table, const QString &key)
     : m_db(db), m_table(table), m_keyColumn(key) {
-    m_page = prepare(QStringLiteral("SELECT %2, \"No\", \"Time\", \"DC/AC\", \"Value\", "
-                                    "\"Unit\", \"AUTO\" FROM %1 WHERE %2 >= ? ORDER BY %2 "
-                                    "LIMIT ? OFFSET ?")
-                         .arg(quoted(table), key));
+    m_page = prepare(RecordSchema::pageSql(table, key));
     try {
-        m_key = prepare(QStringLiteral("SELECT %2 FROM %1 WHERE %2 >= ? ORDER BY %2 LIMIT 1 "
-                                       "OFFSET ?")
-                            .arg(quoted(table), key));
+        m_key = prepare(RecordSchema::keyAtSql(table, key));
     } catch (...) {
         sqlite3_finalize(m_page);
         throw;
@@ -106,7 +95,7 @@ bool CappedRowReader::read(qint64 fromKey, qint64 skip, int n, QList<RecordRow> 
             sqlite3_bind_int(m_page, 2, n - got);
             sqlite3_bind_int64(m_page, 3, skip);
             while ((rc = sqlite3_step(m_page)) == SQLITE_ROW) {
-                fromKey = sqlite3_column_int64(m_page, 0);
+                fromKey = sqlite3_column_int64(m_page, RecordSchema::Key);
                 skip = 1;
                 out.append(rowOf(m_page));
                 ++got;
@@ -175,13 +164,14 @@ bool CappedRowReader::readLongRow(qint64 key, RecordRow *row) {
         // A value the blob reads could not reach is cut by the engine, loaded whole.
         selected << QStringLiteral("CASE WHEN typeof(%1) IN ('text', 'blob') THEN "
                                    "substr(%1, 1, %2) ELSE %1 END")
-                        .arg(quoted(name))
+                        .arg(RecordSchema::quoted(name))
                         .arg(RecordRow::kMaxChars);
     }
     sqlite3_stmt *statement = nullptr;
     try {
-        statement = prepare(QStringLiteral("SELECT NULL, %1 FROM %2 WHERE %3 = ?")
-                                .arg(selected.join(u", "), quoted(m_table), m_keyColumn));
+        statement =
+            prepare(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
+                        .arg(selected.join(u", "), RecordSchema::quoted(m_table), m_keyColumn));
     } catch (const std::exception &) {
         return false;
     }
@@ -190,7 +180,7 @@ bool CappedRowReader::readLongRow(qint64 key, RecordRow *row) {
     if (found)
         for (int c = 0; c < RecordRow::ColumnCount; ++c)
             if (!fields[std::size_t(c)].isValid())
-                fields[std::size_t(c)] = cell(statement, c + 1);
+                fields[std::size_t(c)] = cell(statement, c);
     sqlite3_finalize(statement);
     if (found)
         *row = RecordRow::fromFields(fields);

@@ -8,10 +8,7 @@
 #include <cmath>
 
 QString RecordRow::fieldName(int column) {
-    static const std::array<QString, ColumnCount> kNames{
-        QStringLiteral("No"),    QStringLiteral("Time"), QStringLiteral("DC/AC"),
-        QStringLiteral("Value"), QStringLiteral("Unit"), QStringLiteral("AUTO")};
-    return column >= 0 && column < ColumnCount ? kNames[column] : QString();
+    return column >= 0 && column < ColumnCount ? RecordSchema::fieldName(column) : QString();
 }
 
 RecordRow RecordRow::fromFields(const std::array<QVariant, ColumnCount> &fields) {

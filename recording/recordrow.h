@@ -1,5 +1,7 @@
 #pragma once
 
+#include "recordschema.h"
+
 #include <QString>
 #include <QVariant>
 
@@ -15,7 +17,10 @@ struct RecordValues;
 /// texts of any length, so a row holds at most kMaxChars of each (the text export and the
 /// table copy read the whole values, not rows).
 struct RecordRow {
-    enum Column { No, Time, DcAc, Value, Unit, Auto, ColumnCount };
+    /// A row is indexed by the schema's fields, of which it holds the shown ones.
+    using Column = RecordSchema::Field;
+    using enum RecordSchema::Field;
+    static constexpr int ColumnCount = RecordSchema::kShownFields;
     /// The most characters (UTF-16 code units) a row holds of one text.
     static constexpr qsizetype kMaxChars = 1024;
 

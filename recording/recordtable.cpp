@@ -26,12 +26,6 @@ int s_connectionSerial = 0;
 /// is synced at most this often.
 constexpr qint64 kSecureIntervalMs = 1000;
 
-QString quoted(const QString &identifier) {
-    QString q = identifier;
-    q.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + q + u'"';
-}
-
 [[noreturn]] void raise(const QString &text) {
     throw std::runtime_error(text.toStdString());
 }
@@ -61,21 +55,6 @@ sqlite3 *nativeHandleOf(const QString &connection) {
 }
 
 } // namespace
-
-const QStringList &RecordTable::fieldNames() {
-    static const QStringList kNames{QStringLiteral("Not"),   QStringLiteral("No"),
-                                    QStringLiteral("Time"),  QStringLiteral("DC/AC"),
-                                    QStringLiteral("Value"), QStringLiteral("Unit"),
-                                    QStringLiteral("AUTO"),  QStringLiteral("Nval")};
-    return kNames;
-}
-
-QString RecordTable::createSql(const QString &tableName) {
-    return QStringLiteral("CREATE TABLE %1 (\"Not\" INTEGER PRIMARY KEY, \"No\" INTEGER, "
-                          "\"Time\" TEXT, \"DC/AC\" TEXT, \"Value\" TEXT, \"Unit\" TEXT, "
-                          "\"AUTO\" TEXT, \"Nval\" REAL)")
-        .arg(quoted(tableName));
-}
 
 RecordTable::RecordTable(QObject *parent) : QObject(parent), m_secureTimer(new QTimer(this)) {
     m_secureTimer->setSingleShot(true);
@@ -132,12 +111,7 @@ void RecordTable::open(const QString &path, OpenMode mode, const KeepLeftRecords
                 : triggersRefusal();
         loadPositions();
         m_insert.emplace(QSqlDatabase::database(m_connection, false));
-        // Recording's own spelling of the field names; the engine matches them without
-        // regard to case.
-        if (!m_insert->prepare(
-                QStringLiteral("INSERT INTO %1 (\"value\", \"Nval\", \"time\", \"no\", \"DC/AC\", "
-                               "\"unit\", \"Auto\") VALUES (?, ?, ?, ?, ?, ?, ?)")
-                    .arg(quoted(m_tableName))))
+        if (!m_insert->prepare(RecordSchema::insertSql(m_tableName, false)))
             fail(QString(), m_insert->lastError());
         try {
             m_page = std::make_unique<CappedRowReader>(m_handle, m_tableName, m_key);
@@ -204,7 +178,8 @@ SpoolFormat::Header RecordTable::tableHeader() const {
 
 qint64 RecordTable::queryLastKey() const {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!q.exec(QStringLiteral("SELECT max(%1) FROM %2").arg(m_key, quoted(m_tableName))) ||
+    if (!q.exec(QStringLiteral("SELECT max(%1) FROM %2")
+                    .arg(m_key, RecordSchema::quoted(m_tableName))) ||
         !q.next())
         return -1;
     return q.value(0).toLongLong();
@@ -308,13 +283,14 @@ bool RecordTable::detachAfterFailedWrite() {
 
 bool RecordTable::insert(const RecordValues &values) {
     QSqlQuery &q = *m_insert;
-    q.bindValue(0, values.value);
-    q.bindValue(1, static_cast<double>(values.nval));
-    q.bindValue(2, RecordValues::storedTime(values.time));
-    q.bindValue(3, values.no);
-    q.bindValue(4, values.dcAc);
-    q.bindValue(5, values.unit);
-    q.bindValue(6, values.autoText);
+    // Every field but the key, in the schema's order: Nval, after the key, one place earlier.
+    q.bindValue(RecordSchema::No, values.no);
+    q.bindValue(RecordSchema::Time, RecordValues::storedTime(values.time));
+    q.bindValue(RecordSchema::DcAc, values.dcAc);
+    q.bindValue(RecordSchema::Value, values.value);
+    q.bindValue(RecordSchema::Unit, values.unit);
+    q.bindValue(RecordSchema::Auto, values.autoText);
+    q.bindValue(RecordSchema::Nval - 1, static_cast<double>(values.nval));
     return q.exec();
 }
 
@@ -396,14 +372,17 @@ void RecordTable::empty() {
     try {
         if (const QString unmarked = m_pending->markClearing(true); !unmarked.isEmpty())
             throw WriteFailure(unmarked.toStdString());
-        commitWith([this] { exec(QStringLiteral("DELETE FROM %1").arg(quoted(m_tableName))); },
-                   [this] {
-                       m_storedRows = 0;
-                       m_lastKey = 0;
-                       m_anchors.clear();
-                       m_pending->clear(tableHeader());
-                   },
-                   AfterMove::Apply, 0);
+        commitWith(
+            [this] {
+                exec(QStringLiteral("DELETE FROM %1").arg(RecordSchema::quoted(m_tableName)));
+            },
+            [this] {
+                m_storedRows = 0;
+                m_lastKey = 0;
+                m_anchors.clear();
+                m_pending->clear(tableHeader());
+            },
+            AfterMove::Apply, 0);
     } catch (...) {
         m_pending->markClearing(false);
         emit reset();
@@ -527,7 +506,8 @@ void RecordTable::exec(const QString &sql) {
 
 qint64 RecordTable::storedRowsNow() const {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM %1").arg(quoted(m_tableName))) || !q.next())
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM %1").arg(RecordSchema::quoted(m_tableName))) ||
+        !q.next())
         return -1;
     return q.value(0).toLongLong();
 }
@@ -624,7 +604,7 @@ QString RecordTable::chooseTable(bool mayCreate) {
     if (tables.isEmpty()) {
         if (!mayCreate)
             raise(QStringLiteral("No table in file: %1").arg(m_fileName));
-        exec(createSql(base));
+        exec(RecordSchema::createSql(base));
         exec(QStringLiteral("COMMIT"));
         exec(QStringLiteral("BEGIN EXCLUSIVE"));
         return base;
@@ -655,7 +635,7 @@ void RecordTable::refuseView(const QString &name) {
 
 QString RecordTable::chooseKey() {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(quoted(m_tableName))))
+    if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(RecordSchema::quoted(m_tableName))))
         fail(QString(), q.lastError());
     QStringList columns;
     QStringList keyColumns;
@@ -672,21 +652,22 @@ QString RecordTable::chooseKey() {
     // no other column can take. It is the row number only where the engine keeps no index
     // for the key (a WITHOUT ROWID table, or a key declared DESC, has one).
     if (keyColumns.size() == 1 && keyType.compare(u"INTEGER", Qt::CaseInsensitive) == 0) {
-        if (!q.exec(QStringLiteral("PRAGMA index_list(%1)").arg(quoted(m_tableName))))
+        if (!q.exec(QStringLiteral("PRAGMA index_list(%1)").arg(RecordSchema::quoted(m_tableName))))
             fail(QString(), q.lastError());
         bool keyIndex = false;
         while (q.next())
             keyIndex = keyIndex || q.value(3).toString() == u"pk";
         q.finish();
         if (!keyIndex)
-            return quoted(keyColumns.first());
+            return RecordSchema::quoted(keyColumns.first());
     }
     // Otherwise the row number under one of its own names that no column shadows.
     for (const char *latin : {"rowid", "oid", "_rowid_"}) {
         const QString name = QLatin1String(latin);
         if (columns.contains(name, Qt::CaseInsensitive))
             continue;
-        if (!q.exec(QStringLiteral("SELECT %1 FROM %2 LIMIT 0").arg(name, quoted(m_tableName))))
+        if (!q.exec(QStringLiteral("SELECT %1 FROM %2 LIMIT 0")
+                        .arg(name, RecordSchema::quoted(m_tableName))))
             raise(QStringLiteral("%1: the table %2 has no row numbers (it is a table WITHOUT "
                                  "ROWID): it cannot be opened.")
                       .arg(m_fileName, m_tableName));
@@ -779,12 +760,12 @@ void RecordTable::keepPendingAfterCommit() {
 
 QString RecordTable::missingField() {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(quoted(m_tableName))))
+    if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(RecordSchema::quoted(m_tableName))))
         fail(QString(), q.lastError());
     QStringList present;
     while (q.next())
         present.append(q.value(1).toString());
-    for (const QString &field : fieldNames())
+    for (const QString &field : RecordSchema::storedFieldNames())
         if (!present.contains(field, Qt::CaseInsensitive))
             return field;
     return QString();
@@ -805,7 +786,7 @@ void RecordTable::loadPositions() {
     // instead of stepping through every row, and min() and max() of the key alone are one
     // look-up each. Together in one statement they cost a full walk of the rows, which at a
     // million records dominated the program's start.
-    const QString table = quoted(m_tableName);
+    const QString table = RecordSchema::quoted(m_tableName);
     auto single = [&](const QString &what) {
         if (!q.exec(QStringLiteral("SELECT %1 FROM %2").arg(what, table)) || !q.next())
             fail(QString(), q.lastError());

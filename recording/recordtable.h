@@ -91,11 +91,7 @@ public:
 
     enum class OpenMode { CreateIfMissing, MustExist };
 
-    /// The fields every record table has, spelled as the table is created.
-    static const QStringList &fieldNames();
     static constexpr int kAnchorStride = 256;
-    /// SQL that creates an empty record table named `tableName`.
-    static QString createSql(const QString &tableName);
 
     explicit RecordTable(QObject *parent = nullptr);
     ~RecordTable() override;

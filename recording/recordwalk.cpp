@@ -3,6 +3,7 @@
 #include "recordtable.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <sqlite3.h>
 
@@ -32,18 +33,23 @@ namespace {
 
 } // namespace
 
+/// A row of the spool as a row of the walk: its fields bound, no key.
+QString pendingRowSql() {
+    QStringList fields;
+    for (int f = 0; f < RecordSchema::FieldCount; ++f)
+        fields << (f == RecordSchema::Key ? QStringLiteral("NULL")
+                                          : QStringLiteral("?%1").arg(f + 1));
+    return QStringLiteral("SELECT ") + fields.join(u", ");
+}
+
 RecordWalk::RecordWalk(const RecordTable &table) : m_table(table), m_expected(table.count()) {
     // Where the pending records are must be known before the walk starts.
     table.checkTransaction();
-    QString name = table.tableName();
-    name.replace(u'"', QStringLiteral("\"\""));
-    m_statement = prepare(QStringLiteral("SELECT %2, \"No\", \"Time\", \"DC/AC\", \"Value\", "
-                                         "\"Unit\", \"AUTO\", \"Nval\" FROM \"%1\" ORDER BY %2")
-                              .arg(name, table.keyColumn()));
+    m_statement = prepare(RecordSchema::walkSql(table.tableName(), table.keyColumn()));
     m_current = m_statement;
     if (const PendingSpool *spool = table.detachedSpool()) {
         try {
-            m_pendingRow = prepare(QStringLiteral("SELECT NULL, ?, ?, ?, ?, ?, ?, ?"));
+            m_pendingRow = prepare(pendingRowSql());
         } catch (...) {
             sqlite3_finalize(m_statement);
             throw;
@@ -107,16 +113,17 @@ bool RecordWalk::nextPending() {
     sqlite3_reset(m_pendingRow);
     if (!m_pending->next(&record))
         return false;
-    m_texts[0] = RecordValues::storedTime(record.time).toUtf8();
-    m_texts[1] = record.dcAc.toUtf8();
-    m_texts[2] = record.value.toUtf8();
-    m_texts[3] = record.unit.toUtf8();
-    m_texts[4] = record.autoText.toUtf8();
-    sqlite3_bind_int(m_pendingRow, 1, record.no);
-    for (int i = 0; i < 5; ++i)
-        sqlite3_bind_text(m_pendingRow, i + 2, m_texts[i].constData(), int(m_texts[i].size()),
+    m_texts[Time] = RecordValues::storedTime(record.time).toUtf8();
+    m_texts[DcAc] = record.dcAc.toUtf8();
+    m_texts[Value] = record.value.toUtf8();
+    m_texts[Unit] = record.unit.toUtf8();
+    m_texts[Auto] = record.autoText.toUtf8();
+    // A parameter is numbered after its field.
+    sqlite3_bind_int(m_pendingRow, No + 1, record.no);
+    for (int f = Time; f <= Auto; ++f)
+        sqlite3_bind_text(m_pendingRow, f + 1, m_texts[f].constData(), int(m_texts[f].size()),
                           SQLITE_STATIC);
-    sqlite3_bind_double(m_pendingRow, 7, record.nval);
+    sqlite3_bind_double(m_pendingRow, Nval + 1, record.nval);
     if (sqlite3_step(m_pendingRow) != SQLITE_ROW)
         raiseStep(m_table, m_pendingRow);
     return true;

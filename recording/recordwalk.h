@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pendingspool.h"
+#include "recordschema.h"
 
 #include <QByteArray>
 #include <QVariant>
@@ -19,7 +20,9 @@ class RecordTable;
 /// every record.
 class RecordWalk {
 public:
-    enum Column { Key, No, Time, DcAc, Value, Unit, Auto, Nval, ColumnCount };
+    /// Columns are the schema's fields, all of them.
+    using enum RecordSchema::Field;
+    static constexpr int ColumnCount = RecordSchema::FieldCount;
 
     /// Throws std::runtime_error when the table is closed or cannot be read.
     explicit RecordWalk(const RecordTable &table);
@@ -54,5 +57,6 @@ private:
     /// A row of the spool presented as a row of the table: `SELECT` of its bound values.
     sqlite3_stmt *m_pendingRow = nullptr;
     std::optional<PendingSpool::Cursor> m_pending;
-    QByteArray m_texts[5];
+    /// The texts bound to m_pendingRow, by field.
+    QByteArray m_texts[RecordSchema::kShownFields];
 };

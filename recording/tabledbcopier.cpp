@@ -1,5 +1,6 @@
 #include "tabledbcopier.h"
 
+#include "recordschema.h"
 #include "recordtable.h"
 #include "recordwalk.h"
 #include "replacetarget.h"
@@ -66,12 +67,6 @@ private:
     sqlite3_stmt *m_insert = nullptr;
 };
 
-QString quoted(const QString &identifier) {
-    QString q = identifier;
-    q.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + q + u'"';
-}
-
 } // namespace
 
 void TableDbCopier::copy(const RecordTable &source, const QString &path) {
@@ -92,12 +87,9 @@ void TableDbCopier::copy(const RecordTable &source, const QString &path) {
         // journal of its own.
         dest.run(QStringLiteral("PRAGMA journal_mode=OFF"));
         const QString table = QFileInfo(path).completeBaseName();
-        dest.run(RecordTable::createSql(table));
+        dest.run(RecordSchema::createSql(table));
         dest.run(QStringLiteral("BEGIN"));
-        dest.prepareInsert(QStringLiteral("INSERT INTO %1 (\"Not\", \"No\", \"Time\", "
-                                          "\"DC/AC\", \"Value\", \"Unit\", \"AUTO\", \"Nval\") "
-                                          "VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
-                               .arg(quoted(table)));
+        dest.prepareInsert(RecordSchema::insertSql(table, true));
         while (walk.next())
             dest.insertFrom(walk);
         dest.run(QStringLiteral("COMMIT"));

@@ -164,7 +164,7 @@ private:
             db.open();
             QSqlQuery q(db);
             q.exec(QStringLiteral("PRAGMA page_size=512"));
-            q.exec(RecordTable::createSql(QStringLiteral("Qm20db")));
+            q.exec(RecordSchema::createSql(QStringLiteral("Qm20db")));
         }
         QSqlDatabase::removeDatabase(QStringLiteral("sweep"));
     }

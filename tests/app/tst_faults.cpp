@@ -592,7 +592,7 @@ private slots:
         const QString file = kind == u"start" ? own + QStringLiteral("/Qm20db.db")
                                               : m_dir->filePath(QStringLiteral("other.db"));
         const QString table = QFileInfo(file).baseName();
-        QString create = RecordTable::createSql(table);
+        QString create = RecordSchema::createSql(table);
         if (kind == u"unique")
             create.replace(QStringLiteral("\"No\" INTEGER"),
                            QStringLiteral("\"No\" INTEGER UNIQUE"));

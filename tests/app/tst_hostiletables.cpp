@@ -80,7 +80,7 @@ void writeTable(const QString &path, bool blank) {
         db.setDatabaseName(path);
         QVERIFY(db.open());
         QSqlQuery q(db);
-        QVERIFY(q.exec(RecordTable::createSql(QFileInfo(path).completeBaseName())));
+        QVERIFY(q.exec(RecordSchema::createSql(QFileInfo(path).completeBaseName())));
         int key = 0;
         for (const HostileRecord &r : records()) {
             QStringList fields = r.fields;
@@ -137,7 +137,7 @@ QStringList storedValues(const QString &path, const QString &table) {
 
 /// A table file written elsewhere: `table` with the records 01.000 and 02.000, then `sql`.
 void writeForeign(const QString &path, const QString &table, const QStringList &sql) {
-    runSql(path, QStringList{RecordTable::createSql(table),
+    runSql(path, QStringList{RecordSchema::createSql(table),
                              QStringLiteral("INSERT INTO \"%1\" (\"No\", \"Value\") VALUES "
                                             "(1, '01.000'), (2, '02.000')")
                                  .arg(table)} +
@@ -217,7 +217,7 @@ private slots:
     void hugeValueIsCutForTheViewsOnly() {
         constexpr int k100MB = 100 * 1000 * 1000;
         const QString file = m_dir->filePath(QStringLiteral("huge.db"));
-        runSql(file, {RecordTable::createSql(QStringLiteral("huge")),
+        runSql(file, {RecordSchema::createSql(QStringLiteral("huge")),
                       QStringLiteral("INSERT INTO huge VALUES (1, 1, '12:00:01', 'DC', "
                                      "printf('%.*c', %1, '7'), 'mV', 'MANU', 1)")
                           .arg(k100MB),
@@ -558,7 +558,7 @@ private slots:
             QSqlQuery q(db);
             QString quoted = tableName;
             quoted.replace(u'"', QStringLiteral("\"\""));
-            QVERIFY(q.exec(RecordTable::createSql(tableName)));
+            QVERIFY(q.exec(RecordSchema::createSql(tableName)));
             QVERIFY(q.exec(QStringLiteral("INSERT INTO \"%1\" VALUES (1, 1, '12:00:01', 'DC', "
                                           "'01.000', 'V', 'AUTO', 1000)")
                                .arg(quoted)));

@@ -203,7 +203,7 @@ private slots:
                 if (q.value(5).toInt() == 1)
                     key = q.value(1).toString();
             }
-            QCOMPARE(names, RecordTable::fieldNames());
+            QCOMPARE(names, RecordSchema::storedFieldNames());
             QCOMPARE(key, QStringLiteral("Not"));
             QVERIFY(q.exec(QStringLiteral("SELECT count(*), count(DISTINCT \"Not\"), sum(\"No\"), "
                                           "min(\"Time\"), max(\"Nval\") FROM copy")));

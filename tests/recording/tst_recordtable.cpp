@@ -72,8 +72,16 @@ private slots:
                 if (q.value(5).toInt() == 1)
                     keyField = q.value(1).toString();
             }
-            QCOMPARE(names, RecordTable::fieldNames());
+            QCOMPARE(names, RecordSchema::storedFieldNames());
             QCOMPARE(keyField, QStringLiteral("Not"));
+            // Other programs read the stored statement: it stays as files have always had it.
+            QVERIFY(q.exec(QStringLiteral("SELECT sql FROM sqlite_master WHERE name = 'Qm20db'")));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toString(),
+                     QStringLiteral("CREATE TABLE \"Qm20db\" (\"Not\" INTEGER PRIMARY KEY, "
+                                    "\"No\" INTEGER, \"Time\" TEXT, \"DC/AC\" TEXT, "
+                                    "\"Value\" TEXT, \"Unit\" TEXT, \"AUTO\" TEXT, "
+                                    "\"Nval\" REAL)"));
         }
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(QStringLiteral("check"));
@@ -257,7 +265,7 @@ private slots:
         // A table written elsewhere with holes in its keys: every row is still found at its
         // position, across the anchors the table keeps.
         const QString path = m_dir.filePath(QStringLiteral("gaps.db"));
-        QStringList sql{RecordTable::createSql(QStringLiteral("gaps")), QStringLiteral("BEGIN")};
+        QStringList sql{RecordSchema::createSql(QStringLiteral("gaps")), QStringLiteral("BEGIN")};
         const int n = 3 * RecordTable::kAnchorStride + 17;
         qint64 key = 5;
         for (int i = 0; i < n; ++i) {

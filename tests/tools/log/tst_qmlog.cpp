@@ -441,7 +441,7 @@ private slots:
         if (before == u"spool link")
             QVERIFY(QFile::link(victim, table + QStringLiteral("-pending")));
         if (before == u"triggers")
-            runSql(table, {RecordTable::createSql(QStringLiteral("week")),
+            runSql(table, {RecordSchema::createSql(QStringLiteral("week")),
                            QStringLiteral("CREATE TRIGGER forge AFTER INSERT ON week BEGIN "
                                           "UPDATE week SET \"Value\" = '99.999'; END")});
         MeterEmulator sim({}, link(), 3);
@@ -458,7 +458,7 @@ private slots:
         if (during == u"replace table") {
             QTest::qWait(700);
             const QString other = scratch(QStringLiteral("other.db"));
-            runSql(other, {RecordTable::createSql(QStringLiteral("week"))});
+            runSql(other, {RecordSchema::createSql(QStringLiteral("week"))});
             QCOMPARE(std::rename(QFile::encodeName(other).constData(),
                                  QFile::encodeName(table).constData()),
                      0);
