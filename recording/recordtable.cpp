@@ -171,8 +171,8 @@ SpoolFormat::Header RecordTable::tableHeader() const {
     SpoolFormat::Header header;
     header.device = m_identity.device();
     header.file = m_identity.file();
-    header.storedRows = m_storedRows;
-    header.lastKey = m_lastKey;
+    header.storedRows = m_rows.storedRows();
+    header.lastKey = m_rows.lastKey();
     return header;
 }
 
@@ -264,8 +264,8 @@ bool RecordTable::insertAttached(const RecordValues &values, QSqlError *error) {
         return false;
     }
     const qint64 rows = engineRows() - 1; // the new record is counted already
-    if (rows % kAnchorStride == 0)
-        m_anchors.push_back(m_insert->lastInsertId().toLongLong());
+    if (RowIndex::wantsAnchor(rows))
+        m_rows.addAnchor(m_insert->lastInsertId().toLongLong());
     return true;
 }
 
@@ -301,18 +301,18 @@ void RecordTable::applyUpdates() {
     if (!m_pending->isDetached()) {
         commitWith([] {},
                    [this] {
-                       m_storedRows += m_pending->count();
-                       m_lastKey = queryLastKey();
+                       m_rows.addStored(m_pending->count());
+                       m_rows.setLastKey(queryLastKey());
                        m_pending->clear(tableHeader());
                    },
-                   AfterMove::KeepPending, m_storedRows + m_pending->count());
+                   AfterMove::KeepPending, m_rows.storedRows() + m_pending->count());
         armSecure();
         return;
     }
     // The engine lost the pending records with its transaction: they go in again from the
     // spool, now, when the user asks for the save and the disk may have room. A save that
     // may have been done (MaybeDone) stored the first of them if it was: not twice.
-    const qint64 held = storedRowsNow() - m_storedRows;
+    const qint64 held = storedRowsNow() - m_rows.storedRows();
     const qint64 skip = held > 0 && held <= m_pending->count() ? held : 0;
     commitWith(
         [this, skip] {
@@ -326,19 +326,18 @@ void RecordTable::applyUpdates() {
             try {
                 loadPositions();
             } catch (const std::exception &) {
-                m_storedRows = 0;
-                m_lastKey = -1;
-                m_anchors.clear();
+                m_rows.clearRows();
+                m_rows.setLastKey(-1);
             }
             m_pending->clear(tableHeader());
         },
-        AfterMove::KeepPending, m_storedRows + m_pending->count());
+        AfterMove::KeepPending, m_rows.storedRows() + m_pending->count());
     armSecure();
 }
 
 qint64 RecordTable::count() const {
     requireOpen();
-    return m_storedRows + m_pending->count();
+    return m_rows.storedRows() + m_pending->count();
 }
 
 qint64 RecordTable::pendingCount() const {
@@ -360,7 +359,7 @@ bool RecordTable::noticeLostTransaction() const {
 }
 
 qint64 RecordTable::engineRows() const {
-    return m_storedRows + (m_pending->isDetached() ? 0 : m_pending->count());
+    return m_rows.storedRows() + (m_pending->isDetached() ? 0 : m_pending->count());
 }
 
 void RecordTable::empty() {
@@ -377,9 +376,7 @@ void RecordTable::empty() {
                 exec(QStringLiteral("DELETE FROM %1").arg(RecordSchema::quoted(m_tableName)));
             },
             [this] {
-                m_storedRows = 0;
-                m_lastKey = 0;
-                m_anchors.clear();
+                m_rows.clear();
                 m_pending->clear(tableHeader());
             },
             AfterMove::Apply, 0);
@@ -422,22 +419,23 @@ bool RecordTable::fetchRows(qint64 first, int n, QList<RecordRow> *out, QString 
 }
 
 bool RecordTable::tryRows(qint64 first, int n, QList<RecordRow> *out, QString *error) const {
-    const qint64 total = m_storedRows + m_pending->count();
+    const qint64 total = m_rows.storedRows() + m_pending->count();
     if (first < 0 || first >= total || n <= 0)
         return true;
     const int wanted = int(std::min<qint64>(n, total - first));
     out->reserve(wanted);
     const qint64 inEngine = engineRows();
     if (first < inEngine) {
-        const auto anchor = static_cast<std::size_t>(first / kAnchorStride);
-        if (anchor >= m_anchors.size()) {
+        qint64 fromKey = 0;
+        qint64 skip = 0;
+        if (!m_rows.locate(first, &fromKey, &skip)) {
             *error = QStringLiteral("%1: row %2 cannot be found").arg(m_fileName).arg(first + 1);
             return false;
         }
         const int inFile = int(std::min<qint64>(wanted, inEngine - first));
         // The reader meets a value too long to load as an expected failure of its own and
         // reads that row apart; what it reports is a failure of the engine.
-        const bool read = m_page->read(m_anchors[anchor], first % kAnchorStride, inFile, *out);
+        const bool read = m_page->read(fromKey, skip, inFile, *out);
         if (out->size() < inFile) {
             *error = !read ? QStringLiteral("%1: %2").arg(m_fileName, m_page->lastError())
                            : QStringLiteral("%1: records %2 to %3 are missing")
@@ -528,12 +526,12 @@ void RecordTable::commitWith(const std::function<void()> &work,
     } catch (...) {
         // A commit can fail after the file took it, while the engine finishes its journal:
         // then the file says what became of it.
-        const qint64 rows = committing && !inTransaction() ? storedRowsNow() : m_storedRows;
+        const qint64 rows = committing && !inTransaction() ? storedRowsNow() : m_rows.storedRows();
         if (inTransaction()) {
             QSqlQuery undo(QSqlDatabase::database(m_connection, false));
             undo.exec(QStringLiteral("ROLLBACK TO qm_step"));
             undo.exec(QStringLiteral("RELEASE qm_step"));
-        } else if (rowsIfDone != m_storedRows && rows == rowsIfDone) {
+        } else if (rowsIfDone != m_rows.storedRows() && rows == rowsIfDone) {
             // Done all the same: reported as failed, the records would be saved twice, or a
             // table cleared said to be kept.
             committed();
@@ -544,7 +542,7 @@ void RecordTable::commitWith(const std::function<void()> &work,
             return;
         } else {
             noticeLostTransaction();
-            if (rows < 0 && rowsIfDone != m_storedRows) {
+            if (rows < 0 && rowsIfDone != m_rows.storedRows()) {
                 try {
                     throw;
                 } catch (const WriteFailure &failure) {
@@ -751,10 +749,9 @@ void RecordTable::keepPendingAfterCommit() {
     const qint64 pending = m_pending->count();
     try {
         loadPositions();
-        m_storedRows -= pending;
+        m_rows.addStored(-pending);
     } catch (const std::exception &) {
-        m_storedRows = 0;
-        m_anchors.clear();
+        m_rows.clearRows();
     }
 }
 
@@ -778,42 +775,9 @@ void RecordTable::checkFields() {
 }
 
 void RecordTable::loadPositions() {
-    m_storedRows = 0;
-    m_anchors.clear();
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.setForwardOnly(true);
-    // Three statements, not one: a bare count(*) lets the engine count the cells of each page
-    // instead of stepping through every row, and min() and max() of the key alone are one
-    // look-up each. Together in one statement they cost a full walk of the rows, which at a
-    // million records dominated the program's start.
-    const QString table = RecordSchema::quoted(m_tableName);
-    auto single = [&](const QString &what) {
-        if (!q.exec(QStringLiteral("SELECT %1 FROM %2").arg(what, table)) || !q.next())
-            fail(QString(), q.lastError());
-        const qint64 value = q.value(0).toLongLong();
-        q.finish();
-        return value;
-    };
-    const qint64 count = single(QStringLiteral("count(*)"));
-    const qint64 minKey = single(QStringLiteral("min(%1)").arg(m_key));
-    const qint64 maxKey = single(QStringLiteral("max(%1)").arg(m_key));
-    m_lastKey = maxKey;
-    if (count == 0)
-        return;
-    m_anchors.reserve(static_cast<std::size_t>(count / kAnchorStride + 1));
-    if (maxKey - minKey + 1 == count) {
-        // Keys without holes, the usual case: no need to read them.
-        for (qint64 row = 0; row < count; row += kAnchorStride)
-            m_anchors.push_back(minKey + row);
-    } else {
-        if (!q.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY %1").arg(m_key, table)))
-            fail(QString(), q.lastError());
-        for (qint64 row = 0; q.next(); ++row)
-            if (row % kAnchorStride == 0)
-                m_anchors.push_back(q.value(0).toLongLong());
-        q.finish();
-    }
-    m_storedRows = count;
+    if (!m_rows.load(q, RecordSchema::quoted(m_tableName), m_key))
+        fail(QString(), q.lastError());
 }
 
 void RecordTable::releaseConnection() {
@@ -825,9 +789,7 @@ void RecordTable::releaseConnection() {
     m_spoolRefusal.clear();
     m_identity = FileIdentity();
     m_key.clear();
-    m_storedRows = 0;
-    m_lastKey = 0;
-    m_anchors.clear();
+    m_rows.clear();
     m_secureTimer->stop();
     m_settlingLeft = false;
     m_pending.reset();

@@ -4,6 +4,7 @@
 #include "leftrecords.h"
 #include "recordrow.h"
 #include "recordvalues.h"
+#include "rowindex.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -35,9 +36,7 @@ struct Header;
 /// drops them. The exclusive lock taken with that transaction keeps a second copy of the
 /// program out of the file.
 ///
-/// Rows are addressed by position in key order. Keys normally run without gaps, but a table
-/// written elsewhere may have holes, so the table keeps the key of every kAnchorStride-th row
-/// and reaches any row from the anchor below it.
+/// Rows are addressed by position in key order, found through a RowIndex.
 ///
 /// Any call of the engine that fails for lack of space or an I/O error, a read as well as a
 /// write, may end that transaction and the pending records with it. So they are also kept
@@ -90,8 +89,6 @@ public:
     };
 
     enum class OpenMode { CreateIfMissing, MustExist };
-
-    static constexpr int kAnchorStride = 256;
 
     explicit RecordTable(QObject *parent = nullptr);
     ~RecordTable() override;
@@ -272,9 +269,7 @@ private:
     QString m_spoolRefusal;  ///< why the spool could not be made at open
     FileIdentity m_identity; ///< the file opened, to tell when its path names another
     QString m_key;
-    qint64 m_storedRows = 0;       // rows the file holds as of the last save
-    qint64 m_lastKey = 0;          // key of the last of them
-    std::vector<qint64> m_anchors; // key of rows 0, kAnchorStride, 2 * kAnchorStride, ...
+    RowIndex m_rows;
     std::unique_ptr<PendingRecords> m_pending;
     std::optional<QSqlQuery> m_insert;
     /// Reads the rows for the views, their texts cut short.

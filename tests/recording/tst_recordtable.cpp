@@ -266,7 +266,7 @@ private slots:
         // position, across the anchors the table keeps.
         const QString path = m_dir.filePath(QStringLiteral("gaps.db"));
         QStringList sql{RecordSchema::createSql(QStringLiteral("gaps")), QStringLiteral("BEGIN")};
-        const int n = 3 * RecordTable::kAnchorStride + 17;
+        const int n = 3 * RowIndex::kAnchorStride + 17;
         qint64 key = 5;
         for (int i = 0; i < n; ++i) {
             key += 1 + (i % 7 == 0 ? 100 : 0) + (i % 3);
@@ -281,8 +281,8 @@ private slots:
         RecordTable table;
         table.open(path, RecordTable::OpenMode::MustExist);
         QCOMPARE(table.count(), n);
-        for (int first : {0, 1, RecordTable::kAnchorStride - 1, RecordTable::kAnchorStride,
-                          2 * RecordTable::kAnchorStride + 100, n - 3}) {
+        for (int first : {0, 1, RowIndex::kAnchorStride - 1, RowIndex::kAnchorStride,
+                          2 * RowIndex::kAnchorStride + 100, n - 3}) {
             const QStringList got = numbers(table, first, 5);
             QStringList want;
             for (int i = first; i < qMin(first + 5, n); ++i)
