@@ -31,8 +31,6 @@ namespace {
     raise(table, message.constData());
 }
 
-} // namespace
-
 /// A row of the spool as a row of the walk: its fields bound, no key.
 QString pendingRowSql() {
     QStringList fields;
@@ -41,6 +39,8 @@ QString pendingRowSql() {
                                           : QStringLiteral("?%1").arg(f + 1));
     return QStringLiteral("SELECT ") + fields.join(u", ");
 }
+
+} // namespace
 
 RecordWalk::RecordWalk(const RecordTable &table) : m_table(table), m_expected(table.count()) {
     // Where the pending records are must be known before the walk starts.
