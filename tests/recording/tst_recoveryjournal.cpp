@@ -29,6 +29,15 @@ RecordValues record(int no) {
                                  QTime(10, 0).addSecs(no));
 }
 
+/// Records 1 to 7 into `t`, saved after the third: a table with records stored and pending.
+void recordSevenSavingThree(RecordTable &t) {
+    for (int no = 1; no <= 7; ++no) {
+        t.append(record(no));
+        if (no == 3)
+            t.applyUpdates();
+    }
+}
+
 /// Frames of records `first`..`last`, chained from `salt`.
 QByteArray frames(int first, int last, quint32 salt, QList<qsizetype> *starts = nullptr) {
     QByteArray out;
@@ -400,11 +409,7 @@ private slots:
         {
             RecordTable t;
             open(t, true, &asked);
-            for (int no = 1; no <= 7; ++no) {
-                t.append(record(no));
-                if (no == 3)
-                    t.applyUpdates();
-            }
+            recordSevenSavingThree(t);
             killLater(t);
         }
         after(table());
@@ -460,11 +465,7 @@ private slots:
         {
             RecordTable t;
             open(t, true, &asked);
-            for (int no = 1; no <= 7; ++no) {
-                t.append(record(no));
-                if (no == 3)
-                    t.applyUpdates();
-            }
+            recordSevenSavingThree(t);
             t.securePending();
             QVERIFY(t.waitUntilSecured(5000));
             // The spool as it is when the engine commits: the clearing noted, not yet done.
