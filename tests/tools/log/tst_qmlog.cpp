@@ -13,9 +13,14 @@
 #include <optional>
 #include <sys/stat.h>
 
+#include "commportdriver.h"
 #include "logrecord.h"
+#include "logsession.h"
 #include "meteremulator.h"
+#include "metersession.h"
+#include "modelprofile.h"
 #include "readingdecoder.h"
+#include "readingsink.h"
 #include "recordtable.h"
 #include "testfiles.h"
 #include "windowharness.h"
@@ -216,6 +221,23 @@ private slots:
             QCOMPARE(f[3].toDouble(), f[2].toDouble());
             QCOMPARE(f[7], QStringLiteral("no"));
         }
+    }
+
+    // The logger's line is the window's, as the build's model profile sets it.
+    void lineSettingsAsTheWindows() {
+        struct NoSink : ReadingSink {
+            void write(const LogRecord &) override {}
+            void commit() override {}
+            QString describe() const override { return {}; }
+        } sink;
+        LogSession logger(LogOptions::parse({"--port", link(), "--out", scratch("x.csv")}), sink,
+                          stderr);
+        WindowHarness h;
+        const std::optional<LineSettings> profile = lineSettingsFor(builtModelFlags());
+        QVERIFY(profile);
+        QCOMPARE(logger.session().lineSettings(), *profile);
+        QCOMPARE(LineSettings({h.w->COMM2()->ComPortSpeed(), h.w->COMM2()->ComPortDataBits()}),
+                 *profile);
     }
 
     // What the logger wrote is a data file of the window's: "Open old data files" takes it.
