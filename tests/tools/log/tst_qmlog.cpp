@@ -17,7 +17,6 @@
 #include "logrecord.h"
 #include "logsession.h"
 #include "meteremulator.h"
-#include "metersession.h"
 #include "modelprofile.h"
 #include "readingdecoder.h"
 #include "readingsink.h"
@@ -230,14 +229,11 @@ private slots:
             void commit() override {}
             QString describe() const override { return {}; }
         } sink;
-        LogSession logger(LogOptions::parse({"--port", link(), "--out", scratch("x.csv")}), sink,
-                          stderr);
+        LogSession logger(LogOptions::parse({"--port", link()}), sink, stderr);
         WindowHarness h;
-        const std::optional<LineSettings> profile = lineSettingsFor(builtModelFlags());
-        QVERIFY(profile);
-        QCOMPARE(logger.session().lineSettings(), *profile);
-        QCOMPARE(LineSettings({h.w->COMM2()->ComPortSpeed(), h.w->COMM2()->ComPortDataBits()}),
-                 *profile);
+        const LineSettings window{h.w->COMM2()->ComPortSpeed(), h.w->COMM2()->ComPortDataBits()};
+        QCOMPARE(logger.session().lineSettings(), window);
+        QCOMPARE(lineSettingsFor(builtModelFlags()), std::optional(window));
     }
 
     // What the logger wrote is a data file of the window's: "Open old data files" takes it.
