@@ -47,6 +47,7 @@ public:
     static QString cappedRowSql(const QString &table, const QString &key,
                                 std::bitset<kShownFields> leftOut, int maxChars);
     /// A row laid out as walkSql()'s, made of parameters: field f is ?(f + 1), the key NULL.
+    /// Prepared through the engine itself: Qt's driver crashed binding numbered parameters.
     static QString boundRowSql();
 
     /// How many rows the table holds; the engine counts its pages' cells without a walk.
