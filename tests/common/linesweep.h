@@ -10,6 +10,7 @@
 
 #include "graphchart.h"
 #include "lineinvariants.h"
+#include "metersession.h"
 #include "recordrow.h"
 #include "recordtable.h"
 #include "tfcomm.h"
@@ -136,10 +137,15 @@ public:
         w.RepeatSet->setChecked(false);
         w.RecordSI->setChecked(false);
         w.limitessClick();
-        w.receiveClock = [this] { return m_now; };
+        w.setReceiveClock([this] { return m_now; });
+        m_barTaken = QObject::connect(w.findChild<MeterSession *>(), &MeterSession::barFrame,
+                                      [this] { m_barShown = true; });
         m_records = w.TQM10DB->count();
         m_points = w.Chtshow->pointCount();
     }
+    ~LineSweep() { QObject::disconnect(m_barTaken); }
+    LineSweep(const LineSweep &) = delete;
+    LineSweep &operator=(const LineSweep &) = delete;
 
     /// Plays `point`; returns what broke the promise, each line naming the point.
     QStringList run(const Point &point) {
@@ -191,10 +197,10 @@ private:
         if (bytes.isEmpty())
             return;
         m_now = FrameAssembler::Clock::time_point(at);
-        m_w.MltText.clear();
-        m_w.QM34RData(m_w.COMM2, bytes.constData(), int(bytes.size()));
+        m_barShown = false;
+        m_w.QM34RData(m_w.COMM2(), bytes.constData(), int(bytes.size()));
         // One delivery holds one answer's bytes, so it shows at most one bar.
-        if (!m_w.MltText.isEmpty())
+        if (m_barShown)
             m_invariants.taken(LineInvariants::bar({m_w.MltSN->text(), m_w.PBar2->value()}));
         const qint64 records = m_w.TQM10DB->count();
         const qint64 points = m_w.Chtshow->pointCount();
@@ -227,4 +233,7 @@ private:
     int m_secondaries = 0;
     qint64 m_records = 0;
     qint64 m_points = 0;
+    /// The session handed a secondary frame to the bar in this delivery.
+    bool m_barShown = false;
+    QMetaObject::Connection m_barTaken;
 };
