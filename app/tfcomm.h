@@ -280,6 +280,8 @@ private:
     bool m_connected = false;
     /// The graph covers the window (TbFdClick), until restored.
     bool m_graphEnlarged = false;
+    /// The scale panel covers the window (KdFdClick), until restored.
+    bool m_scaleEnlarged = false;
     /// Where the record table is: the working folder at start unless the window was given one.
     QString m_tableFolder;
     /// The magnifier image a left press went down on, until the release.

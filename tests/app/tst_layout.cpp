@@ -225,28 +225,47 @@ private slots:
         QCOMPARE(control<QLabel>(w, "TbFd")->pos(), QPoint(288, 3));
     }
 
-    // The scale panel's own enlarge: over the window, the graph hidden, and back.
+    // The scale panel's own enlarge: over the window, the graph hidden, and back. The
+    // toggle goes by what it did last, not by the panel's width: a window wider than 784
+    // has a normal panel 470 wide or more, which a rule of width once took for enlarged.
+    void scaleEnlargeAndRestore_data() {
+        QTest::addColumn<QSize>("client");
+        QTest::addColumn<int>("panelWidth");
+        QTest::newRow("design size") << QSize() << 320;
+        QTest::newRow("normal panel 470 wide") << QSize(777, 500) << 470;
+        QTest::newRow("wide") << QSize(1200, 800) << 893;
+    }
     void scaleEnlargeAndRestore() {
+        QFETCH(QSize, client);
+        QFETCH(int, panelWidth);
         Harness h;
+        if (client.isValid())
+            h.client(client.width(), client.height());
         TFCOMM &w = *h.w;
-        QVERIFY(!control<QLabel>(w, "KdFd")->isVisible() &&
-                !control<QLabel>(w, "KdSx")->isVisible());
-        QCOMPARE(control<QLabel>(w, "KdFd")->pos(), QPoint(320 - 30, 5));
+        auto *panel = control<QFrame>(w, "KD");
+        auto *enlarge = control<QLabel>(w, "KdFd");
+        auto *restore = control<QLabel>(w, "KdSx");
+        const QRect normal = panel->geometry();
+        const QRect enlarged = WindowLayout::enlarged(w.outerSize());
+        QCOMPARE(normal.width(), panelWidth);
+        if (!client.isValid())
+            QCOMPARE(normal, QRect(303, 32, 320, 138));
+        QVERIFY(!enlarge->isVisible() && !restore->isVisible());
+        QCOMPARE(enlarge->pos(), QPoint(normal.width() - 30, 5));
         w.KdFdClick();
-        QCOMPARE(control<QFrame>(w, "KD")->geometry(), QRect(2, 28, 623, 379));
+        QCOMPARE(panel->geometry(), enlarged);
+        QCOMPARE(w.scaleNormalBounds().rect(), normal);
         QVERIFY(!control<GraphChart>(w, "Chtshow")->isVisible());
-        QVERIFY(control<QLabel>(w, "KdSx")->isVisible() &&
-                !control<QLabel>(w, "KdFd")->isVisible());
-        QCOMPARE(control<QLabel>(w, "KdSx")->pos(), QPoint(623 - 30, 5));
+        QVERIFY(restore->isVisible() && !enlarge->isVisible());
+        QCOMPARE(restore->pos(), QPoint(enlarged.width() - 30, 5));
         // Redrawn at its new size, not stretched. (A panel this high is too high for its
         // width to hold the arc, so it shows black; the design never offers this enlarge.)
-        QCOMPARE(control<ScaleView>(w, "KD1")->size(), QSize(619, 375));
-        QCOMPARE(control<ScaleView>(w, "KD1")->scaleGeometry().w(), 623.0f - 40);
+        QCOMPARE(control<ScaleView>(w, "KD1")->size(), enlarged.size() - QSize(4, 4));
+        QCOMPARE(control<ScaleView>(w, "KD1")->scaleGeometry().w(), enlarged.width() - 40.0f);
         w.KdFdClick();
-        QCOMPARE(control<QFrame>(w, "KD")->geometry(), QRect(303, 32, 320, 138));
+        QCOMPARE(panel->geometry(), normal);
         QVERIFY(control<GraphChart>(w, "Chtshow")->isVisible());
-        QVERIFY(control<QLabel>(w, "KdFd")->isVisible() &&
-                !control<QLabel>(w, "KdSx")->isVisible());
+        QVERIFY(enlarge->isVisible() && !restore->isVisible());
     }
 
     // The window never gets so small, nor so narrow for its height, that the scale's arc
