@@ -337,8 +337,8 @@ private slots:
         QVERIFY(sim.readyAsCom1());
         Harness h;
         TFCOMM &w = *h.w;
-        control<QTimer>(w, "Timer1")
-            ->setInterval(5); // request faster than the meter's pace, to fill a page soon
+        // Request faster than the meter's pace, to fill a page soon.
+        control<QTimer>(w, "Timer1")->setInterval(5);
         w.BTCon1Click();
         QTRY_VERIFY_WITH_TIMEOUT(control<GraphChart>(w, "Chtshow")->pointCount() >= 160, 15000);
         control<QTimer>(w, "Timer1")->setInterval(100);

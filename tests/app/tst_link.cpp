@@ -178,8 +178,8 @@ private slots:
         Harness h;
         TFCOMM &w = *h.w;
         control<QTimer>(w, "Timer1")->stop();
-        control<QTimer>(w, "TdownB")
-            ->setInterval(60); // the long-press threshold, shortened for the test
+        // The long-press threshold, shortened for the test.
+        control<QTimer>(w, "TdownB")->setInterval(60);
         w.BTCon1Click();
         QVERIFY(w.COMM2->PortIsOpen());
         auto *key = w.findChild<BevelPanel *>(panel);

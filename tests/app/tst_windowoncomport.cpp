@@ -40,8 +40,8 @@ void postClick(QWidget *widget) {
 bool connectOn(WindowHarness &h, const char *variable) {
     qputenv("QM_COM1", qgetenv(variable));
     h.w->COM11Click();
-    control<QCheckBox>(*h.w, "RepeatSet")
-        ->setChecked(false); // every reading, even an unchanged one
+    // Every reading, even an unchanged one.
+    control<QCheckBox>(*h.w, "RepeatSet")->setChecked(false);
     h.w->BTCon1Click();
     return h.errors.isEmpty() && h.w->COMM2->PortIsOpen();
 }
@@ -68,8 +68,8 @@ private slots:
             table = h.path(QStringLiteral("Qm20db.db"));
             QCOMPARE(h.w->recordTable()->count(), 0);
             h.w->COM11Click();
-            control<QCheckBox>(*h.w, "RepeatSet")
-                ->setChecked(false); // every reading, even an unchanged one
+            // Every reading, even an unchanged one.
+            control<QCheckBox>(*h.w, "RepeatSet")->setChecked(false);
             h.w->BTCon1Click();
             QCOMPARE(h.errors, QStringList());
             QVERIFY(h.w->COMM2->PortIsOpen());
@@ -157,8 +157,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(h.w->Link->portState(), MeterLink::PortState::Reopening, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(!h.linkAlive(), 2000);
         const qint64 whenLost = h.w->recordTable()->count();
-        QVERIFY(control<BevelPanel>(*h.w, "BtDiscon")
-                    ->isVisible()); // still connected, as far as the user goes
+        // Still connected, as far as the user goes.
+        QVERIFY(control<BevelPanel>(*h.w, "BtDiscon")->isVisible());
         QTRY_COMPARE_WITH_TIMEOUT(h.w->Link->portState(), MeterLink::PortState::Open, 15000);
         QTRY_VERIFY_WITH_TIMEOUT(h.w->recordTable()->count() >= whenLost + 5, 20000);
         QVERIFY(h.linkAlive());
