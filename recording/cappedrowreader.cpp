@@ -1,10 +1,11 @@
 #include "cappedrowreader.h"
 
-#include <QStringList>
+#include "recordschema.h"
 
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <bitset>
 #include <stdexcept>
 
 namespace {
@@ -142,7 +143,7 @@ bool CappedRowReader::keyAt(qint64 fromKey, qint64 skip, qint64 *key) {
 
 bool CappedRowReader::readLongRow(qint64 key, RecordRow *row) {
     std::array<QVariant, RecordRow::ColumnCount> fields;
-    QStringList selected;
+    std::bitset<RecordRow::ColumnCount> readByBlob;
     const QByteArray table = m_table.toUtf8();
     for (int c = 0; c < RecordRow::ColumnCount; ++c) {
         const QString name = RecordRow::fieldName(c);
@@ -157,21 +158,16 @@ bool CappedRowReader::readLongRow(qint64 key, RecordRow *row) {
             if (!read)
                 return false;
             fields[std::size_t(c)] = RecordRow::capped(QString::fromUtf8(prefix));
-            selected << QStringLiteral("NULL");
+            readByBlob.set(std::size_t(c));
             continue;
         }
         sqlite3_blob_close(blob);
-        // A value the blob reads could not reach is cut by the engine, loaded whole.
-        selected << QStringLiteral("CASE WHEN typeof(%1) IN ('text', 'blob') THEN "
-                                   "substr(%1, 1, %2) ELSE %1 END")
-                        .arg(RecordSchema::quoted(name))
-                        .arg(RecordRow::kMaxChars);
     }
+    // A value the blob reads could not reach is cut by the engine, loaded whole.
     sqlite3_stmt *statement = nullptr;
     try {
-        statement =
-            prepare(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
-                        .arg(selected.join(u", "), RecordSchema::quoted(m_table), m_keyColumn));
+        statement = prepare(
+            RecordSchema::cappedRowSql(m_table, m_keyColumn, readByBlob, RecordRow::kMaxChars));
     } catch (const std::exception &) {
         return false;
     }

@@ -73,3 +73,71 @@ QString RecordSchema::keyAtSql(const QString &table, const QString &key) {
     return QStringLiteral("SELECT %2 FROM %1 WHERE %2 >= ? ORDER BY %2 LIMIT 1 OFFSET ?")
         .arg(quoted(table), key);
 }
+
+QString RecordSchema::cappedRowSql(const QString &table, const QString &key,
+                                   std::bitset<kShownFields> leftOut, int maxChars) {
+    QStringList fields;
+    for (int f = 0; f < kShownFields; ++f)
+        fields << (leftOut[std::size_t(f)]
+                       ? QStringLiteral("NULL")
+                       : QStringLiteral("CASE WHEN typeof(%1) IN ('text', 'blob') THEN "
+                                        "substr(%1, 1, %2) ELSE %1 END")
+                             .arg(quoted(fieldName(f)))
+                             .arg(maxChars));
+    return QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
+        .arg(fields.join(u", "), quoted(table), key);
+}
+
+QString RecordSchema::boundRowSql() {
+    QStringList fields;
+    for (int f = 0; f < FieldCount; ++f)
+        fields << (f == Key ? QStringLiteral("NULL") : QStringLiteral("?%1").arg(f + 1));
+    return QStringLiteral("SELECT ") + fields.join(u", ");
+}
+
+QString RecordSchema::countSql(const QString &table) {
+    return QStringLiteral("SELECT count(*) FROM %1").arg(quoted(table));
+}
+
+QString RecordSchema::minKeySql(const QString &table, const QString &key) {
+    return QStringLiteral("SELECT min(%1) FROM %2").arg(key, quoted(table));
+}
+
+QString RecordSchema::maxKeySql(const QString &table, const QString &key) {
+    return QStringLiteral("SELECT max(%1) FROM %2").arg(key, quoted(table));
+}
+
+QString RecordSchema::keysSql(const QString &table, const QString &key) {
+    return QStringLiteral("SELECT %1 FROM %2 ORDER BY %1").arg(key, quoted(table));
+}
+
+QString RecordSchema::clearSql(const QString &table) {
+    return QStringLiteral("DELETE FROM %1").arg(quoted(table));
+}
+
+QString RecordSchema::tablesSql() {
+    return QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND "
+                          "name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY rowid");
+}
+
+QString RecordSchema::viewNamedSql() {
+    return QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'view' AND name = ? "
+                          "COLLATE NOCASE");
+}
+
+QString RecordSchema::triggersOnSql() {
+    return QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'trigger' AND "
+                          "tbl_name = ? COLLATE NOCASE ORDER BY name");
+}
+
+QString RecordSchema::tableInfoSql(const QString &table) {
+    return QStringLiteral("PRAGMA table_info(%1)").arg(quoted(table));
+}
+
+QString RecordSchema::indexListSql(const QString &table) {
+    return QStringLiteral("PRAGMA index_list(%1)").arg(quoted(table));
+}
+
+QString RecordSchema::keyProbeSql(const QString &table, const QString &key) {
+    return QStringLiteral("SELECT %1 FROM %2 LIMIT 0").arg(key, quoted(table));
+}

@@ -3,11 +3,16 @@
 #include <QString>
 #include <QStringList>
 
+#include <bitset>
+
 /// The record table's layout, the one place that spells it: the fields, their order in the
 /// statements that read and write them, and the SQL built on them. A table written elsewhere
 /// may give its fields other types, spell them in another case or reach its rows under
 /// another name than "Not", so the statements name the row number as the caller found it
 /// (RecordTable::keyColumn()) and never rely on the table's own column order.
+///
+/// `table` is always the table's own name, quoted here; `key` is already SQL (a quoted
+/// column, or one of the engine's own names for the row number such as rowid).
 class RecordSchema {
 public:
     /// The fields in the order every statement lists them: the six a record shows first,
@@ -37,4 +42,34 @@ public:
     static QString pageSql(const QString &table, const QString &key);
     /// The key ?2 rows after the first key at or above ?1.
     static QString keyAtSql(const QString &table, const QString &key);
+    /// The shown fields of the row whose key is ?1; those in `leftOut` read as NULL, the
+    /// texts and blobs of the others cut by the engine to `maxChars`.
+    static QString cappedRowSql(const QString &table, const QString &key,
+                                std::bitset<kShownFields> leftOut, int maxChars);
+    /// A row laid out as walkSql()'s, made of parameters: field f is ?(f + 1), the key NULL.
+    /// Prepared through the engine itself: Qt's driver crashed binding numbered parameters.
+    static QString boundRowSql();
+
+    /// How many rows the table holds; the engine counts its pages' cells without a walk.
+    static QString countSql(const QString &table);
+    /// The least or the greatest key: one look-up each.
+    static QString minKeySql(const QString &table, const QString &key);
+    static QString maxKeySql(const QString &table, const QString &key);
+    /// Every key in key order.
+    static QString keysSql(const QString &table, const QString &key);
+    /// Removes every row.
+    static QString clearSql(const QString &table);
+
+    /// The file's own tables (not the engine's), in the order they were created.
+    static QString tablesSql();
+    /// The view named ?1, whatever its case.
+    static QString viewNamedSql();
+    /// The names of the triggers on the table named ?1, whatever its case.
+    static QString triggersOnSql();
+    /// One row per column of the table: name at 1, declared type at 2, key position at 5.
+    static QString tableInfoSql(const QString &table);
+    /// One row per index of the table: its origin ("pk" for the key's) at 3.
+    static QString indexListSql(const QString &table);
+    /// Reads no row, and fails when the table has no `key`.
+    static QString keyProbeSql(const QString &table, const QString &key);
 };

@@ -178,9 +178,7 @@ SpoolFormat::Header RecordTable::tableHeader() const {
 
 qint64 RecordTable::queryLastKey() const {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!q.exec(QStringLiteral("SELECT max(%1) FROM %2")
-                    .arg(m_key, RecordSchema::quoted(m_tableName))) ||
-        !q.next())
+    if (!q.exec(RecordSchema::maxKeySql(m_tableName, m_key)) || !q.next())
         return -1;
     return q.value(0).toLongLong();
 }
@@ -371,15 +369,12 @@ void RecordTable::empty() {
     try {
         if (const QString unmarked = m_pending->markClearing(true); !unmarked.isEmpty())
             throw WriteFailure(unmarked.toStdString());
-        commitWith(
-            [this] {
-                exec(QStringLiteral("DELETE FROM %1").arg(RecordSchema::quoted(m_tableName)));
-            },
-            [this] {
-                m_rows.clear();
-                m_pending->clear(tableHeader());
-            },
-            AfterMove::Apply, 0);
+        commitWith([this] { exec(RecordSchema::clearSql(m_tableName)); },
+                   [this] {
+                       m_rows.clear();
+                       m_pending->clear(tableHeader());
+                   },
+                   AfterMove::Apply, 0);
     } catch (...) {
         m_pending->markClearing(false);
         emit reset();
@@ -504,8 +499,7 @@ void RecordTable::exec(const QString &sql) {
 
 qint64 RecordTable::storedRowsNow() const {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM %1").arg(RecordSchema::quoted(m_tableName))) ||
-        !q.next())
+    if (!q.exec(RecordSchema::countSql(m_tableName)) || !q.next())
         return -1;
     return q.value(0).toLongLong();
 }
@@ -584,8 +578,7 @@ bool RecordTable::inTransaction() const {
 
 QString RecordTable::chooseTable(bool mayCreate) {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!q.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND "
-                               "name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY rowid")))
+    if (!q.exec(RecordSchema::tablesSql()))
         fail(QString(), q.lastError());
     QStringList tables;
     while (q.next())
@@ -618,8 +611,7 @@ QString RecordTable::chooseTable(bool mayCreate) {
 
 void RecordTable::refuseView(const QString &name) {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'view' AND name = ? "
-                             "COLLATE NOCASE"));
+    q.prepare(RecordSchema::viewNamedSql());
     q.addBindValue(name);
     if (!q.exec())
         fail(QString(), q.lastError());
@@ -633,7 +625,7 @@ void RecordTable::refuseView(const QString &name) {
 
 QString RecordTable::chooseKey() {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(RecordSchema::quoted(m_tableName))))
+    if (!q.exec(RecordSchema::tableInfoSql(m_tableName)))
         fail(QString(), q.lastError());
     QStringList columns;
     QStringList keyColumns;
@@ -650,7 +642,7 @@ QString RecordTable::chooseKey() {
     // no other column can take. It is the row number only where the engine keeps no index
     // for the key (a WITHOUT ROWID table, or a key declared DESC, has one).
     if (keyColumns.size() == 1 && keyType.compare(u"INTEGER", Qt::CaseInsensitive) == 0) {
-        if (!q.exec(QStringLiteral("PRAGMA index_list(%1)").arg(RecordSchema::quoted(m_tableName))))
+        if (!q.exec(RecordSchema::indexListSql(m_tableName)))
             fail(QString(), q.lastError());
         bool keyIndex = false;
         while (q.next())
@@ -664,8 +656,7 @@ QString RecordTable::chooseKey() {
         const QString name = QLatin1String(latin);
         if (columns.contains(name, Qt::CaseInsensitive))
             continue;
-        if (!q.exec(QStringLiteral("SELECT %1 FROM %2 LIMIT 0")
-                        .arg(name, RecordSchema::quoted(m_tableName))))
+        if (!q.exec(RecordSchema::keyProbeSql(m_tableName, name)))
             raise(QStringLiteral("%1: the table %2 has no row numbers (it is a table WITHOUT "
                                  "ROWID): it cannot be opened.")
                       .arg(m_fileName, m_tableName));
@@ -679,8 +670,7 @@ QString RecordTable::chooseKey() {
 
 QString RecordTable::triggersRefusal() {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'trigger' AND "
-                             "tbl_name = ? COLLATE NOCASE ORDER BY name"));
+    q.prepare(RecordSchema::triggersOnSql());
     q.addBindValue(m_tableName);
     if (!q.exec())
         fail(QString(), q.lastError());
@@ -757,7 +747,7 @@ void RecordTable::keepPendingAfterCommit() {
 
 QString RecordTable::missingField() {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(RecordSchema::quoted(m_tableName))))
+    if (!q.exec(RecordSchema::tableInfoSql(m_tableName)))
         fail(QString(), q.lastError());
     QStringList present;
     while (q.next())
@@ -776,7 +766,7 @@ void RecordTable::checkFields() {
 
 void RecordTable::loadPositions() {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!m_rows.load(q, RecordSchema::quoted(m_tableName), m_key))
+    if (!m_rows.load(q, m_tableName, m_key))
         fail(QString(), q.lastError());
 }
 

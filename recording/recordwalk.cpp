@@ -3,7 +3,6 @@
 #include "recordtable.h"
 
 #include <QString>
-#include <QStringList>
 
 #include <sqlite3.h>
 
@@ -31,15 +30,6 @@ namespace {
     raise(table, message.constData());
 }
 
-/// A row of the spool as a row of the walk: its fields bound, no key.
-QString pendingRowSql() {
-    QStringList fields;
-    for (int f = 0; f < RecordSchema::FieldCount; ++f)
-        fields << (f == RecordSchema::Key ? QStringLiteral("NULL")
-                                          : QStringLiteral("?%1").arg(f + 1));
-    return QStringLiteral("SELECT ") + fields.join(u", ");
-}
-
 } // namespace
 
 RecordWalk::RecordWalk(const RecordTable &table) : m_table(table), m_expected(table.count()) {
@@ -49,7 +39,7 @@ RecordWalk::RecordWalk(const RecordTable &table) : m_table(table), m_expected(ta
     m_current = m_statement;
     if (const PendingSpool *spool = table.detachedSpool()) {
         try {
-            m_pendingRow = prepare(pendingRowSql());
+            m_pendingRow = prepare(RecordSchema::boundRowSql());
         } catch (...) {
             sqlite3_finalize(m_statement);
             throw;

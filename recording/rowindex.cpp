@@ -1,5 +1,7 @@
 #include "rowindex.h"
 
+#include "recordschema.h"
+
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -11,8 +13,8 @@ bool RowIndex::load(QSqlQuery &q, const QString &table, const QString &key) {
     // instead of stepping through every row, and min() and max() of the key alone are one
     // look-up each. Together in one statement they cost a full walk of the rows, which at a
     // million records dominated the program's start.
-    auto single = [&](const QString &what, qint64 *value) {
-        if (!q.exec(QStringLiteral("SELECT %1 FROM %2").arg(what, table)) || !q.next())
+    auto single = [&](const QString &sql, qint64 *value) {
+        if (!q.exec(sql) || !q.next())
             return false;
         *value = q.value(0).toLongLong();
         q.finish();
@@ -21,9 +23,9 @@ bool RowIndex::load(QSqlQuery &q, const QString &table, const QString &key) {
     qint64 count = 0;
     qint64 minKey = 0;
     qint64 maxKey = 0;
-    if (!single(QStringLiteral("count(*)"), &count) ||
-        !single(QStringLiteral("min(%1)").arg(key), &minKey) ||
-        !single(QStringLiteral("max(%1)").arg(key), &maxKey))
+    if (!single(RecordSchema::countSql(table), &count) ||
+        !single(RecordSchema::minKeySql(table, key), &minKey) ||
+        !single(RecordSchema::maxKeySql(table, key), &maxKey))
         return false;
     m_lastKey = maxKey;
     if (count == 0)
@@ -34,7 +36,7 @@ bool RowIndex::load(QSqlQuery &q, const QString &table, const QString &key) {
         for (qint64 row = 0; row < count; row += kAnchorStride)
             m_anchors.push_back(minKey + row);
     } else {
-        if (!q.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY %1").arg(key, table)))
+        if (!q.exec(RecordSchema::keysSql(table, key)))
             return false;
         for (qint64 row = 0; q.next(); ++row)
             if (row % kAnchorStride == 0)

@@ -21,7 +21,7 @@ public:
     /// The key of the last of them (0 for none; -1 when the engine could not tell).
     qint64 lastKey() const { return m_lastKey; }
 
-    /// Reads the index of `table` (an SQL name), its rows found by `key`, through `q`. False
+    /// Reads the index of `table`, its rows found by `key` (SQL), through `q`. False
     /// with q.lastError() set when the engine failed; the index then holds no stored row.
     bool load(QSqlQuery &q, const QString &table, const QString &key);
     /// No row at all.

@@ -8,9 +8,14 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sqlite3.h>
 
 #include <cstdio>
 
@@ -85,6 +90,141 @@ private slots:
         }
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(QStringLiteral("check"));
+    }
+
+    void schemaStatementsTakeAnyNames_data() {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QString>("key");
+        const QString notKey = RecordSchema::quoted(RecordSchema::fieldName(RecordSchema::Key));
+        QTest::newRow("plain") << QStringLiteral("Qm20db") << notKey;
+        QTest::newRow("double quotes") << QStringLiteral("a\"b\"\"c\"") << notKey;
+        QTest::newRow("single quote, space") << QStringLiteral("it's a table") << notKey;
+        QTest::newRow("brackets, backtick") << QStringLiteral("[x] `y`") << notKey;
+        QTest::newRow("unicode") << QStringLiteral("Meßwerte µV 測定") << notKey;
+        QTest::newRow("keyword") << QStringLiteral("select") << QStringLiteral("rowid");
+        // Only the engine's own tables are left out of the list: the "_" is not a wildcard.
+        QTest::newRow("sqlite-like") << QStringLiteral("sqliteXdata") << QStringLiteral("oid");
+        QTest::newRow("key in other case") << QStringLiteral("Not") << QStringLiteral("\"NOT\"");
+        QTest::newRow("_rowid_, percent")
+            << QStringLiteral("100%1 \"done\" %2") << QStringLiteral("_rowid_");
+    }
+
+    void schemaStatementsTakeAnyNames() {
+        QFETCH(QString, table);
+        QFETCH(QString, key);
+        using S = RecordSchema;
+        const QString connection = QStringLiteral("schema");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+            db.setDatabaseName(QStringLiteral(":memory:"));
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            auto run = [&](const QString &sql, const QVariantList &values = {}) {
+                if (!q.prepare(sql))
+                    return false;
+                for (const QVariant &v : values)
+                    q.addBindValue(v);
+                return q.exec();
+            };
+            auto column = [&](int at) {
+                QVariantList out;
+                while (q.next())
+                    out << q.value(at);
+                return out;
+            };
+            auto single = [&](const QString &sql) {
+                return run(sql) && q.next() ? q.value(0) : QVariant(QStringLiteral("failed"));
+            };
+            QVERIFY2(run(S::createSql(table)), qPrintable(q.lastError().text()));
+            QVERIFY(run(S::tablesSql()));
+            QCOMPARE(column(0), QVariantList{table});
+            QVERIFY(run(S::tableInfoSql(table)));
+            QStringList names;
+            while (q.next())
+                names << q.value(1).toString();
+            QCOMPARE(names, S::storedFieldNames());
+            QVERIFY(run(S::indexListSql(table)));
+            QVERIFY(!column(3).contains(QStringLiteral("pk")));
+            QVERIFY2(run(S::keyProbeSql(table, key)), qPrintable(q.lastError().text()));
+            QVERIFY(!q.next());
+
+            // Fields in Field order: No, Time, DC/AC, Value, Unit, AUTO, [key], Nval.
+            const auto record = [](int no, const QVariant &k = {}) {
+                QVariantList v{no,
+                               QStringLiteral("12:00:0%1").arg(no),
+                               QStringLiteral("DC"),
+                               QStringLiteral("1.50%1").arg(no),
+                               QStringLiteral("V"),
+                               QStringLiteral("AUTO")};
+                if (k.isValid())
+                    v << k;
+                return v << 1.5;
+            };
+            QVERIFY(run(S::insertSql(table, true), record(1, 10)));
+            QVERIFY(run(S::insertSql(table, true), record(2, 20)));
+            QVERIFY(run(S::insertSql(table, false), record(3)));
+            QCOMPARE(single(S::countSql(table)).toLongLong(), 3);
+            QCOMPARE(single(S::minKeySql(table, key)).toLongLong(), 10);
+            QCOMPARE(single(S::maxKeySql(table, key)).toLongLong(), 21);
+            QVERIFY(run(S::keysSql(table, key)));
+            QCOMPARE(column(0), (QVariantList{10, 20, 21}));
+
+            QVERIFY(run(S::walkSql(table, key)));
+            QVERIFY(q.next() && q.next());
+            QCOMPARE(q.record().count(), int(S::FieldCount));
+            for (int f = 0; f < S::FieldCount; ++f)
+                QCOMPARE(q.value(f).toString(), record(2, 20)[f].toString());
+            QVERIFY(run(S::pageSql(table, key), {15, 5, 1}));
+            QCOMPARE(q.record().count(), int(S::Key) + 1);
+            QCOMPARE(column(S::Key), QVariantList{21});
+            QVERIFY(run(S::keyAtSql(table, key), {11, 1}));
+            QCOMPARE(column(0), QVariantList{21});
+            QVERIFY(run(S::cappedRowSql(table, key, 1u << S::Value, 4), {20}));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(S::No), QVariant(qlonglong(2)));
+            QCOMPARE(q.value(S::Time).toString(), QStringLiteral("12:0"));
+            QVERIFY(q.value(S::Value).isNull());
+            QCOMPARE(q.value(S::Auto).toString(), QStringLiteral("AUTO"));
+            {
+                // Numbered parameters are bound through the engine itself, as the walk does.
+                auto *handle = *static_cast<sqlite3 *const *>(db.driver()->handle().data());
+                const QByteArray sql = S::boundRowSql().toUtf8();
+                sqlite3_stmt *row = nullptr;
+                QCOMPARE(sqlite3_prepare_v2(handle, sql.constData(), -1, &row, nullptr), SQLITE_OK);
+                for (int f = 0; f < S::FieldCount; ++f)
+                    sqlite3_bind_int(row, f + 1, 100 + f);
+                QCOMPARE(sqlite3_step(row), SQLITE_ROW);
+                QCOMPARE(sqlite3_column_count(row), int(S::FieldCount));
+                for (int f = 0; f < S::FieldCount; ++f)
+                    QCOMPARE(sqlite3_column_type(row, f) == SQLITE_NULL
+                                 ? -1
+                                 : sqlite3_column_int(row, f),
+                             f == S::Key ? -1 : 100 + f);
+                sqlite3_finalize(row);
+            }
+
+            // The engine matches names without regard to ASCII case only.
+            const QString other = table + QStringLiteral(" \"2\"");
+            const QString trigger = other + QStringLiteral("/t");
+            QString otherInCaps = other;
+            for (QChar &c : otherInCaps)
+                if (c >= u'a' && c <= u'z')
+                    c = c.toUpper();
+            QVERIFY(run(QStringLiteral("CREATE VIEW %1 AS SELECT * FROM %2")
+                            .arg(S::quoted(other), S::quoted(table))));
+            QVERIFY(run(QStringLiteral("CREATE TRIGGER %1 AFTER DELETE ON %2 BEGIN SELECT 1; END")
+                            .arg(S::quoted(trigger), S::quoted(table))));
+            QVERIFY(run(S::viewNamedSql(), {otherInCaps}));
+            QCOMPARE(column(0), QVariantList{other});
+            QVERIFY(run(S::viewNamedSql(), {table}));
+            QVERIFY(!q.next());
+            QVERIFY(run(S::triggersOnSql(), {table}));
+            QCOMPARE(column(0), QVariantList{trigger});
+            QVERIFY(run(S::clearSql(table)));
+            QCOMPARE(single(S::countSql(table)).toLongLong(), 0);
+            QVERIFY(single(S::maxKeySql(table, key)).isNull());
+        }
+        QSqlDatabase::removeDatabase(connection);
     }
 
     void fieldNamesMatchWithoutRegardToCase() {
