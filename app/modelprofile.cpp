@@ -30,6 +30,13 @@ std::vector<ModelProfileRow> profileRowsFor(ModelFlags flags) {
     return out;
 }
 
+std::optional<LineSettings> lineSettingsFor(ModelFlags flags) {
+    std::optional<LineSettings> line;
+    for (const auto &row : profileRowsFor(flags))
+        line = LineSettings{row.speed, row.dataBits};
+    return line;
+}
+
 ModelFlags parseModelFlags(const QString &text) {
     ModelFlags flags;
     const QStringList names =

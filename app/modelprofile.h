@@ -34,6 +34,10 @@ const std::vector<ModelProfileRow> &modelProfileRows();
 /// The rows that apply to `flags`, in order; later rows win where they write.
 std::vector<ModelProfileRow> profileRowsFor(ModelFlags flags);
 
+/// The line settings of the rows that apply to `flags` (the last row's); none when no row
+/// applies, and the port keeps its own.
+std::optional<LineSettings> lineSettingsFor(ModelFlags flags);
+
 /// Parses "QM30", "QM30;QM40", "QM30,QM45"... Unknown names are ignored.
 ModelFlags parseModelFlags(const QString &text);
 

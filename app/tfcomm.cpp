@@ -1,6 +1,7 @@
 #include "tfcomm.h"
 
 #include "graphchart.h"
+#include "metersession.h"
 
 #include <QAction>
 #include <QApplication>
@@ -37,10 +38,12 @@ TFCOMM::TFCOMM(ModelFlags flags, UiPrompts *prompts, const QString &tableFolder,
     onTerminate = [] { QApplication::quit(); };
 
     // The serial component takes its own defaults, then the designed port and speed.
-    COMM2 = new CommPortDriver(this);
-    COMM2->setObjectName(QStringLiteral("COMM2"));
-    COMM2->setComPort(pnCOM1);
-    COMM2->setComPortSpeed(br2400);
+    m_session = new MeterSession(this);
+    m_session->setObjectName(QStringLiteral("MeterSession"));
+    COMM2()->setObjectName(QStringLiteral("COMM2"));
+    COMM2()->setComPort(pnCOM1);
+    COMM2()->setComPortSpeed(br2400);
+    Link()->setObjectName(QStringLiteral("Link"));
 
     buildWindow();
     buildMenus();
@@ -59,8 +62,9 @@ TFCOMM::TFCOMM(ModelFlags flags, UiPrompts *prompts, const QString &tableFolder,
 
 TFCOMM::~TFCOMM() {
     // Handlers must not run into a half-destroyed window.
-    disconnect(COMM2, &CommPortDriver::OnReceiveData, this, nullptr);
-    COMM2->ClosePort();
+    disconnect(COMM2(), &CommPortDriver::OnReceiveData, this, nullptr);
+    disconnect(m_session, nullptr, this, nullptr);
+    m_session->close();
 }
 
 void TFCOMM::buildWindow() {
@@ -167,12 +171,12 @@ void TFCOMM::FormCreate() {
 }
 
 void TFCOMM::applyModelProfile() {
+    if (const auto line = lineSettingsFor(m_flags))
+        m_session->setLineSettings(*line);
     for (const ModelProfileRow &row : profileRowsFor(m_flags)) {
         setWindowTitle(row.title);
-        COMM2->setComPortSpeed(row.speed);
-        connect(COMM2, &CommPortDriver::OnReceiveData, this, &TFCOMM::QM34RData,
+        connect(COMM2(), &CommPortDriver::OnReceiveData, this, &TFCOMM::QM34RData,
                 Qt::UniqueConnection);
-        COMM2->setComPortDataBits(row.dataBits);
         if (auto *ac = findChild<QLabel *>(QStringLiteral("LcdAC")))
             ac->setText(row.lcdAcCaption);
         if (auto *d0 = findChild<QLabel *>(QStringLiteral("LCDD0")); d0 && row.lcdD0Caption)
@@ -203,30 +207,25 @@ void TFCOMM::closeEvent(QCloseEvent *event) {
 }
 
 void TFCOMM::QM34RData(CommPortDriver *, const char *DataPtr, int DataSize) {
-    if (DataSize <= 0)
-        return;
-    m_prompts->guard([&] {
-        m_frames.feed(DataPtr, DataSize, receiveClock(),
-                      [this](const QString &hex, FrameKind kind) {
-                          // Damage is logged for what it is and changes nothing else.
-                          if (kind == FrameKind::Noise) {
-                              Memo1->appendPlainText(hex + QLatin1String(kNoiseMark));
-                              return;
-                          }
-                          FrameHex = hex;
-                          Memo1->appendPlainText(hex);
-                          switch (kind) {
-                          case FrameKind::Display:
-                              LcdDisplayQM34();
-                              break;
-                          case FrameKind::Secondary:
-                              MltText = mltTextOf(hex);
-                              LcdDisplayQM34Mlt();
-                              break;
-                          case FrameKind::Other:
-                          case FrameKind::Noise:
-                              break;
-                          }
-                      });
-    });
+    m_prompts->guard([&] { m_session->receive(DataPtr, DataSize); });
+}
+
+void TFCOMM::setReceiveClock(std::function<std::chrono::steady_clock::time_point()> clock) {
+    m_session->setReceiveClock(std::move(clock));
+}
+
+CommPortDriver *TFCOMM::COMM2() const {
+    return &m_session->driver();
+}
+
+MeterLink *TFCOMM::Link() const {
+    return &m_session->link();
+}
+
+QString TFCOMM::FrameHex() const {
+    return m_session->lastFrameText();
+}
+
+QString TFCOMM::MltText() const {
+    return m_session->lastBarText();
 }

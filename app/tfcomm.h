@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -11,7 +12,6 @@
 #include "commportdriver.h"
 #include "decodedframe.h"
 #include "extremes.h"
-#include "frameassembler.h"
 #include "leftrecords.h"
 #include "modelprofile.h"
 #include "pagingmodel.h"
@@ -31,6 +31,7 @@ class QMenuBar;
 class QAction;
 class BevelPanel;
 class MeterLink;
+class MeterSession;
 class GraphChart;
 class LcdPanel;
 class QProgressBar;
@@ -67,7 +68,9 @@ public:
     /// without ending the test process.
     void setTerminateHook(std::function<void()> hook) { onTerminate = std::move(hook); }
 
-    CommPortDriver *COMM2 = nullptr;
+    /// The serial component and the link, the meter session's.
+    CommPortDriver *COMM2() const;
+    MeterLink *Link() const;
 
     // ---- window-wide state, read-only; FormCreate gives it its start values ----
     /// The scale's mode, as the last display frame set it.
@@ -84,9 +87,9 @@ public:
     /// The graph turns to its last page with each reading (the paging commands clear it).
     bool FollowLastPage() const { return m_followLastPage; }
 
-    // Frame texts set by the receive handler.
-    QString FrameHex;
-    QString MltText;
+    // The texts of the last frame routed and of the last secondary frame's bar digits.
+    QString FrameHex() const;
+    QString MltText() const;
 
     // The Reading of the last display frame; empty (0) before the first.
     QString ValueText() const;
@@ -104,7 +107,7 @@ public:
     /// The code of the key pressed last.
     quint8 KeyCode() const { return m_keyCode; }
     /// Where the REL key's cycle stands (0 off), as the key presses moved it.
-    qint32 RelState() const { return m_relState; }
+    qint32 RelState() const;
 
     // Recording: the counters are the recorder's.
     qint32 RecordNo() const { return m_recorder.RecordNo(); }
@@ -123,8 +126,8 @@ public:
     // ---- receive framing ----
     void QM34RData(CommPortDriver *Sender, const char *DataPtr, int DataSize);
     /// When a delivery of bytes came, as the framing's carry window counts it. Replaceable
-    /// so tests can play the line's rhythm in simulated time.
-    std::function<FrameAssembler::Clock::time_point()> receiveClock = &FrameAssembler::Clock::now;
+    /// so tests can play the line's rhythm in simulated time; the steady clock by default.
+    void setReceiveClock(std::function<std::chrono::steady_clock::time_point()> clock);
     /// Lines kept in the hidden frame log; older lines are dropped.
     static constexpr int kMemoMaxLines = 1000;
     /// Follows the hex of line damage in the frame log: a frame of the wrong length, the
@@ -145,8 +148,6 @@ public:
     void SetmaxKeyPress(QObject *Sender, QChar &Key);
 
     // ---- link: port choice, connect, request cycle, watchdog ----
-    /// Request cycle, watchdog and the one-byte send, shared with the headless logger.
-    MeterLink *Link = nullptr;
     void COM11Click();
     void COM21Click();
     void COM31Click();
@@ -156,7 +157,8 @@ public:
     void WriteTo232(quint8 byte);
     void Timer1Timer();
     void ConTimerTimer();
-    /// Made by both frame decoders at the start of each frame.
+    /// A frame came: the link is alive (the session marked it so) and the indicator shows it.
+    /// Both frame handlers make it at the start of each frame.
     void reportLinkAlive();
 
     // ---- remote keys ----
@@ -165,8 +167,10 @@ public:
     void TdownBTimer();
 
     // ---- readout ----
-    void LcdDisplayQM34();
-    void LcdDisplayQM34Mlt();
+    /// The session's display frames, run through the dispatch.
+    void LcdDisplayQM34(const DecodedFrame &frame);
+    /// The session's secondary frames: the bar's five hex digits.
+    void LcdDisplayQM34Mlt(const QString &barText);
 
     // ---- recording and data files ----
     /// Offers the Reading of `frame` to recording.
@@ -261,7 +265,8 @@ private:
     std::unique_ptr<UiPrompts> m_ownPrompts;
     UiPrompts *m_prompts = nullptr;
     QWidget *m_client = nullptr;
-    FrameAssembler m_frames;
+    /// Port driver, link, framing, REL state and line settings, as the logger has them too.
+    MeterSession *m_session = nullptr;
     ReadingDispatch m_dispatch;
     ReadingRecorder m_recorder;
     std::optional<DecodedFrame> m_lastFrame;
@@ -272,7 +277,6 @@ private:
     Extremes m_extreme;
     bool m_followLastPage = false;
     quint8 m_keyCode = 0;
-    qint32 m_relState = 0;
     qint32 m_recordSIInterval = 0;
     /// The interval box's last valid text, shown again when a text is refused.
     QString m_lastIntervalText;

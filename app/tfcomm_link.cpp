@@ -7,11 +7,13 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QTimer>
 
 #include "bevelpanel.h"
 #include "lcdglyphs.h"
 #include "meterlink.h"
+#include "metersession.h"
 #include "picturelabel.h"
 #include "portnames.h"
 #include "remotekeys.h"
@@ -111,11 +113,14 @@ void TFCOMM::buildLinkControls() {
     CONok->setVisible(false);
     CONokN = makeLinkImage(KD, "CONokN", false);
 
-    Link = new MeterLink(*COMM2, this);
-    Link->setObjectName(QStringLiteral("Link"));
-    connect(Link, &MeterLink::portLost, this, &TFCOMM::onPortLost);
-    connect(Link, &MeterLink::portReopened, this, [this] { m_frames.reset(); });
-    connect(Link, &MeterLink::portStateChanged, this, &TFCOMM::showNoLinkReason);
+    // Every frame goes to the frame log; damage is logged for what it is.
+    connect(m_session, &MeterSession::frameText, this, [this](const QString &hex, FrameKind kind) {
+        Memo1->appendPlainText(kind == FrameKind::Noise ? hex + QLatin1String(kNoiseMark) : hex);
+    });
+    connect(m_session, &MeterSession::displayFrame, this, &TFCOMM::LcdDisplayQM34);
+    connect(m_session, &MeterSession::barFrame, this, &TFCOMM::LcdDisplayQM34Mlt);
+    connect(m_session, &MeterSession::portLost, this, &TFCOMM::onPortLost);
+    connect(m_session, &MeterSession::portStateChanged, this, &TFCOMM::showNoLinkReason);
     showNoLinkReason();
 
     // Remote keys. Lefts of the visible row as designed; widths fill to the next key.
@@ -170,7 +175,7 @@ void TFCOMM::choosePort(int index) {
         items[i]->setChecked(i == index);
     for (int i = 0; i < 4; ++i)
         panels[i]->setVisible(i == index);
-    COMM2->setComPort(static_cast<TComPortNumber>(index));
+    COMM2()->setComPort(static_cast<TComPortNumber>(index));
     showNoLinkReason();
 }
 
@@ -200,8 +205,7 @@ void TFCOMM::BTCon1Click() {
     START1->setEnabled(false);
     STOP1->setEnabled(true);
     STOP1->setChecked(false);
-    m_frames.reset();
-    if (!Link->openPort()) {
+    if (!m_session->open()) {
         // Showing "connected" on a port that did not open would only hide the fault.
         ComSetup1->menuAction()->setEnabled(true);
         START1->setChecked(false);
@@ -209,8 +213,8 @@ void TFCOMM::BTCon1Click() {
         STOP1->setEnabled(false);
         STOP1->setChecked(stopWasChecked);
         m_prompts->error(QStringLiteral("Cannot open %1 (%2): %3")
-                             .arg(PortNames::displayName(COMM2->ComPort()), COMM2->lastOpenPath(),
-                                  COMM2->lastOpenError()));
+                             .arg(PortNames::displayName(COMM2()->ComPort()),
+                                  COMM2()->lastOpenPath(), COMM2()->lastOpenError()));
         return;
     }
     m_connected = true;
@@ -225,8 +229,7 @@ void TFCOMM::BtDiscon1Click() {
     STOP1->setEnabled(false);
     STOP1->setChecked(true);
     // Also ends the reopening of a port that went away.
-    Link->closePort();
-    m_frames.reset();
+    m_session->close();
     m_connected = false;
     BTCon->setVisible(true);
     BtDiscon->setVisible(false);
@@ -235,29 +238,33 @@ void TFCOMM::BtDiscon1Click() {
 void TFCOMM::onPortLost(const QString &) {
     // The device went away under an open port: the driver has closed it and the link tries
     // it again until Disconnect. The window stays "connected"; the indicator shows the loss.
-    m_frames.reset();
     showLinkAlive(false);
 }
 
 qint32 TFCOMM::LinkIdleTicks() const {
-    return Link->idleTicks();
+    return Link()->idleTicks();
+}
+
+qint32 TFCOMM::RelState() const {
+    return m_session->relState();
 }
 
 qint32 TFCOMM::RequestStep() const {
-    return Link->requestStep();
+    return Link()->requestStep();
 }
 
 void TFCOMM::showNoLinkReason() {
-    CONokN->setToolTip(QStringLiteral("No link on %1: %2")
-                           .arg(PortNames::displayName(COMM2->ComPort()), Link->noLinkReason()));
+    CONokN->setToolTip(
+        QStringLiteral("No link on %1: %2")
+            .arg(PortNames::displayName(COMM2()->ComPort()), Link()->noLinkReason()));
 }
 
 void TFCOMM::WriteTo232(quint8 byte) {
-    Link->send(byte);
+    Link()->send(byte);
 }
 
 void TFCOMM::Timer1Timer() {
-    Link->requestTick();
+    Link()->requestTick();
 }
 
 void TFCOMM::showLinkAlive(bool alive) {
@@ -266,12 +273,12 @@ void TFCOMM::showLinkAlive(bool alive) {
 }
 
 void TFCOMM::ConTimerTimer() {
-    if (Link->watchdogTick())
+    if (Link()->watchdogTick())
         showLinkAlive(false);
 }
 
 void TFCOMM::reportLinkAlive() {
-    Link->reportAlive();
+    Link()->reportAlive();
     showLinkAlive(true);
 }
 
@@ -285,7 +292,7 @@ void TFCOMM::BtSetMouseDown(QWidget *Sender) {
         panel->setBevelInner(BevelPanel::bvLowered);
     }
     if (Sender == BtRel)
-        m_relState = RemoteKeys::nextRelState(m_relState);
+        m_session->stepRelState();
     if (!TdownB->isActive())
         TdownB->start();
 }
@@ -301,5 +308,5 @@ void TFCOMM::BtSetMouseUp(QWidget *) {
     }
     const bool longPress = !TdownB->isActive();
     TdownB->stop();
-    Link->sendKey(m_keyCode, longPress);
+    Link()->sendKey(m_keyCode, longPress);
 }

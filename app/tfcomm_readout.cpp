@@ -44,8 +44,8 @@ void TFCOMM::buildReadout() {
     MltSN->setGeometry(QRect(kBarSignPos, QSize(signWidth + 2, fm.height())));
 }
 
-void TFCOMM::LcdDisplayQM34() {
-    m_dispatch.run(FrameHex, m_relState, *this);
+void TFCOMM::LcdDisplayQM34(const DecodedFrame &frame) {
+    m_dispatch.run(frame, *this);
 }
 
 void TFCOMM::linkAlive() {
@@ -125,9 +125,9 @@ void TFCOMM::scaleFault(std::exception_ptr fault) {
     m_prompts->guard([&] { std::rethrow_exception(fault); });
 }
 
-void TFCOMM::LcdDisplayQM34Mlt() {
+void TFCOMM::LcdDisplayQM34Mlt(const QString &barText) {
     reportLinkAlive();
-    const BarGraphDecoder::Bar bar = BarGraphDecoder::decode(MltText);
+    const BarGraphDecoder::Bar bar = BarGraphDecoder::decode(barText);
     MltSN->setText(bar.sign);
     // A progress bar ignores values past its maximum; a longer bar shows full.
     PBar2->setValue(std::min(bar.position, PBar2->maximum()));

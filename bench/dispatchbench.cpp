@@ -76,7 +76,7 @@ Run feed(TFCOMM &w, int frames, int &serial) {
     const double cpuNs = BenchSupport::cpuNsOf([&] {
         for (qsizetype at = 0; at < stream.size(); at += kDelivery) {
             const int n = int(std::min<qsizetype>(kDelivery, stream.size() - at));
-            w.QM34RData(w.COMM2, stream.constData() + at, n);
+            w.QM34RData(w.COMM2(), stream.constData() + at, n);
             QApplication::processEvents();
         }
         QApplication::processEvents();

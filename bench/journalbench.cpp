@@ -83,7 +83,7 @@ Pass run(SlowSync &io, int syncDelayMs, int seconds, int rate) {
             QByteArray bytes;
             for (int i = 0; i < perDelivery; ++i)
                 bytes += BenchSupport::displayFrame(serial++);
-            w.QM34RData(w.COMM2, bytes.constData(), int(bytes.size()));
+            w.QM34RData(w.COMM2(), bytes.constData(), int(bytes.size()));
         });
         QElapsedTimer beat;
         bool commandRan = false;

@@ -92,10 +92,10 @@ int main(int argc, char **argv) {
         bytes += frame;
         const int cut = random.bounded(2) ? random.bounded(int(bytes.size())) : 0;
         if (cut > 0) {
-            w.QM34RData(w.COMM2, bytes.constData(), cut);
+            w.QM34RData(w.COMM2(), bytes.constData(), cut);
             QThread::msleep(paceMs / 2);
         }
-        w.QM34RData(w.COMM2, bytes.constData() + cut, int(bytes.size()) - cut);
+        w.QM34RData(w.COMM2(), bytes.constData() + cut, int(bytes.size()) - cut);
         QApplication::processEvents();
         QThread::msleep(cut > 0 ? paceMs - paceMs / 2 : paceMs);
     }

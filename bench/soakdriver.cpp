@@ -147,14 +147,15 @@ int main(int argc, char **argv) {
     // assembler beside it counts the display frames in the same deliveries.
     FrameAssembler counter;
     qint64 displayFrames = 0, otherFrames = 0, bytes = 0;
-    QObject::connect(
-        w.COMM2, &CommPortDriver::OnReceiveData, [&](CommPortDriver *, const char *data, int size) {
-            bytes += size;
-            counter.feed(data, size, FrameAssembler::Clock::now(),
-                         [&](const QString &, FrameKind kind) {
-                             (kind == FrameKind::Display ? displayFrames : otherFrames) += 1;
-                         });
-        });
+    QObject::connect(w.COMM2(), &CommPortDriver::OnReceiveData,
+                     [&](CommPortDriver *, const char *data, int size) {
+                         bytes += size;
+                         counter.feed(data, size, FrameAssembler::Clock::now(),
+                                      [&](const QString &, FrameKind kind) {
+                                          (kind == FrameKind::Display ? displayFrames
+                                                                      : otherFrames) += 1;
+                                      });
+                     });
     // What recording accepted, in order, as it went into the table.
     RecordDigest accepted;
     QObject::connect(w.recordTable(), &RecordTable::appended, [&](qint64) {
@@ -171,7 +172,7 @@ int main(int argc, char **argv) {
     };
     const Sample start = sampleNow();
     w.BTCon1Click();
-    if (!w.COMM2->PortIsOpen()) {
+    if (!w.COMM2()->PortIsOpen()) {
         std::fprintf(stderr, "qm-soak: the port did not open\n");
         return 1;
     }

@@ -49,12 +49,17 @@ std::optional<DecodedFrame> ReadingDispatch::run(const QString &frameHex, int re
                                                  Steps &steps) {
     if (frameHex.size() != 2 * FrameAssembler::kDisplayFrameBytes)
         return std::nullopt;
+    DecodedFrame frame = ReadingDecoder::decode(frameHex, relState);
+    run(frame, steps);
+    return frame;
+}
+
+void ReadingDispatch::run(const DecodedFrame &frame, Steps &steps) {
     // Every step goes through the guard, so a reading that one part fails on still reaches
     // the others (one that recording refused still reaches the graph, say).
     StepGuard step;
     using Kind = StepGuard::Kind;
     step(Kind::Other, [&] { steps.linkAlive(); });
-    const DecodedFrame frame = ReadingDecoder::decode(frameHex, relState);
     const auto [minimum, maximum] = valueAxisOf(frame);
     step(Kind::Other, [&] { steps.valueAxis(minimum, maximum); });
     step(Kind::Other, [&] { steps.scaleMode(frame.hundredMode, frame.span, frame.offset); });
@@ -79,5 +84,4 @@ std::optional<DecodedFrame> ReadingDispatch::run(const QString &frameHex, int re
         steps.scaleFault(scaleFailure);
     if (step.fault())
         std::rethrow_exception(step.fault());
-    return frame;
 }

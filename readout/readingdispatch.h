@@ -51,6 +51,8 @@ public:
     /// any other length than a display frame's is line damage: no step runs for it, it
     /// marks nothing alive and resets nothing, and nothing is returned.
     std::optional<DecodedFrame> run(const QString &frameHex, int relState, Steps &steps);
+    /// Runs every step for a frame already decoded (from a display frame of its length).
+    void run(const DecodedFrame &frame, Steps &steps);
 
     /// The graph's value axis for a frame: plus and minus the span times 100, or times 1000
     /// for a five-digit reading, in the function modes (the frame's own span, 80, also for

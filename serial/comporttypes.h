@@ -27,3 +27,11 @@ inline constexpr int kBaudRateTable[] = {110,   300,   600,   1200,  2400,  4800
 
 inline constexpr int baudRateValue(TComPortBaudRate rate) { return kBaudRateTable[rate]; }
 inline constexpr int dataBitsValue(TComPortDataBits bits) { return static_cast<int>(bits) + 5; }
+
+/// What a meter's model profile sets of the line; the rest stays as the driver's defaults
+/// (1 stop bit, no parity, no flow control).
+struct LineSettings {
+    TComPortBaudRate speed = br9600;
+    TComPortDataBits dataBits = db8BITS;
+    friend bool operator==(const LineSettings &, const LineSettings &) = default;
+};

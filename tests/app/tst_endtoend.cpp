@@ -46,7 +46,7 @@ class TestEndToEnd : public QObject {
         Window win;
         win.w->BTCon1Click();
         QCOMPARE(win.errors, QStringList());
-        QVERIFY(win.w->COMM2->PortIsOpen());
+        QVERIFY(win.w->COMM2()->PortIsOpen());
         QTRY_VERIFY_WITH_TIMEOUT(win.loggedFrames().size() >= 25, 10000);
         int display = 0, secondary = 0, broken = 0;
         for (const QString &hex : win.loggedFrames()) {
@@ -65,8 +65,8 @@ class TestEndToEnd : public QObject {
         QVERIFY2(secondary >= 3 * display - 3, qPrintable(win.loggedFrames().join(' ')));
         QCOMPARE(broken, 0);
         QVERIFY(win.linkAlive());
-        QVERIFY(win.w->FrameHex.endsWith("0A"));
-        QCOMPARE(win.w->MltText.size(), 5);
+        QVERIFY(win.w->FrameHex().endsWith("0A"));
+        QCOMPARE(win.w->MltText().size(), 5);
         QCOMPARE(win.errors, QStringList());
     }
 
@@ -91,7 +91,7 @@ private slots:
         control<QCheckBox>(*win.w, "RepeatSet")->setChecked(false);
         win.w->limitessClick();
         win.w->BTCon1Click();
-        QVERIFY(win.w->COMM2->PortIsOpen());
+        QVERIFY(win.w->COMM2()->PortIsOpen());
         QTest::qWait(1500); // warm-up: buffers and caches reach their size
         const qint64 rssBefore = residentKiB();
         const qint64 recordsBefore = win.w->recordTable()->count();

@@ -238,10 +238,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(h.linkAlive(), 3000);
         QTRY_VERIFY_WITH_TIMEOUT(h.w->recordTable()->count() > 0, 3000);
 
-        QSignalSpy retries(h.w->Link, &MeterLink::reopenFailed);
+        QSignalSpy retries(h.w->Link(), &MeterLink::reopenFailed);
         QVERIFY(sim->stop(hard));
         QTRY_VERIFY_WITH_TIMEOUT(!h.linkAlive(), 2000);
-        QTRY_VERIFY_WITH_TIMEOUT(!h.w->COMM2->PortIsOpen(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(!h.w->COMM2()->PortIsOpen(), 2000);
         QVERIFY(control<BevelPanel>(*h.w, "BtDiscon")->isVisible());
         QVERIFY(control<QLabel>(*h.w, "CONokN")
                     ->toolTip()

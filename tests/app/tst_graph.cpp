@@ -32,8 +32,8 @@ struct Harness : WindowHarness {
         }
     }
     void frame(const char *spaced) {
-        w->FrameHex = QString::fromLatin1(spaced).remove(QLatin1Char(' '));
-        w->LcdDisplayQM34();
+        const QByteArray bytes = QByteArray::fromHex(spaced);
+        w->QM34RData(w->COMM2(), bytes.constData(), int(bytes.size()));
     }
     GraphChart &chart() const { return *control<GraphChart>(*w, "Chtshow"); }
     qint64 page() const { return chart().paging().page(); }
@@ -155,11 +155,11 @@ private slots:
         h.w->recordTable()->close();
         const QByteArray frames =
             QByteArray::fromHex("89700000000F010203040A89700000100F010203040A");
-        h.w->QM34RData(h.w->COMM2, frames.constData(), frames.size());
+        h.w->QM34RData(h.w->COMM2(), frames.constData(), frames.size());
         QCOMPARE(h.errors.size(), 1);
         QVERIFY(h.errors[0].contains(QStringLiteral("not open")));
         QCOMPARE(h.chart().pointCount(), 2);
-        h.w->QM34RData(h.w->COMM2, frames.constData(), frames.size());
+        h.w->QM34RData(h.w->COMM2(), frames.constData(), frames.size());
         QCOMPARE(h.errors.size(), 1);
         QCOMPARE(h.chart().pointCount(), 4);
         QCOMPARE(h.valueAt(3), -1234.0);

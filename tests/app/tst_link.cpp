@@ -65,12 +65,12 @@ private slots:
             QTest::mouseClick(h.visiblePortPanel(), Qt::LeftButton);
             QCOMPARE(h.visiblePortPanel(), order[i]);
             QCOMPARE(h.checkedPortItem(), (i + 1) % 4 + 1);
-            QCOMPARE(int(h.w->COMM2->ComPort()), (i + 1) % 4);
+            QCOMPARE(int(h.w->COMM2()->ComPort()), (i + 1) % 4);
         }
         control<QAction>(*h.w, "COM31")->trigger();
         QCOMPARE(h.visiblePortPanel(), control<BevelPanel>(*h.w, "BtCOM3"));
         QCOMPARE(h.checkedPortItem(), 3);
-        QCOMPARE(h.w->COMM2->ComPort(), pnCOM3);
+        QCOMPARE(h.w->COMM2()->ComPort(), pnCOM3);
     }
 
     void menuChoiceIsThePortTheNextConnectOpens() {
@@ -79,13 +79,13 @@ private slots:
         Harness h;
         control<QAction>(*h.w, "COM21")->trigger();
         QTest::mouseClick(control<BevelPanel>(*h.w, "BTCon"), Qt::LeftButton);
-        QVERIFY(h.w->COMM2->PortIsOpen());
-        QCOMPARE(h.w->COMM2->lastOpenPath(), pty.path());
+        QVERIFY(h.w->COMM2()->PortIsOpen());
+        QCOMPARE(h.w->COMM2()->lastOpenPath(), pty.path());
         // While connected the port panels change nothing.
         QTest::mouseClick(control<BevelPanel>(*h.w, "BtCOM2"), Qt::LeftButton);
         QCOMPARE(h.visiblePortPanel(), control<BevelPanel>(*h.w, "BtCOM2"));
         QCOMPARE(h.checkedPortItem(), 2);
-        QCOMPARE(h.w->COMM2->ComPort(), pnCOM2);
+        QCOMPARE(h.w->COMM2()->ComPort(), pnCOM2);
         qunsetenv("QM_COM2");
     }
 
@@ -105,10 +105,10 @@ private slots:
         };
         QCOMPARE(state(), QList<bool>({true, false, true, false, false, true, false}));
         QTest::mouseClick(control<BevelPanel>(w, "BTCon"), Qt::LeftButton);
-        QVERIFY(w.COMM2->PortIsOpen());
+        QVERIFY(w.COMM2()->PortIsOpen());
         QCOMPARE(state(), QList<bool>({false, true, false, false, true, false, true}));
         control<QAction>(w, "STOP1")->trigger();
-        QVERIFY(!w.COMM2->PortIsOpen());
+        QVERIFY(!w.COMM2()->PortIsOpen());
         QCOMPARE(state(), QList<bool>({true, false, true, true, false, true, false}));
         control<QAction>(w, "START1")->trigger();
         QCOMPARE(state(), QList<bool>({false, true, false, false, true, false, true}));
@@ -181,7 +181,7 @@ private slots:
         // The long-press threshold, shortened for the test.
         control<QTimer>(w, "TdownB")->setInterval(60);
         w.BTCon1Click();
-        QVERIFY(w.COMM2->PortIsOpen());
+        QVERIFY(w.COMM2()->PortIsOpen());
         auto *key = w.findChild<BevelPanel *>(panel);
         QVERIFY(key);
         press(key, button);
@@ -241,16 +241,16 @@ private slots:
         QVERIFY(pty.exportAs("QM_COM1"));
         Harness h;
         TFCOMM &w = *h.w;
-        w.COMM2->setComPortOutBufSize(512);
+        w.COMM2()->setComPortOutBufSize(512);
         w.BTCon1Click();
-        QVERIFY(w.COMM2->PortIsOpen());
+        QVERIFY(w.COMM2()->PortIsOpen());
         control<QTimer>(w, "Timer1")->stop(); // the test drives the ticks
         // Nobody reads the line: fill the terminal and the queue behind it.
-        w.COMM2->setOutputTimeout(300);
+        w.COMM2()->setOutputTimeout(300);
         const QByteArray block(1 << 20, char(0x55));
-        QVERIFY(w.COMM2->WriteBytes(block.constData(), block.size()) < 0);
-        QCOMPARE(w.COMM2->OutputRoom(), quint16(0));
-        w.COMM2->setOutputTimeout(4000);
+        QVERIFY(w.COMM2()->WriteBytes(block.constData(), block.size()) < 0);
+        QCOMPARE(w.COMM2()->OutputRoom(), quint16(0));
+        w.COMM2()->setOutputTimeout(4000);
 
         QElapsedTimer clock;
         clock.start();
@@ -260,9 +260,9 @@ private slots:
         release(control<BevelPanel>(w, "BtHold"));
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
         // What the stalled line held is dropped, not left to reach the meter late.
-        QVERIFY(w.COMM2->outputPending() <= MeterLink::kMaxPendingBytes);
+        QVERIFY(w.COMM2()->outputPending() <= MeterLink::kMaxPendingBytes);
         // The driver keeps its time-out for other senders.
-        QCOMPARE(w.COMM2->OutputTimeout(), quint16(4000));
+        QCOMPARE(w.COMM2()->OutputTimeout(), quint16(4000));
     }
 
     void requestBytesWhileConnected() {
@@ -318,7 +318,7 @@ private slots:
         QVERIFY(pty->exportAs("QM_COM1"));
         Harness h;
         TFCOMM &w = *h.w;
-        w.Link->setReopenInterval(std::chrono::milliseconds(100)); // 2 s in use
+        w.Link()->setReopenInterval(std::chrono::milliseconds(100)); // 2 s in use
         const QString reason = QStringLiteral("No link on COM1: %1");
         QCOMPARE(control<QLabel>(w, "CONokN")->toolTip(), reason.arg("not connected"));
         w.BTCon1Click();
@@ -329,7 +329,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(h.linkAlive(), 2000);
             pty->closeSlave();
             pty->closeMaster();
-            QTRY_VERIFY_WITH_TIMEOUT(!w.COMM2->PortIsOpen(), 3000);
+            QTRY_VERIFY_WITH_TIMEOUT(!w.COMM2()->PortIsOpen(), 3000);
             QTRY_VERIFY_WITH_TIMEOUT(!h.linkAlive(), 1000);
             QCOMPARE(control<QLabel>(w, "CONokN")->toolTip(),
                      reason.arg("the port went away; it is tried again every 0.1 s"));
@@ -339,8 +339,8 @@ private slots:
                 break;
             pty = std::make_unique<PtyPair>(); // back, under another device name
             QVERIFY(pty->exportAs("QM_COM1"));
-            QTRY_VERIFY_WITH_TIMEOUT(w.COMM2->PortIsOpen(), 2000);
-            QCOMPARE(w.COMM2->lastOpenPath(), pty->path());
+            QTRY_VERIFY_WITH_TIMEOUT(w.COMM2()->PortIsOpen(), 2000);
+            QCOMPARE(w.COMM2()->lastOpenPath(), pty->path());
             QCOMPARE(control<QLabel>(w, "CONokN")->toolTip(),
                      reason.arg("no answer from the meter"));
         }
@@ -349,7 +349,7 @@ private slots:
         PtyPair back;
         QVERIFY(back.exportAs("QM_COM1"));
         QTest::qWait(400); // four retry periods
-        QVERIFY(!w.COMM2->PortIsOpen());
+        QVERIFY(!w.COMM2()->PortIsOpen());
         QVERIFY(control<BevelPanel>(w, "BTCon")->isVisible());
         QCOMPARE(h.errors, QStringList());
     }

@@ -38,14 +38,11 @@ constexpr int kFiveDigits = 0x04;
 struct Harness : WindowHarness {
     explicit Harness(ModelFlags flags = ModelFlag::QM30) : WindowHarness({.flags = flags}) {}
 
-    void reading(const QString &hex) {
-        w->FrameHex = hex;
-        w->LcdDisplayQM34();
-    }
+    void reading(const QString &hex) { receive(QByteArray::fromHex(hex.toLatin1())); }
     void volts(const char *digits, int flags = 0) { reading(frame(kVolts, 0, flags, digits)); }
     /// Through the receive handler, as the serial driver hands bytes over.
     void receive(const QByteArray &bytes) {
-        w->QM34RData(w->COMM2, bytes.constData(), int(bytes.size()));
+        w->QM34RData(w->COMM2(), bytes.constData(), int(bytes.size()));
     }
     void typeLimit(QLineEdit *edit, QCheckBox *box, const QString &text, bool on) {
         edit->setText(text);
@@ -295,7 +292,8 @@ private slots:
         const qint64 points = control<GraphChart>(*h.w, "Chtshow")->pointCount();
         const std::array<int, 4> needleBefore = control<ScaleView>(*h.w, "KD1")->NeedleLine;
         const QString hex = frame(kVolts, 0, 0, "4000");
-        h.w->QM34RData(h.w->COMM2, QByteArray::fromHex(hex.toLatin1()).constData(), hex.size() / 2);
+        h.w->QM34RData(h.w->COMM2(), QByteArray::fromHex(hex.toLatin1()).constData(),
+                       hex.size() / 2);
         QCOMPARE(h.caption("LcdDa"), QStringLiteral("4"));
         QVERIFY(control<ScaleView>(*h.w, "KD1")->NeedleLine != needleBefore);
         QCOMPARE(control<QLabel>(*h.w, "MaxText")->text(), QStringLiteral("04.000"));

@@ -16,6 +16,7 @@
 #include <cfenv>
 #include <optional>
 
+#include "frameassembler.h"
 #include "graphchart.h"
 #include "recordtable.h"
 #include "testfiles.h"
@@ -109,11 +110,11 @@ private slots:
         TFCOMM &w = *h.w;
         QCOMPARE(h.errors, QStringList());
         QCOMPARE(w.windowTitle(), title);
-        QCOMPARE(int(w.COMM2->ComPortSpeed()), speed);
-        QCOMPARE(w.COMM2->ComPortDataBits(), db8BITS);
-        QCOMPARE(w.COMM2->ComPort(), pnCOM1);
-        QCOMPARE(w.COMM2->receiveHandlerAssigned(), handler);
-        QVERIFY(!w.COMM2->PortIsOpen());
+        QCOMPARE(int(w.COMM2()->ComPortSpeed()), speed);
+        QCOMPARE(w.COMM2()->ComPortDataBits(), db8BITS);
+        QCOMPARE(w.COMM2()->ComPort(), pnCOM1);
+        QCOMPARE(w.COMM2()->receiveHandlerAssigned(), handler);
+        QVERIFY(!w.COMM2()->PortIsOpen());
         QCOMPARE(h.caption("LcdAC"), lcdAC);
         QCOMPARE(h.caption("LCDD0"), lcdD0);
         QCOMPARE(h.caption("LcdDa"), lcdDa);
@@ -306,9 +307,9 @@ private slots:
         const QByteArray chunk =
             bytes({0x8A, 0x00, 0x37, 0x00, 0x12, 0x34, 0x0A, 0x0A, 0x89, 0x70,
                    0x00, 0x00, 0x00, 0x0F, 0x01, 0x02, 0x03, 0x04, 0x0A, 0x55});
-        w.QM34RData(w.COMM2, chunk.constData(), chunk.size());
-        QCOMPARE(w.MltText, QStringLiteral("34127"));
-        QCOMPARE(w.FrameHex, QStringLiteral("89700000000F010203040A"));
+        w.QM34RData(w.COMM2(), chunk.constData(), chunk.size());
+        QCOMPARE(w.MltText(), QStringLiteral("34127"));
+        QCOMPARE(w.FrameHex(), QStringLiteral("89700000000F010203040A"));
         QCOMPARE(control<QPlainTextEdit>(w, "Memo1")->toPlainText(),
                  QStringLiteral("Memo1\n8A00370012340A\n0A\n89700000000F010203040A"));
         QCOMPARE(h.errors, QStringList());
@@ -319,7 +320,7 @@ private slots:
         TFCOMM &w = *h.w;
         for (int i = 0; i < TFCOMM::kMemoMaxLines + 500; ++i) {
             const QByteArray frame = bytes({0x55, i & 0xFF, (i >> 8) & 0xFF, 0x0A});
-            w.QM34RData(w.COMM2, frame.constData(), frame.size());
+            w.QM34RData(w.COMM2(), frame.constData(), frame.size());
         }
         QCOMPARE(control<QPlainTextEdit>(w, "Memo1")->blockCount(), TFCOMM::kMemoMaxLines);
         const int last = TFCOMM::kMemoMaxLines + 499;
@@ -385,15 +386,15 @@ private slots:
                  qPrintable(h.errors[0]));
         QVERIFY(!w.recordTable()->isOpen());
         QCOMPARE(w.windowTitle(), QStringLiteral("QM30 Interface Program _Ver: 1.00"));
-        QCOMPARE(w.COMM2->ComPortSpeed(), br9600);
-        QVERIFY(w.COMM2->receiveHandlerAssigned());
+        QCOMPARE(w.COMM2()->ComPortSpeed(), br9600);
+        QVERIFY(w.COMM2()->receiveHandlerAssigned());
         QCOMPARE(w.RecordNo(), 1);
 
         const QByteArray frame =
             bytes({0x89, 0x70, 0x00, 0x00, 0x00, 0x0F, 0x01, 0x02, 0x03, 0x04, 0x0A});
         const qint64 points = control<GraphChart>(w, "Chtshow")->pointCount();
         for (int i = 0; i < 3; ++i)
-            emit w.COMM2->OnReceiveData(w.COMM2, frame.constData(), int(frame.size()));
+            emit w.COMM2()->OnReceiveData(w.COMM2(), frame.constData(), int(frame.size()));
         QCOMPARE(w.ValueText(), QStringLiteral("01.234"));
         QCOMPARE(control<GraphChart>(w, "Chtshow")->pointCount(), points + 3);
         QCOMPARE(h.errors.size(), 1);
@@ -403,7 +404,7 @@ private slots:
         h.nextFile = other;
         w.OpenDataFilesClick();
         control<QCheckBox>(w, "RepeatSet")->setChecked(false);
-        emit w.COMM2->OnReceiveData(w.COMM2, frame.constData(), int(frame.size()));
+        emit w.COMM2()->OnReceiveData(w.COMM2(), frame.constData(), int(frame.size()));
         QCOMPARE(w.recordTable()->count(), 1);
         QCOMPARE(h.errors.size(), 1);
     }

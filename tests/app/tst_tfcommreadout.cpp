@@ -14,10 +14,6 @@
 
 namespace {
 
-QString hex(const char *spaced) {
-    return QString::fromLatin1(spaced).remove(QLatin1Char(' '));
-}
-
 QByteArray bytes(const char *spaced) {
     return QByteArray::fromHex(QByteArray(spaced));
 }
@@ -26,13 +22,23 @@ QByteArray bytes(const char *spaced) {
 struct Harness : WindowHarness {
     Harness() : WindowHarness({.show = true}) {}
 
-    void frame(const char *spaced) {
-        w->FrameHex = hex(spaced);
-        w->LcdDisplayQM34();
+    void receive(const QByteArray &chunk) {
+        w->QM34RData(w->COMM2(), chunk.constData(), int(chunk.size()));
     }
+    void frame(const char *spaced) { receive(bytes(spaced)); }
+    /// A secondary frame carrying the bar's five hex digits `mlt`. A shorter text comes
+    /// from no frame the framing passes; the handler is given it directly.
     void secondary(const char *mlt) {
-        w->MltText = QString::fromLatin1(mlt);
-        w->LcdDisplayQM34Mlt();
+        const QString digits = QString::fromLatin1(mlt);
+        if (digits.size() != 5) {
+            w->LcdDisplayQM34Mlt(digits);
+            return;
+        }
+        // Byte 6, byte 5, then the low nibble of byte 3.
+        const QString frame = QLatin1String("8A000") + digits[4] + QLatin1String("00") +
+                              digits.mid(2, 2) + digits.mid(0, 2) + QLatin1String("0A");
+        receive(QByteArray::fromHex(frame.toLatin1()));
+        QCOMPARE(w->MltText(), digits);
     }
 };
 
@@ -271,7 +277,7 @@ void TestTfcommReadout::barBeyondItsRangeShowsFull() {
 void TestTfcommReadout::receivedBytesReachThePanel() {
     Harness h;
     const QByteArray chunk = bytes("89 70 00 00 08 0F 01 02 03 04 0A 8A 00 37 00 10 14 0A");
-    h.w->QM34RData(h.w->COMM2, chunk.constData(), chunk.size());
+    h.receive(chunk);
     QCOMPARE(h.w->ValueText(), QStringLiteral(".0L"));
     QCOMPARE(h.caption("LcdDc"), QStringLiteral("@"));
     QCOMPARE(control<QLabel>(*h.w, "MltSN")->text(), QStringLiteral("-"));

@@ -43,7 +43,7 @@ bool connectOn(WindowHarness &h, const char *variable) {
     // Every reading, even an unchanged one.
     control<QCheckBox>(*h.w, "RepeatSet")->setChecked(false);
     h.w->BTCon1Click();
-    return h.errors.isEmpty() && h.w->COMM2->PortIsOpen();
+    return h.errors.isEmpty() && h.w->COMM2()->PortIsOpen();
 }
 
 } // namespace
@@ -72,12 +72,12 @@ private slots:
             control<QCheckBox>(*h.w, "RepeatSet")->setChecked(false);
             h.w->BTCon1Click();
             QCOMPARE(h.errors, QStringList());
-            QVERIFY(h.w->COMM2->PortIsOpen());
+            QVERIFY(h.w->COMM2()->PortIsOpen());
             QTRY_VERIFY_WITH_TIMEOUT(h.linkAlive(), 5000);
             QTRY_VERIFY_WITH_TIMEOUT(h.w->recordTable()->count() >= 10, 20000);
             QVERIFY(QFile::exists(table + QStringLiteral("-pending")));
             h.w->BtDiscon1Click();
-            QVERIFY(!h.w->COMM2->PortIsOpen());
+            QVERIFY(!h.w->COMM2()->PortIsOpen());
             recorded = h.w->recordTable()->count();
             h.w->RecordSaveClick();
             QCOMPARE(h.errors, QStringList());
@@ -130,7 +130,7 @@ private slots:
             QVERIFY(!h.linkAlive());
             clock.restart();
             postClick(control<BevelPanel>(*h.w, "BtDiscon"));
-            QTRY_VERIFY_WITH_TIMEOUT(!h.w->COMM2->PortIsOpen(), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(!h.w->COMM2()->PortIsOpen(), 5000);
             qInfo("longest pause of the event loop %lld ms; Disconnect after %lld ms", longest,
                   clock.elapsed());
             QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
@@ -154,17 +154,17 @@ private slots:
             QVERIFY(commands.open(QIODevice::Append));
             commands.write("hangup 3000\n");
         }
-        QTRY_COMPARE_WITH_TIMEOUT(h.w->Link->portState(), MeterLink::PortState::Reopening, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(h.w->Link()->portState(), MeterLink::PortState::Reopening, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(!h.linkAlive(), 2000);
         const qint64 whenLost = h.w->recordTable()->count();
         // Still connected, as far as the user goes.
         QVERIFY(control<BevelPanel>(*h.w, "BtDiscon")->isVisible());
-        QTRY_COMPARE_WITH_TIMEOUT(h.w->Link->portState(), MeterLink::PortState::Open, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(h.w->Link()->portState(), MeterLink::PortState::Open, 15000);
         QTRY_VERIFY_WITH_TIMEOUT(h.w->recordTable()->count() >= whenLost + 5, 20000);
         QVERIFY(h.linkAlive());
         QCOMPARE(h.errors, QStringList());
         h.w->BtDiscon1Click();
-        QVERIFY(!h.w->COMM2->PortIsOpen());
+        QVERIFY(!h.w->COMM2()->PortIsOpen());
     }
 };
 

@@ -10,6 +10,7 @@
 
 #include "graphchart.h"
 #include "lineinvariants.h"
+#include "metersession.h"
 #include "recordrow.h"
 #include "recordtable.h"
 #include "tfcomm.h"
@@ -139,10 +140,15 @@ public:
         control<QCheckBox>(w, "RepeatSet")->setChecked(false);
         control<QCheckBox>(w, "RecordSI")->setChecked(false);
         w.limitessClick();
-        w.receiveClock = [this] { return m_now; };
+        w.setReceiveClock([this] { return m_now; });
+        m_barTaken = QObject::connect(w.findChild<MeterSession *>(), &MeterSession::barFrame,
+                                      [this] { m_barShown = true; });
         m_records = w.recordTable()->count();
         m_points = m_chart->pointCount();
     }
+    ~LineSweep() { QObject::disconnect(m_barTaken); }
+    LineSweep(const LineSweep &) = delete;
+    LineSweep &operator=(const LineSweep &) = delete;
 
     /// Plays `point`; returns what broke the promise, each line naming the point.
     QStringList run(const Point &point) {
@@ -194,10 +200,10 @@ private:
         if (bytes.isEmpty())
             return;
         m_now = FrameAssembler::Clock::time_point(at);
-        m_w.MltText.clear();
-        m_w.QM34RData(m_w.COMM2, bytes.constData(), int(bytes.size()));
+        m_barShown = false;
+        m_w.QM34RData(m_w.COMM2(), bytes.constData(), int(bytes.size()));
         // One delivery holds one answer's bytes, so it shows at most one bar.
-        if (!m_w.MltText.isEmpty())
+        if (m_barShown)
             m_invariants.taken(LineInvariants::bar({m_barSign->text(), m_bar->value()}));
         const qint64 records = m_w.recordTable()->count();
         const qint64 points = m_chart->pointCount();
@@ -233,4 +239,7 @@ private:
     int m_secondaries = 0;
     qint64 m_records = 0;
     qint64 m_points = 0;
+    /// The session handed a secondary frame to the bar in this delivery.
+    bool m_barShown = false;
+    QMetaObject::Connection m_barTaken;
 };

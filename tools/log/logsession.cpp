@@ -8,30 +8,32 @@
 #include <exception>
 #include <limits>
 
+#include "commportdriver.h"
 #include "consoletext.h"
 #include "decodedframe.h"
 #include "logrecord.h"
-#include "readingdecoder.h"
+#include "modelprofile.h"
 #include "readingrecorder.h"
 #include "readingsink.h"
-#include "remotekeys.h"
 
 LogSession::LogSession(const LogOptions &options, ReadingSink &sink, FILE *messages,
                        QObject *parent)
-    : QObject(parent), m_options(options), m_sink(sink), m_messages(messages), m_link(m_driver) {
+    : QObject(parent), m_options(options), m_sink(sink), m_messages(messages) {
     m_recorder.setRecordLimit(options.count.value_or(std::numeric_limits<qint32>::max()));
     // Opening, locking and reopening a path work exactly as for COMn.
-    m_driver.setComPort(m_options.portNumber);
-    m_driver.setDevicePath(m_options.portPath);
+    m_session.driver().setComPort(m_options.portNumber);
+    m_session.setDevicePath(m_options.portPath);
     // The meter's line, as the window's model profile sets it.
-    m_driver.setComPortSpeed(br9600);
-    m_driver.setComPortDataBits(db8BITS);
-    connect(&m_driver, &CommPortDriver::OnReceiveData, this,
+    if (const auto line = lineSettingsFor(builtModelFlags()))
+        m_session.setLineSettings(*line);
+    connect(&m_session.driver(), &CommPortDriver::OnReceiveData, this,
             [this](CommPortDriver *, const char *data, int size) { receive(data, size); });
-    connect(&m_link, &MeterLink::aliveChanged, this, &LogSession::onAliveChanged);
-    connect(&m_link, &MeterLink::portLost, this, &LogSession::onPortLost);
-    connect(&m_link, &MeterLink::reopenFailed, this, &LogSession::onReopenFailed);
-    connect(&m_link, &MeterLink::portReopened, this, &LogSession::onPortReopened);
+    connect(&m_session, &MeterSession::meterAnswered, this, &LogSession::pressKeyIfDue);
+    connect(&m_session, &MeterSession::displayFrame, this, &LogSession::recordReading);
+    connect(&m_session, &MeterSession::aliveChanged, this, &LogSession::onAliveChanged);
+    connect(&m_session, &MeterSession::portLost, this, &LogSession::onPortLost);
+    connect(&m_session, &MeterSession::reopenFailed, this, &LogSession::onReopenFailed);
+    connect(&m_session, &MeterSession::portReopened, this, &LogSession::onPortReopened);
 
     m_commitTimer.setInterval(kCommitInterval);
     connect(&m_commitTimer, &QTimer::timeout, this, &LogSession::commit);
@@ -44,8 +46,9 @@ LogSession::LogSession(const LogOptions &options, ReadingSink &sink, FILE *messa
 }
 
 LogSession::~LogSession() {
-    disconnect(&m_driver, &CommPortDriver::OnReceiveData, this, nullptr);
-    m_link.closePort();
+    disconnect(&m_session.driver(), &CommPortDriver::OnReceiveData, this, nullptr);
+    disconnect(&m_session, nullptr, this, nullptr);
+    m_session.close();
 }
 
 void LogSession::start() {
@@ -54,19 +57,20 @@ void LogSession::start() {
     m_clock.start();
     armDuration();
     m_commitTimer.start();
-    m_link.start();
-    if (m_link.openPort(m_options.reconnect)) {
+    m_session.link().start();
+    if (m_session.open(m_options.reconnect)) {
         m_everOpened = true;
         m_silenceTimer.start();
         say(QStringLiteral("reading %1 into %2").arg(portText(), m_sink.describe()));
         return;
     }
-    say(QStringLiteral("cannot open %1: %2").arg(portText(), m_driver.lastOpenError()));
+    say(QStringLiteral("cannot open %1: %2").arg(portText(), m_session.driver().lastOpenError()));
     if (!m_options.reconnect) {
         finish(LogExit::kFailure, QStringLiteral("port not opened"));
         return;
     }
-    say(QStringLiteral("trying again every %1 s").arg(m_link.reopenInterval().count() / 1000));
+    say(QStringLiteral("trying again every %1 s")
+            .arg(m_session.link().reopenInterval().count() / 1000));
     m_reopenFailureSaid = true;
 }
 
@@ -110,38 +114,19 @@ QString LogSession::stopReason(int signal) {
 }
 
 void LogSession::receive(const char *data, int size) {
-    if (m_finished || size <= 0)
+    if (m_finished)
         return;
     try {
-        m_frames.feed(data, size, FrameAssembler::Clock::now(),
-                      [this](const QString &hex, FrameKind kind) { handleFrame(hex, kind); });
+        m_session.receive(data, size);
     } catch (const std::exception &error) {
         say(QString::fromStdString(error.what()));
         finish(LogExit::kFailure, QStringLiteral("output failed"));
     }
 }
 
-void LogSession::handleFrame(const QString &hex, FrameKind kind) {
+void LogSession::recordReading(const DecodedFrame &frame) {
     if (m_finished)
         return;
-    switch (kind) {
-    case FrameKind::Display:
-        m_link.reportAlive();
-        pressKeyIfDue();
-        recordReading(hex);
-        break;
-    case FrameKind::Secondary:
-        m_link.reportAlive();
-        pressKeyIfDue();
-        break;
-    case FrameKind::Other:
-    case FrameKind::Noise:
-        break;
-    }
-}
-
-void LogSession::recordReading(const QString &hex) {
-    const DecodedFrame frame = ReadingDecoder::decode(hex, m_relState);
     ++m_seen;
     // Measured on the monotonic clock from the last stored reading, so that a clock set
     // back or forward neither stalls nor crowds the log.
@@ -167,7 +152,7 @@ void LogSession::onAliveChanged(bool alive) {
     if (!alive) {
         // The watchdog's fall comes a few ticks after the last frame; only a silence that
         // lasts is worth a line. A lost port says so itself.
-        if (m_driver.PortIsOpen())
+        if (m_session.driver().PortIsOpen())
             m_silenceTimer.start();
         return;
     }
@@ -179,28 +164,27 @@ void LogSession::onAliveChanged(bool alive) {
 }
 
 void LogSession::onSilence() {
-    if (m_finished || !m_driver.PortIsOpen() || m_link.isAlive())
+    if (m_finished || !m_session.driver().PortIsOpen() || m_session.link().isAlive())
         return;
     say(QStringLiteral("no answer from the meter on %1").arg(portText()));
     m_sayNextAnswer = true;
 }
 
 void LogSession::pressKeyIfDue() {
-    if (!m_options.key || m_keySent)
+    if (m_finished || !m_options.key || m_keySent)
         return;
     const LogOptions::KeyPress &key = *m_options.key;
     // A key that finds no room in the output queue is tried again at the next answer.
-    m_keySent = m_link.sendKey(key.longCode, key.longPress);
+    m_keySent = m_session.link().sendKey(key.longCode, key.longPress);
     if (!m_keySent)
         return;
     if (key.caption == QLatin1String("REL"))
-        m_relState = RemoteKeys::nextRelState(m_relState);
+        m_session.stepRelState();
     say(QStringLiteral("pressed %1 (%2)")
             .arg(key.caption, key.longPress ? QStringLiteral("long") : QStringLiteral("short")));
 }
 
 void LogSession::onPortLost(const QString &reason) {
-    m_frames.reset();
     m_silenceTimer.stop();
     if (m_finished)
         return;
@@ -211,7 +195,7 @@ void LogSession::onPortLost(const QString &reason) {
     }
     say(QStringLiteral("lost %1: %2; reopening every %3 s")
             .arg(portText(), reason)
-            .arg(m_link.reopenInterval().count() / 1000));
+            .arg(m_session.link().reopenInterval().count() / 1000));
     m_reopenFailureSaid = false;
     m_sayNextAnswer = true;
 }
@@ -224,7 +208,6 @@ void LogSession::onReopenFailed(const QString &error) {
 }
 
 void LogSession::onPortReopened() {
-    m_frames.reset();
     if (m_everOpened)
         say(QStringLiteral("%1 is open again").arg(portText()));
     else
@@ -248,7 +231,7 @@ void LogSession::finish(int exitCode, const QString &reason) {
     if (m_finished)
         return;
     m_finished = true;
-    m_link.stop();
+    m_session.link().stop();
     m_commitTimer.stop();
     m_durationTimer.stop();
     m_silenceTimer.stop();
@@ -259,17 +242,17 @@ void LogSession::finish(int exitCode, const QString &reason) {
         exitCode = LogExit::kFailure;
     }
     // Not the receive handler: this may run inside it.
-    m_link.closePort();
+    m_session.close();
     say(QStringLiteral("%1: %2 readings seen, %3 recorded in %4 s")
             .arg(reason)
             .arg(m_seen)
             .arg(m_recorder.RecordedCount())
             .arg(m_clock.elapsed() / 1000.0, 0, 'f', 1));
     // Readings lost to a damaged line are not lost silently.
-    if (m_frames.noiseCount() > 0)
+    if (m_session.noiseCount() > 0)
         say(QStringLiteral("%1 pieces of line noise dropped (cut frames, frames of the wrong "
                            "length, junk)")
-                .arg(m_frames.noiseCount()));
+                .arg(m_session.noiseCount()));
     // A run that stops as planned but holds nothing is no success: a script must not take
     // an empty log for a good one.
     if (exitCode == LogExit::kDone && m_recorder.RecordedCount() == 0) {
@@ -281,15 +264,17 @@ void LogSession::finish(int exitCode, const QString &reason) {
 
 QString LogSession::nothingRecordedWhy() const {
     if (!m_everOpened)
-        return QStringLiteral("%1 never opened (%2)").arg(portText(), m_driver.lastOpenError());
+        return QStringLiteral("%1 never opened (%2)")
+            .arg(portText(), m_session.driver().lastOpenError());
     if (!m_everAnswered)
         return QStringLiteral("no answer from the meter on %1").arg(portText());
     return QStringLiteral("the meter sent no reading on %1").arg(portText());
 }
 
 QString LogSession::portText() const {
+    const CommPortDriver &driver = m_session.driver();
     const QString path =
-        m_driver.lastOpenPath().isEmpty() ? m_driver.pathToOpen() : m_driver.lastOpenPath();
+        driver.lastOpenPath().isEmpty() ? driver.pathToOpen() : driver.lastOpenPath();
     return path == m_options.port ? path : QStringLiteral("%1 (%2)").arg(m_options.port, path);
 }
 

@@ -7,10 +7,8 @@
 
 #include <chrono>
 
-#include "commportdriver.h"
-#include "frameassembler.h"
 #include "logoptions.h"
-#include "meterlink.h"
+#include "metersession.h"
 #include "readingrecorder.h"
 
 class ReadingSink;
@@ -26,11 +24,11 @@ constexpr int kUsage = 2;
 constexpr int kNothingRecorded = 3;
 } // namespace LogExit
 
-/// One unattended logging run: opens the port, asks the meter for frames through the shared
-/// MeterLink (which also reopens a lost port), decodes display frames as the window does and
-/// offers each reading to the window's recording rules, writing the recorded ones to a
-/// ReadingSink that it commits every kCommitInterval. It stops at the count, the duration
-/// or a signal, and then commits and reports one summary line.
+/// One unattended logging run: opens the port of a MeterSession, the window's own (which asks
+/// the meter for frames, reopens a lost port and decodes display frames), and offers each
+/// reading to the window's recording rules, writing the recorded ones to a ReadingSink that
+/// it commits every kCommitInterval. It stops at the count, the duration or a signal, and
+/// then commits and reports one summary line.
 ///
 /// --every is measured from the stored reading's time: no two stored readings are closer
 /// than the interval (the window's whole-second countdown does not promise that).
@@ -57,6 +55,7 @@ public:
 
     qint64 readingsSeen() const { return m_seen; }
     qint64 readingsRecorded() const { return m_recorder.RecordedCount(); }
+    const MeterSession &session() const { return m_session; }
 
 signals:
     /// The run is over; the exit code for the tool (LogExit).
@@ -64,8 +63,7 @@ signals:
 
 private:
     void receive(const char *data, int size);
-    void handleFrame(const QString &hex, FrameKind kind);
-    void recordReading(const QString &hex);
+    void recordReading(const DecodedFrame &frame);
     void onAliveChanged(bool alive);
     void onSilence();
     /// Presses the --key key once, at the first answer that finds room for it.
@@ -86,9 +84,7 @@ private:
     LogOptions m_options;
     ReadingSink &m_sink;
     FILE *m_messages;
-    CommPortDriver m_driver;
-    MeterLink m_link;
-    FrameAssembler m_frames;
+    MeterSession m_session;
     QTimer m_commitTimer;
     QTimer m_durationTimer;
     QTimer m_silenceTimer;
@@ -99,7 +95,6 @@ private:
     /// The window's recording rules and counters, for this run.
     ReadingRecorder m_recorder;
 
-    int m_relState = 0;
     bool m_keySent = false;
     bool m_everOpened = false;
     bool m_everAnswered = false;

@@ -13,9 +13,13 @@
 #include <optional>
 #include <sys/stat.h>
 
+#include "commportdriver.h"
 #include "logrecord.h"
+#include "logsession.h"
 #include "meteremulator.h"
+#include "modelprofile.h"
 #include "readingdecoder.h"
+#include "readingsink.h"
 #include "recordtable.h"
 #include "testfiles.h"
 #include "windowharness.h"
@@ -216,6 +220,20 @@ private slots:
             QCOMPARE(f[3].toDouble(), f[2].toDouble());
             QCOMPARE(f[7], QStringLiteral("no"));
         }
+    }
+
+    // The logger's line is the window's, as the build's model profile sets it.
+    void lineSettingsAsTheWindows() {
+        struct NoSink : ReadingSink {
+            void write(const LogRecord &) override {}
+            void commit() override {}
+            QString describe() const override { return {}; }
+        } sink;
+        LogSession logger(LogOptions::parse({"--port", link()}), sink, stderr);
+        WindowHarness h;
+        const LineSettings window{h.w->COMM2()->ComPortSpeed(), h.w->COMM2()->ComPortDataBits()};
+        QCOMPARE(logger.session().lineSettings(), window);
+        QCOMPARE(lineSettingsFor(builtModelFlags()), std::optional(window));
     }
 
     // What the logger wrote is a data file of the window's: "Open old data files" takes it.
