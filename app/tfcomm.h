@@ -46,8 +46,9 @@ class QTimer;
 
 /// The main window. It owns every component for the whole run and keeps the handler names
 /// the meter's users know from the design; each handler is a few lines that call the class
-/// that owns the work (driver, framing, decoder, recording...). The window-wide state that
-/// several handlers share lives here as public members so tests can read it.
+/// that owns the work (driver, framing, decoder, recording...). Its state is private; tests
+/// read it through the accessors below and find the controls by their objectName, which is
+/// their design name.
 ///
 /// Each display frame runs through ReadingDispatch, which calls the window's steps in their
 /// fixed order; the window implements those steps with the parts it owns.
@@ -63,9 +64,9 @@ public:
     UiPrompts &prompts() { return *m_prompts; }
     ModelFlags modelFlags() const { return m_flags; }
 
-    /// Asks the application to end (the Exit commands). Replaceable so tests can exit a
-    /// window without ending the test process.
-    std::function<void()> onTerminate;
+    /// Replaces what the Exit commands do to end the application, so tests can exit a window
+    /// without ending the test process.
+    void setTerminateHook(std::function<void()> hook) { onTerminate = std::move(hook); }
 
     /// The serial component and the link, the meter session's.
     CommPortDriver *COMM2() const;
@@ -193,18 +194,13 @@ public:
     void TbFdClick();
     void KdFdClick();
     /// The graph's and the scale panel's bounds saved when they were enlarged.
-    WindowLayout::Bounds GraphNormalBounds;
-    WindowLayout::Bounds ScaleNormalBounds;
+    const WindowLayout::Bounds &graphNormalBounds() const { return GraphNormalBounds; }
+    const WindowLayout::Bounds &scaleNormalBounds() const { return ScaleNormalBounds; }
     /// The window's outer size as the layout counts it: the client area and the design's
     /// frame.
     QSize outerSize() const;
     /// Sizes the window so that its client area below the menu is `client`.
     void resizeClient(const QSize &client);
-    QLabel *Image1 = nullptr;
-    QLabel *KD2 = nullptr;
-    QLabel *KdFd = nullptr;
-    QLabel *KdSx = nullptr;
-    QPushButton *Button4 = nullptr;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -288,12 +284,24 @@ private:
     bool m_connected = false;
     /// The graph covers the window (TbFdClick), until restored.
     bool m_graphEnlarged = false;
+    /// The scale panel covers the window (KdFdClick), until restored.
+    bool m_scaleEnlarged = false;
     /// Where the record table is: the working folder at start unless the window was given one.
     QString m_tableFolder;
     /// The magnifier image a left press went down on, until the release.
     QObject *m_pressedImage = nullptr;
 
-public: // controls, by their design names (tests find them with findChild as well)
+    /// Asks the application to end (the Exit commands).
+    std::function<void()> onTerminate;
+    WindowLayout::Bounds GraphNormalBounds;
+    WindowLayout::Bounds ScaleNormalBounds;
+    QLabel *Image1 = nullptr;
+    QLabel *KD2 = nullptr;
+    QLabel *KdFd = nullptr;
+    QLabel *KdSx = nullptr;
+    QPushButton *Button4 = nullptr;
+
+    // ---- controls, by their design names, which are their objectNames ----
     QMenuBar *MainMenu1 = nullptr;
     QMenu *ComSetup1 = nullptr;
     QMenu *Connect1 = nullptr;
@@ -355,6 +363,8 @@ public: // controls, by their design names (tests find them with findChild as we
     LcdPanel *Panel1 = nullptr;
     QProgressBar *PBar2 = nullptr;
     QLabel *MltSN = nullptr;
+
+public:
     /// Needle position of the last display frame (400 stands for zero), for the scale.
     qint32 NeedlePosition() const;
     /// The last display frame as decoded (digits, points, flags, Reading); empty before
@@ -362,6 +372,11 @@ public: // controls, by their design names (tests find them with findChild as we
     const std::optional<DecodedFrame> &LastDisplayFrame() const { return m_lastFrame; }
 
     // ---- recording members (table, grid, recording controls) ----
+    /// The record table, and its model for the grid.
+    RecordTable *recordTable() const { return TQM10DB; }
+    RecordTableModel *recordModel() const { return Data1; }
+
+private:
     /// The record table, its model for the grid, and the grid.
     RecordTable *TQM10DB = nullptr;
     RecordTableModel *Data1 = nullptr;
@@ -382,6 +397,8 @@ public: // controls, by their design names (tests find them with findChild as we
     QToolButton *OpenDataFiles = nullptr;
     QToolButton *saveas = nullptr;
     QToolButton *SpeedButton2 = nullptr;
+
+public:
     /// File name of the record table in its folder.
     static constexpr const char *kRecordTableFile = "Qm20db.db";
     /// Key filter of the interval box: clears `Key` unless it is a digit or backspace.
@@ -395,11 +412,11 @@ public: // controls, by their design names (tests find them with findChild as we
     /// Builds the report of the table as it is now and shows its preview (SpeedButton2,
     /// SpeedButton1 and the graph's BtPrint).
     void BtPrintClick();
-    /// Shows a built report and returns when the user is done with it. By default the
-    /// preview window; replaceable so tests can look at the report without blocking.
-    std::function<void(DataReport &)> onPreviewReport;
-    /// The print button of the hidden panel; never shown.
-    QToolButton *SpeedButton1 = nullptr;
+    /// Replaces what shows a built report (by default the preview window, returning when
+    /// the user is done with it), so tests can look at the report without blocking.
+    void setPreviewHook(std::function<void(DataReport &)> hook) {
+        onPreviewReport = std::move(hook);
+    }
 
     // ---- graph: the chart, its tool strip and menu, paging, the picture ----
     void ShowSeries(int Index);
@@ -422,12 +439,25 @@ public: // controls, by their design names (tests find them with findChild as we
     /// Where the picture of the graph is saved: c:\databmp.bmp on Windows, databmp.bmp in
     /// the home folder elsewhere.
     static QString defaultGraphPicturePath();
-    QString GraphPicturePath = defaultGraphPicturePath();
     /// Where the picture goes, under the same file name, when GraphPicturePath cannot be
     /// created: on Windows the user's Pictures folder, since a standard user may not create
     /// files in C:\ (Windows since Vista); empty (no second try) elsewhere.
     static QString defaultGraphPictureFallbackFolder();
+    /// Where BtSaveClick saves the picture, and its second try (empty: none).
+    void setGraphPicturePaths(const QString &path, const QString &fallbackFolder) {
+        GraphPicturePath = path;
+        GraphPictureFallbackFolder = fallbackFolder;
+    }
+    const QString &graphPicturePath() const { return GraphPicturePath; }
+    const QString &graphPictureFallbackFolder() const { return GraphPictureFallbackFolder; }
+
+private:
+    QString GraphPicturePath = defaultGraphPicturePath();
     QString GraphPictureFallbackFolder = defaultGraphPictureFallbackFolder();
+    /// Shows a built report and returns when the user is done with it.
+    std::function<void(DataReport &)> onPreviewReport;
+    /// The print button of the hidden panel; never shown.
+    QToolButton *SpeedButton1 = nullptr;
     GraphChart *Chtshow = nullptr;
     QFrame *Bevel1 = nullptr;
     QCheckBox *BtFill = nullptr;
@@ -451,7 +481,6 @@ public: // controls, by their design names (tests find them with findChild as we
     QAction *Save = nullptr;
     QAction *Fill = nullptr;
 
-private:
     void buildReport();
     void buildGraph();
     void runPagingCommand(PagingModel::Command command);

@@ -148,17 +148,19 @@ void TFCOMM::restoreGraph() {
 }
 
 void TFCOMM::KdFdClick() {
-    if (WindowLayout::scaleIsNormal(KD->width())) {
+    if (!m_scaleEnlarged) {
         KdFd->setVisible(false);
         KdSx->setVisible(true);
         ScaleNormalBounds = WindowLayout::Bounds::of(KD->geometry());
         KD->setGeometry(WindowLayout::enlarged(outerSize()));
         KD->raise();
         Chtshow->setVisible(false);
+        m_scaleEnlarged = true;
     } else {
         KdSx->setVisible(false);
         KdFd->setVisible(true);
         KD->setGeometry(ScaleNormalBounds.rect());
         Chtshow->setVisible(true);
+        m_scaleEnlarged = false;
     }
 }

@@ -60,9 +60,6 @@ public:
     /// The graph or the scale blown up to cover the window under the top strip.
     static QRect enlarged(const QSize &outer);
 
-    /// The scale's enlarge button treats a panel narrower than this as normal.
-    static bool scaleIsNormal(int scaleWidth) { return scaleWidth < 470; }
-
     /// Whether the scale panel of a window of outer size `outer` has room for its arc, by
     /// the rule the scale itself draws with.
     static bool scaleIsSound(const QSize &outer);

@@ -18,6 +18,7 @@
 #include "recordtable.h"
 #include "tfcomm.h"
 #include "uiprompts.h"
+#include "windowcontrols.h"
 
 #include <QApplication>
 #include <QDir>
@@ -116,12 +117,13 @@ int main(int argc, char **argv) {
     for (int i = 0; i < fill; ++i) {
         record.no = i;
         record.nval = float(i % 8000);
-        w.TQM10DB->append(record);
+        w.recordTable()->append(record);
         w.graphAddReading(i % 8000);
     }
     QApplication::processEvents();
     std::printf("filled %d records and %lld points in %.1f s\n", fill,
-                static_cast<long long>(w.Chtshow->pointCount()), filling.elapsed() / 1e3);
+                static_cast<long long>(control<GraphChart>(w, "Chtshow")->pointCount()),
+                filling.elapsed() / 1e3);
 
     std::vector<double> emptyRates, fullRates, emptyWall, fullWall;
     for (int run = 0; run < runs; ++run) {
@@ -158,8 +160,9 @@ int main(int argc, char **argv) {
     std::printf("step costs (us CPU a call):\n");
     const double decodeUs = perCallUs(n, [&](int) { ReadingDecoder::decode(hex, 0); });
     std::printf("  decoding alone         %.2f\n", decodeUs);
+    LcdPanel *lcd = control<LcdPanel>(w, "Panel1");
     std::printf("  LCD                    %.2f\n",
-                perCallUs(n, [&](int) { w.Panel1->apply(LcdPicture::of(frame)); }));
+                perCallUs(n, [&](int) { lcd->apply(LcdPicture::of(frame)); }));
     std::printf("  scale (setup and run)  %.2f\n", perCallUs(n, [&](int i) {
                     w.KDsetup(1);
                     w.KDrun(300 + i % 200);

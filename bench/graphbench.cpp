@@ -8,6 +8,7 @@
 #include "graphchart.h"
 #include "tfcomm.h"
 #include "uiprompts.h"
+#include "windowcontrols.h"
 
 #include <QApplication>
 #include <QDir>
@@ -101,8 +102,9 @@ int main(int argc, char **argv) {
     TFCOMM w(builtModelFlags(), &prompts);
     w.show();
     QApplication::processEvents();
+    GraphChart *chart = control<GraphChart>(w, "Chtshow");
     int repaints = 0;
-    QObject::connect(w.Chtshow, &QCustomPlot::afterReplot, [&] { ++repaints; });
+    QObject::connect(chart, &QCustomPlot::afterReplot, [&] { ++repaints; });
 
     const double rssBefore = statusBytes("VmRSS");
     const double dataBefore = statusBytes("VmData");
@@ -170,19 +172,19 @@ int main(int argc, char **argv) {
     const double rssAfter = statusBytes("VmRSS");
     const double dataAfter = statusBytes("VmData");
     const double bytesPerPoint = (rssAfter - rssBefore) / count;
-    const qint64 points = w.Chtshow->pointCount();
+    const qint64 points = chart->pointCount();
 
     const int pagesTimed = int(std::min<qint64>(kPagesTimed, points / 100 - 1));
     w.BtFirstClick();
-    const Repaint pages = timePages(*w.Chtshow, pagesTimed, [&] { w.BtNextClick(); });
-    w.BtFill->setChecked(false); // the line view
+    const Repaint pages = timePages(*chart, pagesTimed, [&] { w.BtNextClick(); });
+    control<QCheckBox>(w, "BtFill")->setChecked(false); // the line view
     w.BtFillClick();
     w.BtFirstClick();
-    const Repaint linePages = timePages(*w.Chtshow, pagesTimed, [&] { w.BtNextClick(); });
+    const Repaint linePages = timePages(*chart, pagesTimed, [&] { w.BtNextClick(); });
 
     // The same pages of readings that swing across the whole range at every point.
     GraphChart swinging;
-    swinging.resize(w.Chtshow->size());
+    swinging.resize(chart->size());
     swinging.show();
     swinging.setSeriesActive(1, false);
     swinging.fillSampleValues(1);
@@ -200,9 +202,8 @@ int main(int argc, char **argv) {
     const double lastWallUs = lastNs / 1000.0 / kWindow;
     std::printf("readings                         %d, event loop after every %d\n", count, burst);
     std::printf("points in the graph              %lld on %lld pages, now on page %s\n",
-                static_cast<long long>(points),
-                static_cast<long long>(w.Chtshow->paging().pageCount()),
-                qPrintable(w.Bt10->text()));
+                static_cast<long long>(points), static_cast<long long>(chart->paging().pageCount()),
+                qPrintable(control<QToolButton>(w, "Bt10")->text()));
     std::printf("append, first %d             %.2f us CPU each (%.2f us wall)\n", kWindow, firstUs,
                 firstWallUs);
     std::printf("append, last %d              %.2f us CPU each (%.2f us wall), ratio %.2f "

@@ -14,6 +14,7 @@
 #include "spoolio.h"
 #include "tfcomm.h"
 #include "uiprompts.h"
+#include "windowcontrols.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -71,7 +72,7 @@ Pass run(SlowSync &io, int syncDelayMs, int seconds, int rate) {
     {
         TFCOMM w(ModelFlag::QM30, &prompts);
         w.show();
-        w.RepeatSet->setChecked(false);
+        control<QCheckBox>(w, "RepeatSet")->setChecked(false);
         w.limitessClick();
         QApplication::processEvents();
 
@@ -105,7 +106,7 @@ Pass run(SlowSync &io, int syncDelayMs, int seconds, int rate) {
             QElapsedTimer took;
             took.start();
             if (++saves == 3) {
-                clearedRecords = w.TQM10DB->count();
+                clearedRecords = w.recordTable()->count();
                 took.restart();
                 w.RecordNewClick();
                 pass.clearMs = took.nsecsElapsed() / 1e6;
@@ -126,7 +127,7 @@ Pass run(SlowSync &io, int syncDelayMs, int seconds, int rate) {
         heartbeat.stop();
         deliveries.stop();
         commands.stop();
-        pass.recorded = clearedRecords + w.TQM10DB->count();
+        pass.recorded = clearedRecords + w.recordTable()->count();
         pass.syncs = io.syncs.load();
     }
     QDir::setCurrent(QDir::tempPath());

@@ -17,6 +17,7 @@
 #include "recordtable.h"
 #include "tfcomm.h"
 #include "uiprompts.h"
+#include "windowcontrols.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -71,7 +72,7 @@ int main(int argc, char **argv) {
     auto window = std::make_unique<TFCOMM>(ModelFlag::QM30, &prompts);
     TFCOMM &w = *window;
     // Every reading is recorded: no limit, no repeat filter.
-    w.RepeatSet->setChecked(false);
+    control<QCheckBox>(w, "RepeatSet")->setChecked(false);
     w.limitessClick();
 
     QRandomGenerator random{quint32(seed)};
@@ -101,12 +102,12 @@ int main(int argc, char **argv) {
     QApplication::processEvents();
 
     // Records in order against the frames sent in order.
-    const qint64 records = w.TQM10DB->count();
+    const qint64 records = w.recordTable()->count();
     qint64 falseReadings = 0, matched = 0;
     qsizetype next = 0;
     for (qint64 first = 0; first < records; first += 1000) {
         for (const RecordRow &row :
-             w.TQM10DB->rows(first, int(std::min<qint64>(1000, records - first)))) {
+             w.recordTable()->rows(first, int(std::min<qint64>(1000, records - first)))) {
             const QString shown = shownText(row.texts[RecordRow::Value], row.texts[RecordRow::Unit],
                                             row.texts[RecordRow::DcAc]);
             const qsizetype at = sent.indexOf(shown, next);

@@ -16,6 +16,7 @@
 #include "recordtable.h"
 #include "tfcomm.h"
 #include "uiprompts.h"
+#include "windowcontrols.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -134,12 +135,12 @@ int main(int argc, char **argv) {
     prompts.onQuestion = [](const QString &, UiPrompts::DefaultAnswer) { return false; };
     auto window = std::make_unique<TFCOMM>(builtModelFlags(), &prompts);
     TFCOMM &w = *window;
-    w.onTerminate = [] {};
+    w.setTerminateHook([] {});
     w.show();
-    const QString tablePath = w.TQM10DB->fileName();
+    const QString tablePath = w.recordTable()->fileName();
 
     // Every reading is recorded, with no limit that a run of days could reach.
-    w.RepeatSet->setChecked(false);
+    control<QCheckBox>(w, "RepeatSet")->setChecked(false);
     w.limitessClick();
 
     // Frames decoded: the window's own receive handler gets every byte as before; a second
@@ -157,16 +158,17 @@ int main(int argc, char **argv) {
                      });
     // What recording accepted, in order, as it went into the table.
     RecordDigest accepted;
-    QObject::connect(w.TQM10DB, &RecordTable::appended, [&](qint64) {
+    QObject::connect(w.recordTable(), &RecordTable::appended, [&](qint64) {
         accepted.add(QString::number(w.RecordNo()), w.AcDcText(), w.ValueText(), w.UnitText(),
                      w.AutoText());
     });
 
+    const GraphChart *chart = control<GraphChart>(w, "Chtshow");
     QElapsedTimer clock;
     clock.start();
     auto sampleNow = [&] {
         return Sample{clock.elapsed() / 1e3, BenchSupport::residentMiB(), displayFrames,
-                      accepted.count(), w.Chtshow->pointCount()};
+                      accepted.count(), chart->pointCount()};
     };
     const Sample start = sampleNow();
     w.BTCon1Click();
@@ -209,7 +211,7 @@ int main(int argc, char **argv) {
     while (settle.elapsed() < 300)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     const qint64 recordedCount = w.RecordedCount();
-    const qint64 points = w.Chtshow->pointCount();
+    const qint64 points = chart->pointCount();
     QElapsedTimer saving;
     saving.start();
     w.RecordSaveClick();

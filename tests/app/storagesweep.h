@@ -15,6 +15,7 @@
 #include "recordtablemodel.h"
 #include "storageinvariants.h"
 #include "testspoolio.h"
+#include "windowcontrols.h"
 #include "windowharness.h"
 #include "writebudget.h"
 
@@ -194,13 +195,13 @@ private:
     }
 
     bool tableIsOurs() const {
-        RecordTable *t = m_h->w->TQM10DB;
+        RecordTable *t = m_h->w->recordTable();
         return t->isOpen() && t->fileName() == m_table && !t->isReadOnly();
     }
     void smallCache() {
-        if (m_h->w->TQM10DB->isOpen())
-            sqlite3_exec(m_h->w->TQM10DB->nativeHandle(), "PRAGMA cache_size=2", nullptr, nullptr,
-                         nullptr);
+        if (m_h->w->recordTable()->isOpen())
+            sqlite3_exec(m_h->w->recordTable()->nativeHandle(), "PRAGMA cache_size=2", nullptr,
+                         nullptr, nullptr);
     }
     void settle() {
         QCoreApplication::sendPostedEvents();
@@ -218,7 +219,7 @@ private:
         settle();
         const QStringList newErrors = m_h->errors.mid(errors), newInfos = m_h->infos.mid(infos);
         const bool claimed = !success.isEmpty() && newInfos.contains(success);
-        if (m_h->w->TQM10DB->fileName() == m_table)
+        if (m_h->w->recordTable()->fileName() == m_table)
             for (const QString &error : newErrors) {
                 if (error.contains(u"may be in the file already"))
                     m_inv.maybeSaved();
@@ -231,8 +232,8 @@ private:
         if (qEnvironmentVariableIsSet("QM_SWEEP_TRACE"))
             qInfo("%s: %s%s| pending %lld of %lld", qPrintable(name),
                   qPrintable(newErrors.join(u" | ")), qPrintable(newInfos.join(u" | ")),
-                  m_h->w->TQM10DB->pendingCount(),
-                  m_h->w->TQM10DB->isOpen() ? m_h->w->TQM10DB->count() : -1);
+                  m_h->w->recordTable()->pendingCount(),
+                  m_h->w->recordTable()->isOpen() ? m_h->w->recordTable()->count() : -1);
         // A lasting fault: room returns two steps after the one it first failed in.
         ++m_steps;
         if (m_firedAtStep < 0 && anyFired()) {
@@ -257,13 +258,14 @@ private:
             for (int i = 0; i < n; ++i) {
                 const QString value = QString::number(++m_value);
                 const bool ours = tableIsOurs();
-                const qint64 before = ours ? w.TQM10DB->count() : -1;
+                const qint64 before = ours ? w.recordTable()->count() : -1;
                 const int no = w.RecordNo();
                 const DecodedFrame reading =
                     readingFrame(value, float(m_value), QStringLiteral("DC"), QStringLiteral("V"),
                                  QStringLiteral("AUTO"));
                 m_h->prompts.guard([&] { w.INDataToTable(reading); });
-                const bool stored = ours && w.TQM10DB->isOpen() && w.TQM10DB->count() == before + 1;
+                const bool stored =
+                    ours && w.recordTable()->isOpen() && w.recordTable()->count() == before + 1;
                 if (ours)
                     m_inv.offered(value, stored, no, w.RecordNo(), m_healed);
             }
@@ -271,7 +273,7 @@ private:
     }
     void gridReads() {
         step(QStringLiteral("grid"), [&] {
-            RecordTableModel *m = m_h->w->Data1;
+            RecordTableModel *m = m_h->w->recordModel();
             for (int row : {0, m->rowCount() - 1})
                 for (int c = 0; c < m->columnCount(); ++c)
                     m->index(row, c).data();
@@ -279,7 +281,7 @@ private:
     }
     StorageInvariants::Records gridRecords() const {
         StorageInvariants::Records rows;
-        RecordTableModel *m = m_h->w->Data1;
+        RecordTableModel *m = m_h->w->recordModel();
         for (int r = 0; r < m->rowCount(); ++r)
             rows.append({m->index(r, RecordRow::No).data().toInt(),
                          m->index(r, RecordRow::Value).data().toString()});
@@ -289,7 +291,7 @@ private:
         step(name, [&] {
             m_h->nextFile = path;
             m_h->w->OpenDataFilesClick();
-            if (m_h->w->TQM10DB->fileName() == path) {
+            if (m_h->w->recordTable()->fileName() == path) {
                 m_inv.reopened();
                 m_secured.clear();
             }
@@ -302,7 +304,10 @@ private:
             name, [&] { m_h->w->RecordSaveClick(); },
             QStringLiteral("Record has saved, it will be there when you enter the application "
                            "next time."),
-            [&] { return m_h->w->TQM10DB->isOpen() && m_h->w->TQM10DB->pendingCount() == 0; },
+            [&] {
+                return m_h->w->recordTable()->isOpen() &&
+                       m_h->w->recordTable()->pendingCount() == 0;
+            },
             [&] {
                 if (ours) {
                     m_inv.savedAll();
@@ -325,19 +330,19 @@ private:
             w = m_h->w.get();
             smallCache();
         });
-        w->RepeatSet->setChecked(false);
+        control<QCheckBox>(*w, "RepeatSet")->setChecked(false);
         w->limitessClick();
-        w->onPreviewReport = [](DataReport &report) {
+        w->setPreviewHook([](DataReport &report) {
             QImage page(400, 560, QImage::Format_RGB32);
             QPainter painter(&page);
             report.paintPage(painter, 0);
             report.paintPage(painter, report.pageCount() - 1);
-        };
+        });
         flood(m_sizes.flood);
         gridReads();
         step(QStringLiteral("spool synced"), [&] {
-            w->TQM10DB->securePending();
-            if (w->TQM10DB->waitUntilSecured(5000) && !anyFired())
+            w->recordTable()->securePending();
+            if (w->recordTable()->waitUntilSecured(5000) && !anyFired())
                 m_secured = m_inv.pending;
         });
         save(QStringLiteral("Record, Save"));
@@ -345,9 +350,9 @@ private:
         step(
             QStringLiteral("Record, New"), [&] { w->RecordNewClick(); },
             QStringLiteral(" Record deleted "),
-            [&] { return w->TQM10DB->isOpen() && w->TQM10DB->count() == 0; },
+            [&] { return w->recordTable()->isOpen() && w->recordTable()->count() == 0; },
             [&] {
-                if (m_h->w->TQM10DB->fileName() == m_table)
+                if (m_h->w->recordTable()->fileName() == m_table)
                     m_inv.cleared();
                 m_secured.clear();
             });
@@ -414,7 +419,7 @@ private:
             return !q.contains(u"Save the table with Save data files now?");
         };
         m_h = std::make_unique<WindowHarness>(setup);
-        RecordTable *t = m_h->w->TQM10DB;
+        RecordTable *t = m_h->w->recordTable();
         if (!m_inv.check(t->isOpen(), 6,
                          QStringLiteral("table does not open: %1").arg(m_h->errors.join(u" | ")))) {
             m_h.reset();

@@ -25,11 +25,11 @@ struct Window : WindowHarness {
 
     Window() : WindowHarness({.show = true}) {
         clock.start();
-        QObject::connect(w->Memo1, &QPlainTextEdit::textChanged, w.get(),
-                         [this] { frameTimes << clock.elapsed(); });
+        QObject::connect(control<QPlainTextEdit>(*w, "Memo1"), &QPlainTextEdit::textChanged,
+                         w.get(), [this] { frameTimes << clock.elapsed(); });
     }
     QStringList loggedFrames() const {
-        QStringList lines = w->Memo1->toPlainText().split('\n');
+        QStringList lines = control<QPlainTextEdit>(*w, "Memo1")->toPlainText().split('\n');
         lines.removeFirst(); // the memo's design text
         return lines;
     }
@@ -88,16 +88,16 @@ private slots:
         MeterEmulator sim(options);
         QVERIFY(sim.readyAsCom1());
         Window win;
-        win.w->RepeatSet->setChecked(false);
+        control<QCheckBox>(*win.w, "RepeatSet")->setChecked(false);
         win.w->limitessClick();
         win.w->BTCon1Click();
         QVERIFY(win.w->COMM2()->PortIsOpen());
         QTest::qWait(1500); // warm-up: buffers and caches reach their size
         const qint64 rssBefore = residentKiB();
-        const qint64 recordsBefore = win.w->TQM10DB->count();
+        const qint64 recordsBefore = win.w->recordTable()->count();
         QTest::qWait(4000);
         const qint64 grown = residentKiB() - rssBefore;
-        const qint64 recorded = win.w->TQM10DB->count() - recordsBefore;
+        const qint64 recorded = win.w->recordTable()->count() - recordsBefore;
 #ifndef __SANITIZE_ADDRESS__
         // (AddressSanitizer holds freed memory in quarantine, so resident memory says
         // nothing about the program under it.)
@@ -172,8 +172,8 @@ private slots:
         win.w->BTCon1Click();
         QTRY_VERIFY_WITH_TIMEOUT(win.linkAlive(), 3000);
         // Hold, short press: the meter shows HOLD (byte 5 bit 0x01) in its next display frame.
-        win.w->BtSetMouseDown(win.w->BtHold);
-        win.w->BtSetMouseUp(win.w->BtHold);
+        win.w->BtSetMouseDown(control<BevelPanel>(*win.w, "BtHold"));
+        win.w->BtSetMouseUp(control<BevelPanel>(*win.w, "BtHold"));
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
                 for (const auto &[t, b] : sim.received())
@@ -198,3 +198,4 @@ private slots:
 
 QTEST_MAIN(TestEndToEnd)
 #include "tst_endtoend.moc"
+#include "windowcontrols.h"

@@ -170,13 +170,13 @@ int runCopy(int argc, char **argv) {
     h.prompts.onError = [&](const QString &text) { say(QStringLiteral("error: ") + text); };
     if (connect) {
         // Every reading recorded, as many as come.
-        h.w->RepeatSet->setChecked(false);
+        control<QCheckBox>(*h.w, "RepeatSet")->setChecked(false);
         h.w->limitessClick();
         h.w->BTCon1Click();
     }
     say(QStringLiteral("ready"));
 
-    auto count = [&] { return h.w->TQM10DB->isOpen() ? h.w->TQM10DB->count() : -1; };
+    auto count = [&] { return h.w->recordTable()->isOpen() ? h.w->recordTable()->count() : -1; };
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QByteArray pending;
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
@@ -233,17 +233,19 @@ private slots:
         auto sim = std::make_unique<MeterEmulator>(QStringList{"--fixed"}, link(), 3);
         QVERIFY(sim->ready());
         WindowHarness h({.show = true});
-        h.w->RepeatSet->setChecked(false); // every reading recorded
+        control<QCheckBox>(*h.w, "RepeatSet")->setChecked(false); // every reading recorded
         h.w->BTCon1Click();
         QTRY_VERIFY_WITH_TIMEOUT(h.linkAlive(), 3000);
-        QTRY_VERIFY_WITH_TIMEOUT(h.w->TQM10DB->count() > 0, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.w->recordTable()->count() > 0, 3000);
 
         QSignalSpy retries(h.w->Link(), &MeterLink::reopenFailed);
         QVERIFY(sim->stop(hard));
         QTRY_VERIFY_WITH_TIMEOUT(!h.linkAlive(), 2000);
         QTRY_VERIFY_WITH_TIMEOUT(!h.w->COMM2()->PortIsOpen(), 2000);
-        QVERIFY(h.w->BtDiscon->isVisible());
-        QVERIFY(h.w->CONokN->toolTip().contains(QStringLiteral("tried again every 2 s")));
+        QVERIFY(control<BevelPanel>(*h.w, "BtDiscon")->isVisible());
+        QVERIFY(control<QLabel>(*h.w, "CONokN")
+                    ->toolTip()
+                    .contains(QStringLiteral("tried again every 2 s")));
         if (!hard) {
             // Ended politely, the emulator takes its link away: the retries find no device.
             // No busy loop on it, and they cost little: 5 s, over two retry periods.
@@ -257,12 +259,12 @@ private slots:
             QVERIFY2(retries.size() >= 2, qPrintable(QString::number(retries.size())));
             QVERIFY(!h.linkAlive());
         }
-        const qint64 before = h.w->TQM10DB->count();
+        const qint64 before = h.w->recordTable()->count();
 
         sim = std::make_unique<MeterEmulator>(QStringList{"--fixed"}, link(), 3);
         QVERIFY(sim->ready());
         QTRY_VERIFY_WITH_TIMEOUT(h.linkAlive(), 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(h.w->TQM10DB->count() > before, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.w->recordTable()->count() > before, 3000);
         QCOMPARE(h.w->ValueText(), QStringLiteral("01.234"));
         QCOMPARE(h.errors, QStringList());
     }
@@ -286,20 +288,21 @@ private slots:
         MeterEmulator sim({"--fixed"}, link(), 3);
         QVERIFY(sim.ready());
         WindowHarness h({.show = true});
-        h.w->RepeatSet->setChecked(false);
+        control<QCheckBox>(*h.w, "RepeatSet")->setChecked(false);
         h.w->limitessClick();
         h.w->BTCon1Click();
         QTRY_COMPARE_WITH_TIMEOUT(h.w->ValueText(), QStringLiteral("01.234"), 3000);
         const qint64 rssBefore = residentKiB();
-        const qint64 recordsBefore = h.w->TQM10DB->count();
+        const qint64 recordsBefore = h.w->recordTable()->count();
 
         sim.command(burst);
         // Replies queue behind the burst: 5.678 V shows once all of it went through.
         sim.command("state func=vdc range=0 value=5678");
         QTRY_COMPARE_WITH_TIMEOUT(h.w->ValueText(), QStringLiteral("05.678"), 15000);
         QVERIFY(h.linkAlive());
-        QVERIFY(h.w->TQM10DB->count() - recordsBefore >= framesInIt + 1);
-        QVERIFY(h.w->Memo1->document()->blockCount() <= TFCOMM::kMemoMaxLines + 1);
+        QVERIFY(h.w->recordTable()->count() - recordsBefore >= framesInIt + 1);
+        QVERIFY(control<QPlainTextEdit>(*h.w, "Memo1")->document()->blockCount() <=
+                TFCOMM::kMemoMaxLines + 1);
 #ifndef __SANITIZE_ADDRESS__
         // (Under AddressSanitizer freed memory waits in quarantine; resident size says
         // nothing there.)
@@ -355,7 +358,7 @@ private slots:
         QCOMPARE(h.errors.size(), 1);
         QVERIFY2(h.errors[0].contains(message) && h.errors[0].contains(file),
                  qPrintable(h.errors[0]));
-        QCOMPARE(h.w->Data1->rowCount(), 0);
+        QCOMPARE(h.w->recordModel()->rowCount(), 0);
         QCOMPARE(digestOf(file), before);
 
         // The program goes on: its own table opens again and takes readings.
@@ -363,7 +366,7 @@ private slots:
         h.w->OpenDataFilesClick();
         h.w->INDataToTable(
             readingFrame(QStringLiteral("01.234"), 0.0f, {}, {}, QStringLiteral("AUTO")));
-        QCOMPARE(h.w->TQM10DB->count(), 1);
+        QCOMPARE(h.w->recordTable()->count(), 1);
         QCOMPARE(h.errors.size(), 1);
         if (holder)
             QCOMPARE(holder->ask("count"), 0);
@@ -413,7 +416,7 @@ private slots:
         for (int i = 0; i < records; ++i)
             h.w->INDataToTable(
                 readingFrame(QString::number(i), 0.0f, {}, {}, QStringLiteral("AUTO")));
-        QCOMPARE(h.w->TQM10DB->count(), records);
+        QCOMPARE(h.w->recordTable()->count(), records);
 
         const QString file = QDir(target).filePath(name);
         const bool special = where == u"full device" || where == u"pipe";
@@ -459,7 +462,7 @@ private slots:
         // The table itself is untouched and still takes readings.
         h.w->INDataToTable(
             readingFrame(QStringLiteral("new"), 0.0f, {}, {}, QStringLiteral("AUTO")));
-        QCOMPARE(h.w->TQM10DB->count(), records + 1);
+        QCOMPARE(h.w->recordTable()->count(), records + 1);
     }
 
     // Readings flood in up to the record limit while the working folder's disk has a few
@@ -473,10 +476,10 @@ private slots:
         WindowHarness h;
         const auto lift = qScopeGuard([] { WriteBudget::lift(); });
         WriteBudget::set(h.folder(), 300 * 1024);
-        h.w->RepeatSet->setChecked(false);
+        control<QCheckBox>(*h.w, "RepeatSet")->setChecked(false);
         h.w->BTCon1Click();
         const int limit = h.w->RecordLimit();
-        QTRY_COMPARE_WITH_TIMEOUT(h.w->TQM10DB->count(), qint64(limit), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(h.w->recordTable()->count(), qint64(limit), 30000);
         h.w->BtDiscon1Click();
 
         h.w->RecordSaveClick();
@@ -487,8 +490,8 @@ private slots:
                      h.errors[0].contains(pendingText.arg(limit)),
                  qPrintable(h.errors[0]));
         QCOMPARE(h.infos, QStringList());
-        QCOMPARE(h.w->Data1->rowCount(), limit);
-        QCOMPARE(h.w->Data1->index(limit - 1, 0).data().toString(), QString::number(limit));
+        QCOMPARE(h.w->recordModel()->rowCount(), limit);
+        QCOMPARE(h.w->recordModel()->index(limit - 1, 0).data().toString(), QString::number(limit));
 
         h.nextFile = otherDrive.filePath(QStringLiteral("Qm20db.db"));
         h.w->saveasClick();
@@ -499,7 +502,7 @@ private slots:
         h.w->RecordSaveClick();
         QCOMPARE(h.errors.size(), 1);
         QCOMPARE(h.infos.size(), 1);
-        h.w->TQM10DB->close();
+        h.w->recordTable()->close();
         QCOMPARE(storedNumbers(h.path(QStringLiteral("Qm20db.db"))), oneTo(limit));
     }
 
@@ -527,9 +530,10 @@ private slots:
         QTemporaryDir otherDrive;
         WindowHarness h({.show = true});
         const auto lift = qScopeGuard([] { WriteBudget::lift(); });
-        h.w->RepeatSet->setChecked(false);
+        control<QCheckBox>(*h.w, "RepeatSet")->setChecked(false);
         const int limit = meets == u"start" ? 5000 : 100000;
-        (limit == 5000 ? h.w->N50001 : h.w->N1000001)->trigger();
+        (limit == 5000 ? control<QAction>(*h.w, "N50001") : control<QAction>(*h.w, "N1000001"))
+            ->trigger();
         int offered = 0;
         auto offer = [&](int n) {
             for (int i = 0; i < n; ++i) {
@@ -537,8 +541,8 @@ private slots:
             }
         };
         if (meets != u"start") {
-            sqlite3_exec(h.w->TQM10DB->nativeHandle(), "PRAGMA cache_size=8", nullptr, nullptr,
-                         nullptr);
+            sqlite3_exec(h.w->recordTable()->nativeHandle(), "PRAGMA cache_size=8", nullptr,
+                         nullptr, nullptr);
             offer(3000);
         }
         WriteBudget::set(h.folder(), 0);
@@ -546,9 +550,9 @@ private slots:
         if (meets == u"start") {
             offer(limit + 200);
         } else if (meets == u"grid") {
-            h.w->DBGrid1->setCurrentRow(0);
-            h.w->DBGrid1->grab();
-            QVERIFY(h.w->TQM10DB->detachedSpool());
+            control<RecordGrid>(*h.w, "DBGrid1")->setCurrentRow(0);
+            control<RecordGrid>(*h.w, "DBGrid1")->grab();
+            QVERIFY(h.w->recordTable()->detachedSpool());
         } else {
             meets == u"clear" ? h.w->RecordNewClick() : h.w->saveasClick();
         }
@@ -562,15 +566,15 @@ private slots:
             QCOMPARE(storedNumbers(h.nextFile), oneTo(offered));
         }
         const int recorded = std::min(limit, offered);
-        QCOMPARE(h.w->TQM10DB->count(), recorded);
+        QCOMPARE(h.w->recordTable()->count(), recorded);
         QCOMPARE(h.w->RecordedCount(), recorded);
-        QCOMPARE(h.w->Data1->index(0, 0).data().toString(), QStringLiteral("1"));
+        QCOMPARE(h.w->recordModel()->index(0, 0).data().toString(), QStringLiteral("1"));
 
         WriteBudget::lift();
         h.w->RecordSaveClick();
         QCOMPARE(h.errors.size(), 1);
         QCOMPARE(h.infos.size(), 1);
-        h.w->TQM10DB->close();
+        h.w->recordTable()->close();
         QCOMPARE(storedNumbers(h.path(QStringLiteral("Qm20db.db"))), oneTo(recorded));
     }
 
@@ -613,12 +617,12 @@ private slots:
         QCOMPARE(h->errors.size(), 1);
         QVERIFY2(h->errors[0].contains(message) && h->errors[0].contains(file),
                  qPrintable(h->errors[0]));
-        QCOMPARE(h->w->TQM10DB->count(), 3);
+        QCOMPARE(h->w->recordTable()->count(), 3);
         QCOMPARE(h->w->RecordedCount(), 0);
         if (kind == u"unique") { // the table changed: recording goes on
             h->w->RecordNewClick();
             h->w->INDataToTable(readingFrame(QStringLiteral("9")));
-            QCOMPARE(h->w->TQM10DB->count(), 1);
+            QCOMPARE(h->w->recordTable()->count(), 1);
         }
     }
 
@@ -665,8 +669,8 @@ private slots:
         QCOMPARE(count, saved);
         WindowHarness next({.folder = m_dir->path()});
         QCOMPARE(next.errors, QStringList());
-        QCOMPARE(next.w->TQM10DB->count(), saved);
-        QCOMPARE(next.w->Data1->index(int(saved) - 1, 3).data().toString(),
+        QCOMPARE(next.w->recordTable()->count(), saved);
+        QCOMPARE(next.w->recordModel()->index(int(saved) - 1, 3).data().toString(),
                  QStringLiteral("01.234"));
     }
 
@@ -730,3 +734,4 @@ int main(int argc, char **argv) {
 }
 
 #include "tst_faults.moc"
+#include "windowcontrols.h"

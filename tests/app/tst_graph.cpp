@@ -20,9 +20,8 @@ namespace {
 /// A shown window whose graph gets readings through the calls the dispatch makes.
 struct Harness : WindowHarness {
     Harness() : WindowHarness({.show = true}) {
-        w->GraphPicturePath = path(QStringLiteral("databmp.bmp"));
         // Never the user's real Pictures folder; the cases that want a second place set one.
-        w->GraphPictureFallbackFolder.clear();
+        w->setGraphPicturePaths(path(QStringLiteral("databmp.bmp")), QString());
     }
 
     /// `n` readings, each plotted at its own serial number.
@@ -36,7 +35,7 @@ struct Harness : WindowHarness {
         const QByteArray bytes = QByteArray::fromHex(spaced);
         w->QM34RData(w->COMM2(), bytes.constData(), int(bytes.size()));
     }
-    GraphChart &chart() const { return *w->Chtshow; }
+    GraphChart &chart() const { return *control<GraphChart>(*w, "Chtshow"); }
     qint64 page() const { return chart().paging().page(); }
     double valueAt(int position) const { return chart().points()->at(position)->value; }
     QCPRange keysShown() const { return chart().xAxis->range(); }
@@ -44,7 +43,9 @@ struct Harness : WindowHarness {
     /// Which of First, Previous, Next, Last are enabled, as "1100".
     QString buttons() const {
         QString out;
-        for (QToolButton *b : {w->BtFirst, w->BTPrevious, w->BtNext, w->BTlast})
+        for (QToolButton *b :
+             {control<QToolButton>(*w, "BtFirst"), control<QToolButton>(*w, "BTPrevious"),
+              control<QToolButton>(*w, "BtNext"), control<QToolButton>(*w, "BTlast")})
             out += b->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
         return out;
     }
@@ -82,12 +83,11 @@ private slots:
     void toolStrip() {
         QFETCH(QString, name);
         Harness h;
-        QCOMPARE(h.w->Chtshow->parentWidget(), h.w->centralWidget());
-        QCOMPARE(h.w->Chtshow->geometry(),
-                 QRect(305, 176, 320, 234)); // laid out for the design size
-        auto *control = h.w->Chtshow->findChild<QWidget *>(name);
+        QCOMPARE(h.chart().parentWidget(), h.w->centralWidget());
+        QCOMPARE(h.chart().geometry(), QRect(305, 176, 320, 234)); // laid out for the design size
+        auto *control = h.chart().findChild<QWidget *>(name);
         QVERIFY(control);
-        QCOMPARE(control->parentWidget(), h.w->Chtshow);
+        QCOMPARE(control->parentWidget(), &h.chart());
         QTEST(control->geometry(), "bounds");
         QTEST(control->toolTip(), "hint");
         QTEST(control->isVisible(), "visible");
@@ -97,7 +97,7 @@ private slots:
     void startState() {
         Harness h;
         TFCOMM &w = *h.w;
-        QCOMPARE(h.w->findChild<GraphChart *>(QStringLiteral("Chtshow")), w.Chtshow);
+        QCOMPARE(h.w->findChildren<GraphChart *>(QStringLiteral("Chtshow")).size(), 1);
         QCOMPARE(h.chart().seriesCount(), 2);
         QCOMPARE(h.chart().series(0)->objectName(), QStringLiteral("Series2"));
         QCOMPARE(h.chart().series(1)->objectName(), QStringLiteral("Series1"));
@@ -108,17 +108,17 @@ private slots:
         QCOMPARE(h.valueAt(0), 0.0);
         QCOMPARE(h.page(), 1);
         QCOMPARE(h.chart().paging().pageSize(), 100);
-        QCOMPARE(w.Bt10->text(), QStringLiteral("1"));
+        QCOMPARE(control<QToolButton>(w, "Bt10")->text(), QStringLiteral("1"));
         QCOMPARE(h.buttons(), QStringLiteral("1111"));
         QVERIFY(w.FollowLastPage());
-        QVERIFY(w.BtFill->isChecked());
-        QVERIFY(w.Fill->isChecked());
-        QCOMPARE(w.ComboBox1->currentIndex(), 0);
-        QCOMPARE(w.ComboBox1->count(), 2);
-        QCOMPARE(w.Maxrecord->text(), QStringLiteral("100"));
+        QVERIFY(control<QCheckBox>(w, "BtFill")->isChecked());
+        QVERIFY(control<QAction>(w, "Fill")->isChecked());
+        QCOMPARE(control<QComboBox>(w, "ComboBox1")->currentIndex(), 0);
+        QCOMPARE(control<QComboBox>(w, "ComboBox1")->count(), 2);
+        QCOMPARE(control<QLineEdit>(w, "Maxrecord")->text(), QStringLiteral("100"));
         QCOMPARE(h.chart().yAxis->range(), QCPRange(-8001, 8001));
         QStringList menu;
-        for (QAction *a : w.Graphic1->actions())
+        for (QAction *a : control<QMenu>(w, "Graphic1")->actions())
             menu << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
         QCOMPARE(menu, QStringList(
                            {"First", "Previous", "Next", "Last", "-", "New", "Save", "-", "Fill"}));
@@ -137,7 +137,7 @@ private slots:
         for (int i = 0; i < 100; ++i)
             h.frame("89 70 00 00 00 0F 01 02 03 04 0A");
         QCOMPARE(h.page(), 2);
-        QCOMPARE(h.w->Bt10->text(), QStringLiteral("2"));
+        QCOMPARE(control<QToolButton>(*h.w, "Bt10")->text(), QStringLiteral("2"));
     }
 
     // The value axis is each frame's own, the volts frame after a kilohertz one included.
@@ -152,7 +152,7 @@ private slots:
     // A reading that recording fails on still reaches the graph; the failure is told once.
     void recordingFaultStillPlots() {
         Harness h;
-        h.w->TQM10DB->close();
+        h.w->recordTable()->close();
         const QByteArray frames =
             QByteArray::fromHex("89700000000F010203040A89700000100F010203040A");
         h.w->QM34RData(h.w->COMM2(), frames.constData(), frames.size());
@@ -195,18 +195,19 @@ private slots:
         h.readings(250);
         QCOMPARE(h.page(), 3);
         for (const QString &name : clicks) {
-            if (auto *action = h.w->Graphic1->findChild<QAction *>(name))
+            if (auto *action = control<QMenu>(*h.w, "Graphic1")->findChild<QAction *>(name))
                 action->trigger();
             else
-                h.click(h.w->Chtshow->findChild<QToolButton *>(name));
+                h.click(control<GraphChart>(*h.w, "Chtshow")->findChild<QToolButton *>(name));
         }
         QTEST(h.page(), "page");
-        QTEST(h.w->Bt10->text(), "bt10");
+        QTEST(control<QToolButton>(*h.w, "Bt10")->text(), "bt10");
         QTEST(h.buttons(), "buttons");
         QTEST(h.w->FollowLastPage(), "follow");
         QCOMPARE(h.keysShown(), h.keysOf(h.chart().paging()));
         // The menu items stay enabled whatever the buttons show.
-        for (QAction *a : {h.w->First, h.w->Previous, h.w->Next, h.w->Last})
+        for (QAction *a : {control<QAction>(*h.w, "First"), control<QAction>(*h.w, "Previous"),
+                           control<QAction>(*h.w, "Next"), control<QAction>(*h.w, "Last")})
             QVERIFY(a->isEnabled());
     }
 
@@ -217,18 +218,18 @@ private slots:
         QCOMPARE(h.keysShown(), QCPRange(0, 99));
         h.readings(1);
         QCOMPARE(h.page(), 2);
-        QCOMPARE(h.w->Bt10->text(), QStringLiteral("2"));
+        QCOMPARE(control<QToolButton>(*h.w, "Bt10")->text(), QStringLiteral("2"));
         QCOMPARE(h.keysShown(), QCPRange(100, 199));
-        h.click(h.w->BTPrevious);
+        h.click(control<QToolButton>(*h.w, "BTPrevious"));
         h.readings(150);
         QCOMPARE(h.page(), 1);
-        QCOMPARE(h.w->Bt10->text(), QStringLiteral("1"));
+        QCOMPARE(control<QToolButton>(*h.w, "Bt10")->text(), QStringLiteral("1"));
         QCOMPARE(h.keysShown(), QCPRange(0, 99));
-        h.click(h.w->BTlast);
+        h.click(control<QToolButton>(*h.w, "BTlast"));
         QCOMPARE(h.page(), 3);
         h.readings(50);
         QCOMPARE(h.page(), 4);
-        QCOMPARE(h.w->Bt10->text(), QStringLiteral("4"));
+        QCOMPARE(control<QToolButton>(*h.w, "Bt10")->text(), QStringLiteral("4"));
         QCOMPARE(h.keysShown(), h.keysOf(h.chart().paging()));
     }
 
@@ -236,7 +237,7 @@ private slots:
     void burstCostsOneRepaint() {
         Harness h;
         QCoreApplication::processEvents();
-        QSignalSpy repaints(h.w->Chtshow, &QCustomPlot::afterReplot);
+        QSignalSpy repaints(control<GraphChart>(*h.w, "Chtshow"), &QCustomPlot::afterReplot);
         h.readings(500);
         QCOMPARE(repaints.count(), 0);
         QCoreApplication::processEvents();
@@ -248,29 +249,29 @@ private slots:
         Harness h;
         TFCOMM &w = *h.w;
         h.readings(250);
-        h.click(w.BtFirst);
+        h.click(control<QToolButton>(w, "BtFirst"));
         const QCPRange keys = h.keysShown();
-        h.click(w.BtFill);
-        QVERIFY(!w.BtFill->isChecked());
-        QVERIFY(!w.Fill->isChecked());
+        h.click(control<QCheckBox>(w, "BtFill"));
+        QVERIFY(!control<QCheckBox>(w, "BtFill")->isChecked());
+        QVERIFY(!control<QAction>(w, "Fill")->isChecked());
         QVERIFY(!h.chart().isSeriesActive(0));
         QVERIFY(h.chart().isSeriesActive(1));
         QCOMPARE(h.chart().series(1)->dataCount(), 251);
-        w.Fill->trigger();
-        QVERIFY(w.BtFill->isChecked());
-        QVERIFY(w.Fill->isChecked());
+        control<QAction>(w, "Fill")->trigger();
+        QVERIFY(control<QCheckBox>(w, "BtFill")->isChecked());
+        QVERIFY(control<QAction>(w, "Fill")->isChecked());
         QVERIFY(h.chart().isSeriesActive(0));
         QVERIFY(!h.chart().isSeriesActive(1));
-        w.Fill->trigger();
-        QVERIFY(!w.BtFill->isChecked());
+        control<QAction>(w, "Fill")->trigger();
+        QVERIFY(!control<QCheckBox>(w, "BtFill")->isChecked());
         QVERIFY(h.chart().isSeriesActive(1));
         QCOMPARE(h.page(), 1);
         QCOMPARE(h.keysShown(), keys);
         QCOMPARE(h.chart().series(0)->dataCount(), 251);
         // The hidden chooser shows what the user picks in it.
-        w.ComboBox1->setCurrentIndex(0);
+        control<QComboBox>(w, "ComboBox1")->setCurrentIndex(0);
         QCOMPARE(h.chart().isSeriesActive(1), true);
-        emit w.ComboBox1->activated(0);
+        emit control<QComboBox>(w, "ComboBox1")->activated(0);
         QVERIFY(h.chart().isSeriesActive(0));
         QVERIFY(!h.chart().isSeriesActive(1));
     }
@@ -281,26 +282,26 @@ private slots:
         Harness h;
         TFCOMM &w = *h.w;
         h.readings(4999);
-        w.Maxrecord->setText(QStringLiteral("500"));
-        h.click(w.BtFirst);
+        control<QLineEdit>(w, "Maxrecord")->setText(QStringLiteral("500"));
+        h.click(control<QToolButton>(w, "BtFirst"));
         for (int i = 0; i < 8; ++i)
-            h.click(w.BtNext); // page 9 of 10
-        h.click(w.BtFill);
-        w.ComboBox1->setCurrentIndex(1);
-        h.click(w.BtNew);
+            h.click(control<QToolButton>(w, "BtNext")); // page 9 of 10
+        h.click(control<QCheckBox>(w, "BtFill"));
+        control<QComboBox>(w, "ComboBox1")->setCurrentIndex(1);
+        h.click(control<QToolButton>(w, "BtNew"));
         QCOMPARE(h.chart().pointCount(), 1);
         QCOMPARE(h.valueAt(0), 0.0);
         QCOMPARE(h.page(), 9);
-        QCOMPARE(w.Bt10->text(), QStringLiteral("9"));
+        QCOMPARE(control<QToolButton>(w, "Bt10")->text(), QStringLiteral("9"));
         QCOMPARE(h.chart().paging().pageSize(), 500);
         QVERIFY(!w.FollowLastPage());
-        QCOMPARE(w.ComboBox1->currentIndex(), 0);
+        QCOMPARE(control<QComboBox>(w, "ComboBox1")->currentIndex(), 0);
         QVERIFY(h.chart().isSeriesActive(1));
         QVERIFY(!h.chart().isSeriesActive(0));
         QCOMPARE(h.keysShown(), QCPRange(0, 499));
         h.readings(1);
         QCOMPARE(h.valueAt(1), h.m_serial);
-        w.New->trigger();
+        control<QAction>(w, "New")->trigger();
         QCOMPARE(h.chart().pointCount(), 1);
     }
 
@@ -319,7 +320,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, error);
         Harness h;
-        h.w->Maxrecord->setText(text);
+        control<QLineEdit>(*h.w, "Maxrecord")->setText(text);
         QTEST(qint64(h.chart().paging().pageSize()), "pageSize");
         QCOMPARE(h.errors, error.isEmpty() ? QStringList() : QStringList{error});
     }
@@ -329,15 +330,15 @@ private slots:
         Harness h;
         TFCOMM &w = *h.w;
         h.readings(999);
-        h.click(w.BtFirst);
+        h.click(control<QToolButton>(w, "BtFirst"));
         for (int i = 0; i < 7; ++i)
-            h.click(w.BtNext);
-        QCOMPARE(w.Bt10->text(), QStringLiteral("8"));
-        w.Maxrecord->selectAll();
-        QTest::keyClicks(w.Maxrecord, QStringLiteral("3x0y0"));
-        QCOMPARE(w.Maxrecord->text(), QStringLiteral("300"));
+            h.click(control<QToolButton>(w, "BtNext"));
+        QCOMPARE(control<QToolButton>(w, "Bt10")->text(), QStringLiteral("8"));
+        control<QLineEdit>(w, "Maxrecord")->selectAll();
+        QTest::keyClicks(control<QLineEdit>(w, "Maxrecord"), QStringLiteral("3x0y0"));
+        QCOMPARE(control<QLineEdit>(w, "Maxrecord")->text(), QStringLiteral("300"));
         QCOMPARE(h.page(), 4);
-        QCOMPARE(w.Bt10->text(), QStringLiteral("8"));
+        QCOMPARE(control<QToolButton>(w, "Bt10")->text(), QStringLiteral("8"));
         QCOMPARE(h.keysShown(), QCPRange(900, 900 + 99.0 * 300 / 100));
         QCOMPARE(h.errors, QStringList());
     }
@@ -346,14 +347,14 @@ private slots:
     void savePicture() {
         Harness h;
         h.readings(120);
-        h.click(h.w->BtSave);
+        h.click(control<QToolButton>(*h.w, "BtSave"));
         QCOMPARE(h.errors, QStringList());
         QCOMPARE(h.infos, QStringList{QStringLiteral("graphic has saved on ") +
-                                      QDir::toNativeSeparators(h.w->GraphPicturePath)});
+                                      QDir::toNativeSeparators(h.w->graphPicturePath())});
         QImage picture;
-        QVERIFY(picture.load(h.w->GraphPicturePath, "BMP"));
-        QCOMPARE(picture.size(), h.w->Chtshow->size());
-        h.w->Save->trigger();
+        QVERIFY(picture.load(h.w->graphPicturePath(), "BMP"));
+        QCOMPARE(picture.size(), control<GraphChart>(*h.w, "Chtshow")->size());
+        control<QAction>(*h.w, "Save")->trigger();
         QCOMPARE(h.infos.size(), 2);
     }
 
@@ -372,8 +373,7 @@ private slots:
         Harness h;
         writeFile(h.path(QStringLiteral("plain file")), "x");
         const QString unwritable = h.path(QStringLiteral("no such folder/databmp.bmp"));
-        h.w->GraphPicturePath = unwritable;
-        h.w->GraphPictureFallbackFolder = h.path(fallback);
+        h.w->setGraphPicturePaths(unwritable, h.path(fallback));
         const QString second = h.path(fallback + QStringLiteral("/databmp.bmp"));
         h.readings(5);
         h.w->BtSaveClick();
@@ -383,7 +383,7 @@ private slots:
                                           QDir::toNativeSeparators(second)});
             QImage picture;
             QVERIFY(picture.load(second, "BMP"));
-            QCOMPARE(picture.size(), h.w->Chtshow->size());
+            QCOMPARE(picture.size(), control<GraphChart>(*h.w, "Chtshow")->size());
         } else {
             QCOMPARE(h.infos, QStringList());
             QCOMPARE(h.errors, QStringList{QStringLiteral("Cannot create file %1, nor %2")
@@ -399,7 +399,7 @@ private slots:
     void failedPictureWrite() {
         Harness h;
         const QString missing = h.path(QStringLiteral("no such folder/databmp.bmp"));
-        h.w->GraphPicturePath = missing;
+        h.w->setGraphPicturePaths(missing, QString());
         h.w->BtSaveClick();
         QCOMPARE(h.infos, QStringList());
         QCOMPARE(h.errors, QStringList{QStringLiteral("Cannot create file ") +
@@ -408,7 +408,7 @@ private slots:
 #ifdef QM_HAVE_FILE_SIZE_LIMIT
         // A write cut short halfway (the file size limit holds even for root).
         const QString old = h.path(QStringLiteral("databmp.bmp"));
-        h.w->GraphPicturePath = old;
+        h.w->setGraphPicturePaths(old, QString());
         {
             QFile f(old);
             QVERIFY(f.open(QIODevice::WriteOnly));
@@ -431,3 +431,4 @@ private slots:
 
 QTEST_MAIN(TestGraph)
 #include "tst_graph.moc"
+#include "windowcontrols.h"

@@ -99,7 +99,7 @@ void writeTable(const QString &path, bool blank) {
 /// Page 1 of the report of the window's table, as a picture at 96 dpi.
 QImage printedPage(WindowHarness &h) {
     QImage page;
-    h.w->onPreviewReport = [&](DataReport &report) {
+    h.w->setPreviewHook([&](DataReport &report) {
         QCOMPARE(report.pageCount(), 1);
         page = QImage(BandLayout::kPaperWidth * 96 / 2540, BandLayout::kPaperHeight * 96 / 2540,
                       QImage::Format_RGB32);
@@ -108,7 +108,7 @@ QImage printedPage(WindowHarness &h) {
         page.fill(Qt::white);
         QPainter painter(&page);
         report.paintPage(painter, 0);
-    };
+    });
     h.w->BtPrintClick();
     return page;
 }
@@ -146,7 +146,7 @@ void writeForeign(const QString &path, const QString &table, const QStringList &
 
 /// Offers `values` to recording in the window, one reading each, as the dispatch does.
 void record(WindowHarness &h, const QStringList &values) {
-    h.w->RepeatSet->setChecked(false);
+    control<QCheckBox>(*h.w, "RepeatSet")->setChecked(false);
     for (const QString &v : values) {
         h.prompts.guard([&] { h.w->INDataToTable(readingFrame(v)); });
     }
@@ -172,7 +172,7 @@ private slots:
         m_h->nextFile = file;
         m_h->w->OpenDataFilesClick();
         QCOMPARE(m_h->errors, QStringList());
-        QCOMPARE(m_h->w->Data1->rowCount(), records().size());
+        QCOMPARE(m_h->w->recordModel()->rowCount(), records().size());
     }
     void cleanup() { m_h.reset(); }
 
@@ -185,14 +185,14 @@ private slots:
     void gridShowsEveryRecordInItsRow() {
         QFETCH(int, row);
         WindowHarness &h = window();
-        RecordGrid *grid = h.w->DBGrid1;
+        RecordGrid *grid = control<RecordGrid>(*h.w, "DBGrid1");
         grid->setCurrentRow(row);
         QVERIFY(!grid->grab().isNull());
         QTableView *view = grid->view();
         for (int r = 0; r < view->model()->rowCount(); ++r)
             QCOMPARE(view->rowHeight(r), RecordGrid::kRowHeight);
         for (int c = 0; c < RecordRow::ColumnCount; ++c) {
-            const QString text = h.w->Data1->index(row, c).data().toString();
+            const QString text = h.w->recordModel()->index(row, c).data().toString();
             for (char16_t breaking :
                  {u'\t', u'\r', u'\n', u'\v', u'\f', u'\x85', u'\x2028', u'\x2029'})
                 QVERIFY2(!text.contains(breaking), qPrintable(QString::number(c)));
@@ -207,7 +207,7 @@ private slots:
             const QSize hint = view->itemDelegateForColumn(c)->sizeHint(option, cell);
             QVERIFY2(hint.width() < 256 * 40, qPrintable(QString::number(hint.width())));
         }
-        QCOMPARE(h.w->Data1->index(4, RecordRow::Value).data().toString(),
+        QCOMPARE(h.w->recordModel()->index(4, RecordRow::Value).data().toString(),
                  QStringLiteral("01.234"));
     }
 
@@ -230,19 +230,19 @@ private slots:
         // A value too long to load is no failure of the engine: a reading pending in its
         // transaction stays there, and nothing is told.
         h.w->INDataToTable(readingFrame(QStringLiteral("03.000")));
-        QVERIFY(!h.w->DBGrid1->grab().isNull());
+        QVERIFY(!control<RecordGrid>(*h.w, "DBGrid1")->grab().isNull());
         const QImage page = printedPage(h);
         QVERIFY(!page.isNull());
         QCoreApplication::processEvents();
-        QVERIFY(!h.w->TQM10DB->detachedSpool());
-        QCOMPARE(h.w->TQM10DB->pendingCount(), 1);
+        QVERIFY(!h.w->recordTable()->detachedSpool());
+        QCOMPARE(h.w->recordTable()->pendingCount(), 1);
         // Roughly: one copy of the value as text would be 200 MB. (The budget of 50 MB, and the
         // time, are the benchmark's; a sanitizer's heap keeps freed blocks for a while.)
         const qint64 rise = residentKiB() - before;
         QVERIFY2(rise < 100 * 1024, qPrintable(QStringLiteral("%1 KiB").arg(rise)));
         QCOMPARE(h.errors, QStringList());
         const auto cell = [&](int row, int column) {
-            return h.w->Data1->index(row, column).data().toString();
+            return h.w->recordModel()->index(row, column).data().toString();
         };
         QCOMPARE(cell(0, RecordRow::Value), QString(RecordRow::kMaxChars, u'7'));
         QCOMPARE(cell(0, RecordRow::Unit), QStringLiteral("mV"));
@@ -406,17 +406,17 @@ private slots:
         h.nextFile = opened;
         h.w->OpenDataFilesClick();
         const qsizetype toldAtOpen = h.errors.size();
-        if (h.w->TQM10DB->isOpen()) {
-            QCOMPARE(h.w->Data1->index(0, RecordRow::Value).data().toString(),
+        if (h.w->recordTable()->isOpen()) {
+            QCOMPARE(h.w->recordModel()->index(0, RecordRow::Value).data().toString(),
                      QStringLiteral("01.000"));
-            QCOMPARE(h.w->Data1->index(1, RecordRow::Value).data().toString(),
+            QCOMPARE(h.w->recordModel()->index(1, RecordRow::Value).data().toString(),
                      QStringLiteral("02.000"));
             QVERIFY(!printedPage(h).isNull());
         }
         record(h, {"03.000", "04.000", "05.000"});
         // Refused recording is said once: at the open, or by the first reading when the
         // table did not open.
-        QCOMPARE(h.errors.size(), h.w->TQM10DB->isOpen() ? toldAtOpen : toldAtOpen + 1);
+        QCOMPARE(h.errors.size(), h.w->recordTable()->isOpen() ? toldAtOpen : toldAtOpen + 1);
         h.w->RecordSaveClick();
         QCoreApplication::processEvents();
         if (message.isEmpty()) {
@@ -426,8 +426,8 @@ private slots:
             QVERIFY2(h.errors.first().contains(message), qPrintable(h.errors.first()));
             QCOMPARE(h.w->RecordedCount(), 0);
         }
-        const bool wasOpen = h.w->TQM10DB->isOpen();
-        h.w->TQM10DB->close();
+        const bool wasOpen = h.w->recordTable()->isOpen();
+        h.w->recordTable()->close();
         QCOMPARE(storedValues(file, QStringLiteral("lab")), stored);
         if (!message.isEmpty())
             QCOMPARE(readAll(file), before);
@@ -444,7 +444,7 @@ private slots:
         h.nextFile = file;
         h.w->OpenDataFilesClick();
         h.w->RecordNewClick();
-        h.w->TQM10DB->close();
+        h.w->recordTable()->close();
         QCOMPARE(storedValues(file, QStringLiteral("lab")), clears ? QStringList() : stored);
     }
 
@@ -478,7 +478,7 @@ private slots:
         h.w->RecordSaveClick();
         QCOMPARE(h.infos.size(), 2);
         QVERIFY(h.errors.isEmpty());
-        h.w->TQM10DB->close();
+        h.w->recordTable()->close();
         QCOMPARE(storedValues(file, QStringLiteral("week")),
                  (QStringList{"01.000", "02.000", "03.000", "04.000", "05.000"}));
         return;
@@ -508,13 +508,13 @@ private slots:
                      h.questions[0].contains(u"2 records are still pending") &&
                      h.questions[0].contains(u"Save data files"),
                  qPrintable(h.questions[0]));
-        QCOMPARE(h.w->TQM10DB->pendingCount(), 2);
-        QCOMPARE(h.w->TQM10DB->count(), 5);
+        QCOMPARE(h.w->recordTable()->pendingCount(), 2);
+        QCOMPARE(h.w->recordTable()->count(), 5);
 
         // Exit asks, and No keeps the table and its records.
         h.w->BtExit1Click();
         QCOMPARE(h.terminated, 0);
-        QVERIFY(h.w->TQM10DB->isOpen());
+        QVERIFY(h.w->recordTable()->isOpen());
         QVERIFY(h.questions.last().contains(u"loses its 5 records"));
 
         // Save offers Save data files; Yes saves every record elsewhere.
@@ -568,7 +568,7 @@ private slots:
         WindowHarness &h = window();
         h.nextFile = file;
         h.w->OpenDataFilesClick();
-        QCOMPARE(h.w->TQM10DB->tableName(), tableName);
+        QCOMPARE(h.w->recordTable()->tableName(), tableName);
         h.w->INDataToTable(
             readingFrame(QStringLiteral("02.000"), 0.0f, {}, {}, QStringLiteral("AUTO")));
         h.w->RecordSaveClick();
@@ -592,8 +592,8 @@ private slots:
         WindowHarness &h = window();
         h.w->INDataToTable(readingFrame(QStringLiteral("02.000"), 0.0f, QStringLiteral("DC"),
                                         QStringLiteral("V"), QStringLiteral("AUTO")));
-        QCOMPARE(h.w->Data1->rowCount(), records().size() + 1);
-        QCOMPARE(h.w->Data1->index(records().size(), RecordRow::Value).data().toString(),
+        QCOMPARE(h.w->recordModel()->rowCount(), records().size() + 1);
+        QCOMPARE(h.w->recordModel()->index(records().size(), RecordRow::Value).data().toString(),
                  QStringLiteral("02.000"));
         QCOMPARE(h.errors, QStringList());
     }
@@ -601,3 +601,4 @@ private slots:
 
 QTEST_MAIN(TestHostileTables)
 #include "tst_hostiletables.moc"
+#include "windowcontrols.h"

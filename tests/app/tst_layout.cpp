@@ -35,7 +35,7 @@ struct Harness : WindowHarness {
         QTRY_COMPARE(w->centralWidget()->size(),
                      QSize(width, height).expandedTo(w->centralWidget()->minimumSize()));
     }
-    QRect graph() const { return w->Chtshow->geometry(); }
+    QRect graph() const { return control<GraphChart>(*w, "Chtshow")->geometry(); }
 };
 
 /// How wide a text is in a widget's font, against the room the widget gives it.
@@ -81,7 +81,7 @@ QList<Fit> captionsOf(const TFCOMM &w, const QString &face) {
         }
     }
     // The grid: each title, and the widest text each Arial column shows.
-    const QTableView *view = w.DBGrid1->view();
+    const QTableView *view = control<RecordGrid>(w, "DBGrid1")->view();
     const char *widest[] = {"100000", "23:59:59", "AC", "-0.0L", nullptr, nullptr};
     for (int c = 0; c < 6; ++c) {
         const int room = view->columnWidth(c) -
@@ -166,30 +166,30 @@ private slots:
         Harness h;
         TFCOMM &w = *h.w;
         QCOMPARE(w.outerSize(), QSize(635, 459));
-        QCOMPARE(w.KD->geometry(), QRect(303, 32, 320, 138));
-        QCOMPARE(w.KD1->geometry(), QRect(2, 2, 316, 134));
+        QCOMPARE(control<QFrame>(w, "KD")->geometry(), QRect(303, 32, 320, 138));
+        QCOMPARE(control<ScaleView>(w, "KD1")->geometry(), QRect(2, 2, 316, 134));
         QCOMPARE(h.graph(), QRect(305, 176, 320, 234));
-        QCOMPARE(w.DBGrid1->geometry(), QRect(3, 264, 299, 146));
-        QCOMPARE(w.KD2->geometry(), QRect(307, 39, 317, 132));
-        QCOMPARE(w.Image1->geometry(), QRect(5, 39, 297, 132));
-        QCOMPARE(w.BtExit->x(), 555);
-        QCOMPARE(w.BTCon->x(), 445);
-        QCOMPARE(w.BtDiscon->x(), 445);
-        QVERIFY(!w.Button4->isVisible());
-        QCOMPARE(w.Button4->text(), QStringLiteral("635"));
+        QCOMPARE(control<RecordGrid>(w, "DBGrid1")->geometry(), QRect(3, 264, 299, 146));
+        QCOMPARE(control<QLabel>(w, "KD2")->geometry(), QRect(307, 39, 317, 132));
+        QCOMPARE(control<QLabel>(w, "Image1")->geometry(), QRect(5, 39, 297, 132));
+        QCOMPARE(control<QPushButton>(w, "BtExit")->x(), 555);
+        QCOMPARE(control<BevelPanel>(w, "BTCon")->x(), 445);
+        QCOMPARE(control<BevelPanel>(w, "BtDiscon")->x(), 445);
+        QVERIFY(!control<QPushButton>(w, "Button4")->isVisible());
+        QCOMPARE(control<QPushButton>(w, "Button4")->text(), QStringLiteral("635"));
 
         // Shrinking keeps the left column and narrows the right.
         h.client(900, 700);
-        const QRect lcd = w.Panel1->geometry();
-        const QRect limits = w.Panel3->geometry();
+        const QRect lcd = control<LcdPanel>(w, "Panel1")->geometry();
+        const QRect limits = control<QFrame>(w, "Panel3")->geometry();
         h.client(700, 500);
-        QCOMPARE(w.Panel1->geometry(), lcd);
-        QCOMPARE(w.Panel3->geometry(), limits);
-        QCOMPARE(w.DBGrid1->geometry(), QRect(3, 264, 299, 546 - 313));
-        QCOMPARE(w.KD->width(), 708 - 315);
+        QCOMPARE(control<LcdPanel>(w, "Panel1")->geometry(), lcd);
+        QCOMPARE(control<QFrame>(w, "Panel3")->geometry(), limits);
+        QCOMPARE(control<RecordGrid>(w, "DBGrid1")->geometry(), QRect(3, 264, 299, 546 - 313));
+        QCOMPARE(control<QFrame>(w, "KD")->width(), 708 - 315);
         QCOMPARE(h.graph().width(), 708 - 315);
         QCOMPARE(h.graph().left(), 305);
-        QCOMPARE(w.Button4->text(), QStringLiteral("708"));
+        QCOMPARE(control<QPushButton>(w, "Button4")->text(), QStringLiteral("708"));
         QVERIFY(h.errors.isEmpty());
     }
 
@@ -198,48 +198,74 @@ private slots:
     void graphEnlargeAndRestore() {
         Harness h;
         TFCOMM &w = *h.w;
-        QVERIFY(w.TbFd->isVisible() && !w.TbSx->isVisible());
-        QTest::mouseClick(w.TbFd, Qt::LeftButton, {}, QPoint(10, 10));
+        QVERIFY(control<QLabel>(w, "TbFd")->isVisible() &&
+                !control<QLabel>(w, "TbSx")->isVisible());
+        QTest::mouseClick(control<QLabel>(w, "TbFd"), Qt::LeftButton, {}, QPoint(10, 10));
         QCOMPARE(h.graph(), QRect(2, 28, 623, 379));
-        QVERIFY(!w.TbFd->isVisible() && w.TbSx->isVisible());
-        QCOMPARE(w.TbSx->pos(), QPoint(288, 3));
-        QCOMPARE(w.GraphNormalBounds.rect(), QRect(305, 176, 320, 234));
-        QTest::mouseClick(w.TbSx, Qt::LeftButton, {}, QPoint(10, 10));
+        QVERIFY(!control<QLabel>(w, "TbFd")->isVisible() &&
+                control<QLabel>(w, "TbSx")->isVisible());
+        QCOMPARE(control<QLabel>(w, "TbSx")->pos(), QPoint(288, 3));
+        QCOMPARE(w.graphNormalBounds().rect(), QRect(305, 176, 320, 234));
+        QTest::mouseClick(control<QLabel>(w, "TbSx"), Qt::LeftButton, {}, QPoint(10, 10));
         QCOMPARE(h.graph(), QRect(305, 176, 320, 234));
-        QVERIFY(w.TbFd->isVisible() && !w.TbSx->isVisible());
+        QVERIFY(control<QLabel>(w, "TbFd")->isVisible() &&
+                !control<QLabel>(w, "TbSx")->isVisible());
         // Letting go outside the image, or a release without its press, is no click.
-        QTest::mousePress(w.TbFd, Qt::LeftButton, {}, QPoint(10, 10));
-        QTest::mouseRelease(w.TbFd, Qt::LeftButton, {}, QPoint(40, 10));
+        QTest::mousePress(control<QLabel>(w, "TbFd"), Qt::LeftButton, {}, QPoint(10, 10));
+        QTest::mouseRelease(control<QLabel>(w, "TbFd"), Qt::LeftButton, {}, QPoint(40, 10));
         QCOMPARE(h.graph(), QRect(305, 176, 320, 234));
-        QTest::mouseRelease(w.TbFd, Qt::LeftButton, {}, QPoint(10, 10));
+        QTest::mouseRelease(control<QLabel>(w, "TbFd"), Qt::LeftButton, {}, QPoint(10, 10));
         QCOMPARE(h.graph(), QRect(305, 176, 320, 234));
 
         w.TbFdClick();
         h.client(800, 500);
         QCOMPARE(h.graph(), QRect(305, 32 + 170 + 6, 493, 289));
-        QVERIFY(w.TbFd->isVisible() && !w.TbSx->isVisible());
-        QCOMPARE(w.TbFd->pos(), QPoint(288, 3));
+        QVERIFY(control<QLabel>(w, "TbFd")->isVisible() &&
+                !control<QLabel>(w, "TbSx")->isVisible());
+        QCOMPARE(control<QLabel>(w, "TbFd")->pos(), QPoint(288, 3));
     }
 
-    // The scale panel's own enlarge: over the window, the graph hidden, and back.
+    // The scale panel's own enlarge: over the window, the graph hidden, and back. The
+    // toggle goes by what it did last, not by the panel's width: a window wider than 784
+    // has a normal panel 470 wide or more, which a rule of width once took for enlarged.
+    void scaleEnlargeAndRestore_data() {
+        QTest::addColumn<QSize>("client");
+        QTest::addColumn<int>("panelWidth");
+        QTest::newRow("design size") << QSize() << 320;
+        QTest::newRow("normal panel 470 wide") << QSize(777, 500) << 470;
+        QTest::newRow("wide") << QSize(1200, 800) << 893;
+    }
     void scaleEnlargeAndRestore() {
+        QFETCH(QSize, client);
+        QFETCH(int, panelWidth);
         Harness h;
+        if (client.isValid())
+            h.client(client.width(), client.height());
         TFCOMM &w = *h.w;
-        QVERIFY(!w.KdFd->isVisible() && !w.KdSx->isVisible());
-        QCOMPARE(w.KdFd->pos(), QPoint(320 - 30, 5));
+        auto *panel = control<QFrame>(w, "KD");
+        auto *enlarge = control<QLabel>(w, "KdFd");
+        auto *restore = control<QLabel>(w, "KdSx");
+        const QRect normal = panel->geometry();
+        const QRect enlarged = WindowLayout::enlarged(w.outerSize());
+        QCOMPARE(normal.width(), panelWidth);
+        if (!client.isValid())
+            QCOMPARE(normal, QRect(303, 32, 320, 138));
+        QVERIFY(!enlarge->isVisible() && !restore->isVisible());
+        QCOMPARE(enlarge->pos(), QPoint(normal.width() - 30, 5));
         w.KdFdClick();
-        QCOMPARE(w.KD->geometry(), QRect(2, 28, 623, 379));
-        QVERIFY(!w.Chtshow->isVisible());
-        QVERIFY(w.KdSx->isVisible() && !w.KdFd->isVisible());
-        QCOMPARE(w.KdSx->pos(), QPoint(623 - 30, 5));
+        QCOMPARE(panel->geometry(), enlarged);
+        QCOMPARE(w.scaleNormalBounds().rect(), normal);
+        QVERIFY(!control<GraphChart>(w, "Chtshow")->isVisible());
+        QVERIFY(restore->isVisible() && !enlarge->isVisible());
+        QCOMPARE(restore->pos(), QPoint(enlarged.width() - 30, 5));
         // Redrawn at its new size, not stretched. (A panel this high is too high for its
         // width to hold the arc, so it shows black; the design never offers this enlarge.)
-        QCOMPARE(w.KD1->size(), QSize(619, 375));
-        QCOMPARE(w.KD1->scaleGeometry().w(), 623.0f - 40);
+        QCOMPARE(control<ScaleView>(w, "KD1")->size(), enlarged.size() - QSize(4, 4));
+        QCOMPARE(control<ScaleView>(w, "KD1")->scaleGeometry().w(), enlarged.width() - 40.0f);
         w.KdFdClick();
-        QCOMPARE(w.KD->geometry(), QRect(303, 32, 320, 138));
-        QVERIFY(w.Chtshow->isVisible());
-        QVERIFY(w.KdFd->isVisible() && !w.KdSx->isVisible());
+        QCOMPARE(panel->geometry(), normal);
+        QVERIFY(control<GraphChart>(w, "Chtshow")->isVisible());
+        QVERIFY(enlarge->isVisible() && !restore->isVisible());
     }
 
     // The window never gets so small, nor so narrow for its height, that the scale's arc
@@ -258,11 +284,13 @@ private slots:
         const QSize client = h.w->centralWidget()->size();
         QVERIFY(client.width() >= WindowLayout::kMinimumClient.width());
         QVERIFY(client.height() >= WindowLayout::kMinimumClient.height());
-        QVERIFY2(h.w->KD->height() > 60, qPrintable(QString::number(h.w->KD->height())));
+        QVERIFY2(control<QFrame>(*h.w, "KD")->height() > 60,
+                 qPrintable(QString::number(control<QFrame>(*h.w, "KD")->height())));
         QVERIFY(h.graph().top() >= 100);
-        QVERIFY2(
-            h.w->KD1->scaleGeometry().isSound(),
-            qPrintable(QStringLiteral("%1 x %2").arg(h.w->KD->width()).arg(h.w->KD->height())));
+        QVERIFY2(control<ScaleView>(*h.w, "KD1")->scaleGeometry().isSound(),
+                 qPrintable(QStringLiteral("%1 x %2")
+                                .arg(control<QFrame>(*h.w, "KD")->width())
+                                .arg(control<QFrame>(*h.w, "KD")->height())));
     }
 
     // At the design size every caption, label, check box and grid column holds its text, in
@@ -280,7 +308,7 @@ private slots:
     void captionsFit() {
         QFETCH(QString, face);
         Harness h;
-        h.w->RecordSI->setChecked(true);
+        control<QCheckBox>(*h.w, "RecordSI")->setChecked(true);
         const QList<Fit> fits = captionsOf(*h.w, face);
         QVERIFY(fits.size() > 20);
         QStringList clipped;
@@ -309,10 +337,11 @@ private slots:
         QVERIFY(sim.readyAsCom1());
         Harness h;
         TFCOMM &w = *h.w;
-        w.Timer1->setInterval(5); // request faster than the meter's pace, to fill a page soon
+        // Request faster than the meter's pace, to fill a page soon.
+        control<QTimer>(w, "Timer1")->setInterval(5);
         w.BTCon1Click();
-        QTRY_VERIFY_WITH_TIMEOUT(w.Chtshow->pointCount() >= 160, 15000);
-        w.Timer1->setInterval(100);
+        QTRY_VERIFY_WITH_TIMEOUT(control<GraphChart>(w, "Chtshow")->pointCount() >= 160, 15000);
+        control<QTimer>(w, "Timer1")->setInterval(100);
         QTest::qWait(200);
         // At the screen's resolution: under QT_SCALE_FACTOR=1.5, window-150.png of 1.5 times
         // the size.
@@ -333,10 +362,11 @@ private slots:
                     colours.insert(shot.pixel(x, y));
             return colours.size();
         };
-        QVERIFY(distinctColours(w.Panel1) > 4);   // lit segments on black
-        QVERIFY(distinctColours(w.KD1) > 4);      // dots, labels, band, needle
-        QVERIFY(distinctColours(w.Chtshow) > 20); // gradient, axes, the filled curve
-        QVERIFY(w.KD1->needleShown());
+        QVERIFY(distinctColours(control<LcdPanel>(w, "Panel1")) > 4); // lit segments on black
+        QVERIFY(distinctColours(control<ScaleView>(w, "KD1")) > 4);   // dots, labels, band, needle
+        QVERIFY(distinctColours(control<GraphChart>(w, "Chtshow")) >
+                20); // gradient, axes, the filled curve
+        QVERIFY(control<ScaleView>(w, "KD1")->needleShown());
         QVERIFY(h.errors.isEmpty());
     }
 #endif
@@ -344,3 +374,4 @@ private slots:
 
 QTEST_MAIN(TestLayout)
 #include "tst_layout.moc"
+#include "windowcontrols.h"

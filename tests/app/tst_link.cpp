@@ -20,13 +20,15 @@ struct Harness : WindowHarness {
     Harness() : WindowHarness({.show = true}) {}
 
     BevelPanel *visiblePortPanel() const {
-        for (BevelPanel *p : {w->BtCOM1, w->BtCOM2, w->BtCOM3, w->BtCOM4})
+        for (BevelPanel *p : {control<BevelPanel>(*w, "BtCOM1"), control<BevelPanel>(*w, "BtCOM2"),
+                              control<BevelPanel>(*w, "BtCOM3"), control<BevelPanel>(*w, "BtCOM4")})
             if (p->isVisible())
                 return p;
         return nullptr;
     }
     int checkedPortItem() const {
-        const QAction *items[] = {w->COM11, w->COM21, w->COM31, w->COM41};
+        const QAction *items[] = {control<QAction>(*w, "COM11"), control<QAction>(*w, "COM21"),
+                                  control<QAction>(*w, "COM31"), control<QAction>(*w, "COM41")};
         for (int i = 0; i < 4; ++i)
             if (items[i]->isChecked())
                 return i + 1;
@@ -54,17 +56,19 @@ private slots:
 
     void portPanelsCycleWithTheMenu() {
         Harness h;
-        const BevelPanel *order[] = {h.w->BtCOM2, h.w->BtCOM3, h.w->BtCOM4, h.w->BtCOM1};
-        QCOMPARE(h.visiblePortPanel(), h.w->BtCOM1);
-        QCOMPARE(h.w->BtCOM1->caption(), QStringLiteral("COM /"));
+        const BevelPanel *order[] = {
+            control<BevelPanel>(*h.w, "BtCOM2"), control<BevelPanel>(*h.w, "BtCOM3"),
+            control<BevelPanel>(*h.w, "BtCOM4"), control<BevelPanel>(*h.w, "BtCOM1")};
+        QCOMPARE(h.visiblePortPanel(), control<BevelPanel>(*h.w, "BtCOM1"));
+        QCOMPARE(control<BevelPanel>(*h.w, "BtCOM1")->caption(), QStringLiteral("COM /"));
         for (int i = 0; i < 4; ++i) {
             QTest::mouseClick(h.visiblePortPanel(), Qt::LeftButton);
             QCOMPARE(h.visiblePortPanel(), order[i]);
             QCOMPARE(h.checkedPortItem(), (i + 1) % 4 + 1);
             QCOMPARE(int(h.w->COMM2()->ComPort()), (i + 1) % 4);
         }
-        h.w->COM31->trigger();
-        QCOMPARE(h.visiblePortPanel(), h.w->BtCOM3);
+        control<QAction>(*h.w, "COM31")->trigger();
+        QCOMPARE(h.visiblePortPanel(), control<BevelPanel>(*h.w, "BtCOM3"));
         QCOMPARE(h.checkedPortItem(), 3);
         QCOMPARE(h.w->COMM2()->ComPort(), pnCOM3);
     }
@@ -73,13 +77,13 @@ private slots:
         PtyPair pty;
         QVERIFY(pty.exportAs("QM_COM2"));
         Harness h;
-        h.w->COM21->trigger();
-        QTest::mouseClick(h.w->BTCon, Qt::LeftButton);
+        control<QAction>(*h.w, "COM21")->trigger();
+        QTest::mouseClick(control<BevelPanel>(*h.w, "BTCon"), Qt::LeftButton);
         QVERIFY(h.w->COMM2()->PortIsOpen());
         QCOMPARE(h.w->COMM2()->lastOpenPath(), pty.path());
         // While connected the port panels change nothing.
-        QTest::mouseClick(h.w->BtCOM2, Qt::LeftButton);
-        QCOMPARE(h.visiblePortPanel(), h.w->BtCOM2);
+        QTest::mouseClick(control<BevelPanel>(*h.w, "BtCOM2"), Qt::LeftButton);
+        QCOMPARE(h.visiblePortPanel(), control<BevelPanel>(*h.w, "BtCOM2"));
         QCOMPARE(h.checkedPortItem(), 2);
         QCOMPARE(h.w->COMM2()->ComPort(), pnCOM2);
         qunsetenv("QM_COM2");
@@ -91,24 +95,24 @@ private slots:
         Harness h;
         TFCOMM &w = *h.w;
         auto state = [&w] {
-            return QList<bool>{w.ComSetup1->menuAction()->isEnabled(),
-                               w.START1->isChecked(),
-                               w.START1->isEnabled(),
-                               w.STOP1->isChecked(),
-                               w.STOP1->isEnabled(),
-                               w.BTCon->isVisible(),
-                               w.BtDiscon->isVisible()};
+            return QList<bool>{control<QMenu>(w, "ComSetup1")->menuAction()->isEnabled(),
+                               control<QAction>(w, "START1")->isChecked(),
+                               control<QAction>(w, "START1")->isEnabled(),
+                               control<QAction>(w, "STOP1")->isChecked(),
+                               control<QAction>(w, "STOP1")->isEnabled(),
+                               control<BevelPanel>(w, "BTCon")->isVisible(),
+                               control<BevelPanel>(w, "BtDiscon")->isVisible()};
         };
         QCOMPARE(state(), QList<bool>({true, false, true, false, false, true, false}));
-        QTest::mouseClick(w.BTCon, Qt::LeftButton);
+        QTest::mouseClick(control<BevelPanel>(w, "BTCon"), Qt::LeftButton);
         QVERIFY(w.COMM2()->PortIsOpen());
         QCOMPARE(state(), QList<bool>({false, true, false, false, true, false, true}));
-        w.STOP1->trigger();
+        control<QAction>(w, "STOP1")->trigger();
         QVERIFY(!w.COMM2()->PortIsOpen());
         QCOMPARE(state(), QList<bool>({true, false, true, true, false, true, false}));
-        w.START1->trigger();
+        control<QAction>(w, "START1")->trigger();
         QCOMPARE(state(), QList<bool>({false, true, false, false, true, false, true}));
-        QTest::mouseClick(w.BtDiscon, Qt::LeftButton);
+        QTest::mouseClick(control<BevelPanel>(w, "BtDiscon"), Qt::LeftButton);
         QCOMPARE(state(), QList<bool>({true, false, true, true, false, true, false}));
         QCOMPARE(h.errors, QStringList());
     }
@@ -117,16 +121,16 @@ private slots:
         qputenv("QM_COM1", "/nonexistent/ttyQM0");
         Harness h;
         TFCOMM &w = *h.w;
-        QTest::mouseClick(w.BTCon, Qt::LeftButton);
+        QTest::mouseClick(control<BevelPanel>(w, "BTCon"), Qt::LeftButton);
         QCOMPARE(h.errors,
                  QStringList(QStringLiteral(
                      "Cannot open COM1 (/nonexistent/ttyQM0): No such file or directory")));
-        QVERIFY(w.BTCon->isVisible());
-        QVERIFY(!w.BtDiscon->isVisible());
-        QVERIFY(w.START1->isEnabled());
-        QVERIFY(!w.START1->isChecked());
-        QVERIFY(!w.STOP1->isEnabled());
-        QVERIFY(w.ComSetup1->menuAction()->isEnabled());
+        QVERIFY(control<BevelPanel>(w, "BTCon")->isVisible());
+        QVERIFY(!control<BevelPanel>(w, "BtDiscon")->isVisible());
+        QVERIFY(control<QAction>(w, "START1")->isEnabled());
+        QVERIFY(!control<QAction>(w, "START1")->isChecked());
+        QVERIFY(!control<QAction>(w, "STOP1")->isEnabled());
+        QVERIFY(control<QMenu>(w, "ComSetup1")->menuAction()->isEnabled());
     }
 
     // The no-link image comes on the third watchdog tick after the last frame, never
@@ -134,7 +138,7 @@ private slots:
     void watchdog() {
         Harness h;
         TFCOMM &w = *h.w;
-        w.ConTimer->stop();
+        control<QTimer>(w, "ConTimer")->stop();
         QVERIFY(!h.linkAlive());
         w.reportLinkAlive();
         QVERIFY(h.linkAlive());
@@ -173,8 +177,9 @@ private slots:
         QVERIFY(pty.exportAs("QM_COM1"));
         Harness h;
         TFCOMM &w = *h.w;
-        w.Timer1->stop();
-        w.TdownB->setInterval(60); // the long-press threshold, shortened for the test
+        control<QTimer>(w, "Timer1")->stop();
+        // The long-press threshold, shortened for the test.
+        control<QTimer>(w, "TdownB")->setInterval(60);
         w.BTCon1Click();
         QVERIFY(w.COMM2()->PortIsOpen());
         auto *key = w.findChild<BevelPanel *>(panel);
@@ -183,7 +188,7 @@ private slots:
         QCOMPARE(key->bevelOuter(), BevelPanel::bvRaised);
         QCOMPARE(key->bevelInner(), BevelPanel::bvLowered);
         if (longPress) {
-            QTRY_VERIFY_WITH_TIMEOUT(!w.TdownB->isActive(), 2000);
+            QTRY_VERIFY_WITH_TIMEOUT(!control<QTimer>(w, "TdownB")->isActive(), 2000);
             QTest::qWait(20);
         }
         QCOMPARE(pty.read(1, 50), QByteArray()); // nothing before the release
@@ -198,10 +203,10 @@ private slots:
         TFCOMM &w = *h.w;
         QList<int> states;
         for (int i = 0; i < 3; ++i) {
-            press(w.BtRel);
-            QCOMPARE(w.BtRel->bevelOuter(), BevelPanel::bvRaised);
-            release(w.BtRel);
-            QCOMPARE(w.BtRel->bevelOuter(), BevelPanel::bvLowered);
+            press(control<BevelPanel>(w, "BtRel"));
+            QCOMPARE(control<BevelPanel>(w, "BtRel")->bevelOuter(), BevelPanel::bvRaised);
+            release(control<BevelPanel>(w, "BtRel"));
+            QCOMPARE(control<BevelPanel>(w, "BtRel")->bevelOuter(), BevelPanel::bvLowered);
             states << w.RelState();
         }
         QCOMPARE(states, QList<int>({1, 2, 0}));
@@ -220,7 +225,8 @@ private slots:
         w.BtDiscon1Click();
         QTest::qWait(150);
         pty.read(4096, 50); // whatever was on its way
-        for (BevelPanel *key : {w.BtRel, w.BtHold, w.BtRange}) {
+        for (BevelPanel *key : {control<BevelPanel>(w, "BtRel"), control<BevelPanel>(w, "BtHold"),
+                                control<BevelPanel>(w, "BtRange")}) {
             press(key);
             release(key);
         }
@@ -238,7 +244,7 @@ private slots:
         w.COMM2()->setComPortOutBufSize(512);
         w.BTCon1Click();
         QVERIFY(w.COMM2()->PortIsOpen());
-        w.Timer1->stop(); // the test drives the ticks
+        control<QTimer>(w, "Timer1")->stop(); // the test drives the ticks
         // Nobody reads the line: fill the terminal and the queue behind it.
         w.COMM2()->setOutputTimeout(300);
         const QByteArray block(1 << 20, char(0x55));
@@ -250,8 +256,8 @@ private slots:
         clock.start();
         for (int tick = 0; tick < 5; ++tick)
             w.Timer1Timer();
-        press(w.BtHold);
-        release(w.BtHold);
+        press(control<BevelPanel>(w, "BtHold"));
+        release(control<BevelPanel>(w, "BtHold"));
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
         // What the stalled line held is dropped, not left to reach the meter late.
         QVERIFY(w.COMM2()->outputPending() <= MeterLink::kMaxPendingBytes);
@@ -293,7 +299,7 @@ private slots:
         }
         // The window's RequestStep names the request just sent: 1 to 3 after a 0x8A, 4 after
         // the 0x89, 0 after the silent tick.
-        h.w->Timer1->stop();
+        control<QTimer>(*h.w, "Timer1")->stop();
         pty.read(1, 150); // a byte of the last tick, if it came after the twelfth
         for (int tick = 0; tick < 5; ++tick) {
             h.w->Timer1Timer();
@@ -314,9 +320,9 @@ private slots:
         TFCOMM &w = *h.w;
         w.Link()->setReopenInterval(std::chrono::milliseconds(100)); // 2 s in use
         const QString reason = QStringLiteral("No link on COM1: %1");
-        QCOMPARE(w.CONokN->toolTip(), reason.arg("not connected"));
+        QCOMPARE(control<QLabel>(w, "CONokN")->toolTip(), reason.arg("not connected"));
         w.BTCon1Click();
-        QCOMPARE(w.CONokN->toolTip(), reason.arg("no answer from the meter"));
+        QCOMPARE(control<QLabel>(w, "CONokN")->toolTip(), reason.arg("no answer from the meter"));
         const QByteArray frame("\x8A\x00\x37\x00\x12\x34\x0A", 7);
         for (int round = 0;; ++round) {
             QVERIFY(pty->write(frame));
@@ -325,28 +331,30 @@ private slots:
             pty->closeMaster();
             QTRY_VERIFY_WITH_TIMEOUT(!w.COMM2()->PortIsOpen(), 3000);
             QTRY_VERIFY_WITH_TIMEOUT(!h.linkAlive(), 1000);
-            QCOMPARE(w.CONokN->toolTip(),
+            QCOMPARE(control<QLabel>(w, "CONokN")->toolTip(),
                      reason.arg("the port went away; it is tried again every 0.1 s"));
-            QVERIFY(w.BtDiscon->isVisible());
-            QVERIFY(!w.ComSetup1->menuAction()->isEnabled());
+            QVERIFY(control<BevelPanel>(w, "BtDiscon")->isVisible());
+            QVERIFY(!control<QMenu>(w, "ComSetup1")->menuAction()->isEnabled());
             if (round == 2)
                 break;
             pty = std::make_unique<PtyPair>(); // back, under another device name
             QVERIFY(pty->exportAs("QM_COM1"));
             QTRY_VERIFY_WITH_TIMEOUT(w.COMM2()->PortIsOpen(), 2000);
             QCOMPARE(w.COMM2()->lastOpenPath(), pty->path());
-            QCOMPARE(w.CONokN->toolTip(), reason.arg("no answer from the meter"));
+            QCOMPARE(control<QLabel>(w, "CONokN")->toolTip(),
+                     reason.arg("no answer from the meter"));
         }
         w.BtDiscon1Click();
-        QCOMPARE(w.CONokN->toolTip(), reason.arg("not connected"));
+        QCOMPARE(control<QLabel>(w, "CONokN")->toolTip(), reason.arg("not connected"));
         PtyPair back;
         QVERIFY(back.exportAs("QM_COM1"));
         QTest::qWait(400); // four retry periods
         QVERIFY(!w.COMM2()->PortIsOpen());
-        QVERIFY(w.BTCon->isVisible());
+        QVERIFY(control<BevelPanel>(w, "BTCon")->isVisible());
         QCOMPARE(h.errors, QStringList());
     }
 };
 
 QTEST_MAIN(TestLink)
 #include "tst_link.moc"
+#include "windowcontrols.h"

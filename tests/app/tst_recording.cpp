@@ -32,11 +32,11 @@ struct Harness : WindowHarness {
         for (int i = 0; i < n; ++i)
             reading(QString::number(++m_serial));
     }
-    qint64 records() const { return w->TQM10DB->count(); }
+    qint64 records() const { return w->recordTable()->count(); }
     QStringList column(int c) const {
         QStringList out;
-        for (int r = 0; r < w->Data1->rowCount(); ++r)
-            out << w->Data1->index(r, c).data().toString();
+        for (int r = 0; r < w->recordModel()->rowCount(); ++r)
+            out << w->recordModel()->index(r, c).data().toString();
         return out;
     }
 
@@ -62,20 +62,23 @@ private slots:
         Harness h(m_dir->path());
         QVERIFY(h.errors.isEmpty());
         QVERIFY(QFileInfo::exists(h.path(QStringLiteral("Qm20db.db"))));
-        QVERIFY(h.w->TQM10DB->isOpen());
+        QVERIFY(h.w->recordTable()->isOpen());
 
         QStringList menu;
-        for (QAction *a : h.w->Record1->actions())
+        for (QAction *a : control<QMenu>(*h.w, "Record1")->actions())
             menu << (a->isSeparator() ? QStringLiteral("-") : a->objectName() + u'=' + a->text());
         QCOMPARE(menu, (QStringList{"New1=New", "Save1=Save", "-", "N10001=1000", "N50001=5000",
                                     "N100001=10000", "N500001=50000", "N1000001=100000",
                                     "limitess=limitess"}));
-        QVERIFY(h.w->N100001->isChecked());
+        QVERIFY(control<QAction>(*h.w, "N100001")->isChecked());
         QCOMPARE(h.w->RecordLimit(), 10000);
 
-        const std::pair<QAction *, int> items[] = {
-            {h.w->N10001, 1000},   {h.w->N50001, 5000},     {h.w->N100001, 10000},
-            {h.w->N500001, 50000}, {h.w->N1000001, 100000}, {h.w->limitess, 10000000}};
+        const std::pair<QAction *, int> items[] = {{control<QAction>(*h.w, "N10001"), 1000},
+                                                   {control<QAction>(*h.w, "N50001"), 5000},
+                                                   {control<QAction>(*h.w, "N100001"), 10000},
+                                                   {control<QAction>(*h.w, "N500001"), 50000},
+                                                   {control<QAction>(*h.w, "N1000001"), 100000},
+                                                   {control<QAction>(*h.w, "limitess"), 10000000}};
         for (auto [item, limit] : items) {
             item->trigger();
             QCOMPARE(h.w->RecordLimit(), limit);
@@ -83,25 +86,27 @@ private slots:
                 QCOMPARE(other->isChecked(), other == item);
         }
 
-        QVERIFY(h.w->RepeatSet->isChecked());
-        QCOMPARE(h.w->RepeatSet->toolTip(), QStringLiteral("Repeage Record"));
-        QVERIFY(!h.w->RecordSI->isChecked());
-        QCOMPARE(h.w->RecordSI->text(), QStringLiteral("Sampling Interval             'S"));
-        QCOMPARE(h.w->RecordSITime->text(), QStringLiteral("10"));
-        QCOMPARE(h.w->Trecord->interval(), 1000);
-        QVERIFY(h.w->Trecord->isActive());
+        QVERIFY(control<QCheckBox>(*h.w, "RepeatSet")->isChecked());
+        QCOMPARE(control<QCheckBox>(*h.w, "RepeatSet")->toolTip(),
+                 QStringLiteral("Repeage Record"));
+        QVERIFY(!control<QCheckBox>(*h.w, "RecordSI")->isChecked());
+        QCOMPARE(control<QCheckBox>(*h.w, "RecordSI")->text(),
+                 QStringLiteral("Sampling Interval             'S"));
+        QCOMPARE(control<QLineEdit>(*h.w, "RecordSITime")->text(), QStringLiteral("10"));
+        QCOMPARE(control<QTimer>(*h.w, "Trecord")->interval(), 1000);
+        QVERIFY(control<QTimer>(*h.w, "Trecord")->isActive());
 
         const std::tuple<QToolButton *, int, const char *> buttons[] = {
-            {h.w->RecordNew, 213, "Close Data"},
-            {h.w->OpenDataFiles, 235, "Open old data files"},
-            {h.w->saveas, 257, "Save data files"},
-            {h.w->SpeedButton2, 279, "Print"}};
+            {control<QToolButton>(*h.w, "RecordNew"), 213, "Close Data"},
+            {control<QToolButton>(*h.w, "OpenDataFiles"), 235, "Open old data files"},
+            {control<QToolButton>(*h.w, "saveas"), 257, "Save data files"},
+            {control<QToolButton>(*h.w, "SpeedButton2"), 279, "Print"}};
         for (auto [button, left, hint] : buttons) {
             QCOMPARE(button->geometry(), QRect(left, 243, 22, 22));
             QCOMPARE(button->toolTip(), QLatin1String(hint));
         }
-        QCOMPARE(h.w->DBGrid1->geometry().topLeft(), QPoint(3, 264));
-        QCOMPARE(h.w->DBGrid1->recordModel(), h.w->Data1);
+        QCOMPARE(control<RecordGrid>(*h.w, "DBGrid1")->geometry().topLeft(), QPoint(3, 264));
+        QCOMPARE(control<RecordGrid>(*h.w, "DBGrid1")->recordModel(), h.w->recordModel());
     }
 
     void readingsAppearInTheGridAsTheCurrentRow() {
@@ -111,22 +116,23 @@ private slots:
         QCOMPARE(h.records(), 2);
         QCOMPARE(h.column(RecordRow::No), (QStringList{"1", "2"}));
         QCOMPARE(h.column(RecordRow::Unit), (QStringList{"k*", "k*"}));
-        QCOMPARE(h.w->DBGrid1->currentRow(), 1);
+        QCOMPARE(control<RecordGrid>(*h.w, "DBGrid1")->currentRow(), 1);
         QCOMPARE(h.w->RecordNo(), 3);
         QCOMPARE(h.w->RecordedCount(), 2);
     }
 
     void limitThroughTheMenu() {
         Harness h(m_dir->path());
-        h.w->N10001->trigger();
+        control<QAction>(*h.w, "N10001")->trigger();
         h.readings(1100);
         QCOMPARE(h.records(), 1000);
-        h.w->N100001->trigger();
+        control<QAction>(*h.w, "N100001")->trigger();
         h.readings(5);
         QCOMPARE(h.records(), 1005);
-        QCOMPARE(h.w->Data1->index(1004, RecordRow::No).data().toString(), QStringLiteral("1005"));
+        QCOMPARE(h.w->recordModel()->index(1004, RecordRow::No).data().toString(),
+                 QStringLiteral("1005"));
         // Lower than what is recorded: stops at once.
-        h.w->N10001->trigger();
+        control<QAction>(*h.w, "N10001")->trigger();
         h.readings(3);
         QCOMPARE(h.records(), 1005);
     }
@@ -150,7 +156,7 @@ private slots:
         // been emptied while the numbers ran on).
         h.w->RecordNewClick();
         h.readings(6);
-        h.w->TQM10DB->empty();
+        h.w->recordTable()->empty();
         QCOMPARE(h.w->RecordNo(), 7);
         h.w->RecordNewClick();
         QCOMPARE(h.infos.size(), 3);
@@ -160,7 +166,7 @@ private slots:
 
     void samplingInterval() {
         Harness h(m_dir->path());
-        h.w->RecordSI->setChecked(true);
+        control<QCheckBox>(*h.w, "RecordSI")->setChecked(true);
         h.readings(1);
         QCOMPARE(h.w->SampleCountdown(), 10);
         for (int tick = 0; tick < 9; ++tick) {
@@ -173,14 +179,14 @@ private slots:
         QCOMPARE(h.records(), 2);
 
         // Editing the interval restarts the wait at once; an empty box means no wait.
-        h.w->RecordSITime->setText(QStringLiteral("3"));
+        control<QLineEdit>(*h.w, "RecordSITime")->setText(QStringLiteral("3"));
         QCOMPARE(h.w->SampleCountdown(), 3);
-        h.w->RecordSITime->clear();
+        control<QLineEdit>(*h.w, "RecordSITime")->clear();
         QCOMPARE(h.w->SampleCountdown(), 0);
         h.readings(3);
         QCOMPARE(h.records(), 5);
 
-        h.w->RecordSITime->setText(QStringLiteral("12"));
+        control<QLineEdit>(*h.w, "RecordSITime")->setText(QStringLiteral("12"));
         QCOMPARE(h.w->SampleCountdown(), 12);
     }
 
@@ -199,16 +205,16 @@ private slots:
         QFETCH(QString, pasted);
         QFETCH(QString, message);
         Harness h(m_dir->path());
-        h.w->RecordSITime->setText(QStringLiteral("2"));
+        control<QLineEdit>(*h.w, "RecordSITime")->setText(QStringLiteral("2"));
         for (bool intervalOn : {false, true}) {
-            h.w->RecordSI->setChecked(true);
+            control<QCheckBox>(*h.w, "RecordSI")->setChecked(true);
             while (h.w->SampleCountdown() > 0) // the wait runs out first
                 h.w->TrecordTimer();
-            h.w->RecordSI->setChecked(intervalOn);
+            control<QCheckBox>(*h.w, "RecordSI")->setChecked(intervalOn);
             h.errors.clear();
-            h.w->RecordSITime->setText(pasted);
+            control<QLineEdit>(*h.w, "RecordSITime")->setText(pasted);
             QCOMPARE(h.errors, QStringList{message});
-            QCOMPARE(h.w->RecordSITime->text(), QStringLiteral("2"));
+            QCOMPARE(control<QLineEdit>(*h.w, "RecordSITime")->text(), QStringLiteral("2"));
             QCOMPARE(h.w->SampleCountdown(), 0);
             const qint64 before = h.records();
             h.readings(3);
@@ -233,7 +239,7 @@ private slots:
         QVERIFY(h.errors.isEmpty());
 
         h.infos.clear();
-        h.w->TQM10DB->close();
+        h.w->recordTable()->close();
         h.w->RecordSaveClick();
         h.w->RecordNewClick();
         QCOMPARE(h.infos, QStringList());
@@ -295,9 +301,9 @@ private slots:
             QVERIFY(h.errors.isEmpty());
             QCOMPARE(h.dialogs.last().filter,
                      QStringLiteral("access data files (*.DB);;All files (*.*)"));
-            QCOMPARE(h.w->TQM10DB->fileName(), other); // as chosen, letters not raised
+            QCOMPARE(h.w->recordTable()->fileName(), other); // as chosen, letters not raised
             QCOMPARE(h.records(), 4);
-            QCOMPARE(h.w->Data1->rowCount(), 4);
+            QCOMPARE(h.w->recordModel()->rowCount(), 4);
             // The running count goes on in the opened table.
             h.readings(1);
             QCOMPARE(h.column(RecordRow::No).last(), QStringLiteral("6"));
@@ -332,7 +338,7 @@ private slots:
         QCOMPARE(h.errors.size(), 1);
         QVERIFY2(h.errors[0].contains(QStringLiteral("Field 'DC/AC' not found")),
                  qPrintable(h.errors[0]));
-        QCOMPARE(h.w->Data1->rowCount(), 0);
+        QCOMPARE(h.w->recordModel()->rowCount(), 0);
 
         // Recording says once that there is no table, then waits quietly.
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, h.readings(1));
@@ -372,7 +378,7 @@ private slots:
         Harness h(m_dir->path());
         h.reading(QStringLiteral("0.001"));
         h.reading(QStringLiteral("0.002"));
-        h.w->DBGrid1->setCurrentRow(0);
+        control<RecordGrid>(*h.w, "DBGrid1")->setCurrentRow(0);
         h.nextFile = h.path(chosen);
         h.w->saveasClick();
         QVERIFY(h.errors.isEmpty());
@@ -390,7 +396,7 @@ private slots:
             QCOMPARE(lines[0], QByteArray("No\tTime\tDC/AC\tValue\tUnit\tAUTO\r"));
             QVERIFY(lines[2].startsWith("2\t"));
             QCOMPARE(lines[2].count('\t'), 5);
-            QCOMPARE(h.w->DBGrid1->currentRow(), 1);
+            QCOMPARE(control<RecordGrid>(*h.w, "DBGrid1")->currentRow(), 1);
         } else {
             QVERIFY(h.infos.isEmpty());
             RecordTable copy;
@@ -462,7 +468,7 @@ private slots:
             QVERIFY2(second.errors[0].contains(QStringLiteral("in use")),
                      qPrintable(second.errors[0]));
             QVERIFY(second.errors[0].contains(first.path(QStringLiteral("Qm20db.db"))));
-            QVERIFY(!second.w->TQM10DB->isOpen());
+            QVERIFY(!second.w->recordTable()->isOpen());
         }
         first.readings(1);
         first.w->RecordSaveClick();
@@ -473,3 +479,4 @@ private slots:
 
 QTEST_MAIN(TestRecording)
 #include "tst_recording.moc"
+#include "windowcontrols.h"

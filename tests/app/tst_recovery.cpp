@@ -67,8 +67,8 @@ QList<int> range(int first, int last) {
 /// The numbers the grid shows, stored and pending.
 QList<int> gridNumbers(const WindowHarness &h) {
     QList<int> out;
-    for (int r = 0; r < h.w->Data1->rowCount(); ++r)
-        out.append(h.w->Data1->index(r, 0).data().toInt());
+    for (int r = 0; r < h.w->recordModel()->rowCount(); ++r)
+        out.append(h.w->recordModel()->index(r, 0).data().toInt());
     return out;
 }
 
@@ -132,7 +132,7 @@ int runChild(int argc, char **argv) {
     for (const QString &error : std::as_const(h.errors))
         say(QStringLiteral("error: ") + error);
     auto state = [&] {
-        RecordTable *t = h.w->TQM10DB;
+        RecordTable *t = h.w->recordTable();
         return QStringLiteral("%1 %2 %3 %4")
             .arg(t->isOpen() ? t->count() : -1)
             .arg(t->pendingCount())
@@ -146,7 +146,7 @@ int runChild(int argc, char **argv) {
     ticks.start(50);
     if (connect) {
         // Every reading recorded, up to the limit asked for.
-        h.w->RepeatSet->setChecked(false);
+        control<QCheckBox>(*h.w, "RepeatSet")->setChecked(false);
         if (limit > 0) {
             const auto &items = RecordingRules::limitItems();
             const auto item = std::find_if(items.begin(), items.end(),
@@ -396,18 +396,18 @@ class TestRecovery : public QObject {
         QStringList times;
         {
             WindowHarness h({.folder = m_dir->path()});
-            h.w->RepeatSet->setChecked(false);
+            control<QCheckBox>(*h.w, "RepeatSet")->setChecked(false);
             for (int i = 1; i <= 7; ++i) {
                 reading(h, QStringLiteral("0%1.000").arg(i));
                 if (i == 3)
                     h.w->RecordSaveClick();
                 if (i > 3)
-                    times << h.w->Data1->index(i - 1, 1).data().toString();
+                    times << h.w->recordModel()->index(i - 1, 1).data().toString();
                 if (spread && i == 5)
                     QTest::qWait(1100);
             }
-            h.w->TQM10DB->securePending();
-            h.w->TQM10DB->waitUntilSecured(5000);
+            h.w->recordTable()->securePending();
+            h.w->recordTable()->waitUntilSecured(5000);
             const QString spool = table() + QStringLiteral("-pending");
             QFile file(spool);
             file.open(QIODevice::ReadOnly);
@@ -447,7 +447,7 @@ private slots:
                          .answerFor = [&](const QString &question) {
                              return question.contains(kKeepQuestion) ? keep : true;
                          }});
-        h.w->RepeatSet->setChecked(false);
+        control<QCheckBox>(*h.w, "RepeatSet")->setChecked(false);
         if (!atStart) {
             QCOMPARE(h.questions, QStringList());
             reading(h, QStringLiteral("11.000"));
@@ -468,9 +468,9 @@ private slots:
         QCOMPARE(h.errors, QStringList());
         QCOMPARE(gridNumbers(h), keep ? range(1, 7) : range(1, 3));
         if (keep) {
-            QCOMPARE(h.w->TQM10DB->pendingCount(), 4);
-            QCOMPARE(h.w->Data1->index(3, 1).data().toString(), times.first());
-            QCOMPARE(h.w->Data1->index(6, 3).data().toString(), QStringLiteral("07.000"));
+            QCOMPARE(h.w->recordTable()->pendingCount(), 4);
+            QCOMPARE(h.w->recordModel()->index(3, 1).data().toString(), times.first());
+            QCOMPARE(h.w->recordModel()->index(6, 3).data().toString(), QStringLiteral("07.000"));
         }
         reading(h, QStringLiteral("13.000"));
         h.w->RecordSaveClick();
@@ -497,7 +497,7 @@ private slots:
                              return true;
                          }});
         self = &h;
-        h.w->RepeatSet->setChecked(false);
+        control<QCheckBox>(*h.w, "RepeatSet")->setChecked(false);
         h.nextFile = table();
         h.w->OpenDataFilesClick();
         QCOMPARE(offeredMeanwhile, 1);
@@ -558,7 +558,7 @@ private slots:
         QVERIFY2(h.questions[0].startsWith(
                      QStringLiteral("%1 readings recorded after the last Save").arg(n)),
                  qPrintable(h.questions[0]));
-        QCOMPARE(h.w->TQM10DB->pendingCount(), n);
+        QCOMPARE(h.w->recordTable()->pendingCount(), n);
         h.w->RecordSaveClick();
         QCOMPARE(h.errors, QStringList());
         h.w.reset();
@@ -725,3 +725,4 @@ int main(int argc, char **argv) {
 }
 
 #include "tst_recovery.moc"
+#include "windowcontrols.h"

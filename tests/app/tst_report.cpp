@@ -22,13 +22,13 @@ namespace {
 /// leaves them.
 struct Harness : WindowHarness {
     Harness() : WindowHarness({.show = true}) {
-        w->onPreviewReport = [this](DataReport &report) {
+        w->setPreviewHook([this](DataReport &report) {
             ++previews;
             pages = report.pageCount();
             records = report.recordCount();
             if (whilePreviewing)
                 whilePreviewing(report);
-        };
+        });
     }
 
     void readings(int n) {
@@ -67,15 +67,15 @@ class TestReport : public QObject {
 private slots:
     void printButtons() {
         Harness h;
-        QCOMPARE(h.w->SpeedButton2->toolTip(), QStringLiteral("Print"));
-        QVERIFY(!h.w->SpeedButton2->icon().isNull());
+        QCOMPARE(control<QToolButton>(*h.w, "SpeedButton2")->toolTip(), QStringLiteral("Print"));
+        QVERIFY(!control<QToolButton>(*h.w, "SpeedButton2")->icon().isNull());
         QVERIFY(h.shown("SpeedButton2"));
-        QCOMPARE(h.w->findChild<QToolButton *>(QStringLiteral("SpeedButton1")), h.w->SpeedButton1);
+        QCOMPARE(h.w->findChildren<QToolButton *>(QStringLiteral("SpeedButton1")).size(), 1);
         QVERIFY(!h.shown("SpeedButton1"));
         h.readings(3);
-        QTest::mouseClick(h.w->SpeedButton2, Qt::LeftButton);
+        QTest::mouseClick(control<QToolButton>(*h.w, "SpeedButton2"), Qt::LeftButton);
         QCOMPARE(h.previews, 1);
-        h.w->SpeedButton1->click();
+        control<QToolButton>(*h.w, "SpeedButton1")->click();
         QCOMPARE(h.previews, 2);
         QCOMPARE(h.records, 3);
         QVERIFY(h.errors.isEmpty());
@@ -109,7 +109,7 @@ private slots:
             for (const QStringList &line : ReportFixture::detailLines(page)) {
                 QStringList grid;
                 for (int c = 0; c < RecordRow::ColumnCount; ++c)
-                    grid << h.w->Data1->index(row, c).data().toString();
+                    grid << h.w->recordModel()->index(row, c).data().toString();
                 QCOMPARE(line, grid);
                 ++row;
             }
@@ -134,7 +134,7 @@ private slots:
     void closedTableIsAnError() {
         Harness h;
         h.readings(5);
-        h.w->TQM10DB->close();
+        h.w->recordTable()->close();
         h.w->BtPrintClick();
         QCOMPARE(h.previews, 0);
         QCOMPARE(h.errors.size(), 1);
@@ -170,7 +170,7 @@ private slots:
         QVERIFY(h.errors.isEmpty());
         if (!clearToo) {
             // The readings were recorded all the same, and the next report has them.
-            QCOMPARE(h.w->TQM10DB->count(), 80);
+            QCOMPARE(h.w->recordTable()->count(), 80);
             h.whilePreviewing = nullptr;
             h.w->BtPrintClick();
             QCOMPARE(h.records, 80);
@@ -205,7 +205,7 @@ private slots:
             h.w->INDataToTable(readingFrame(QString::number(i)));
         }
         h.w->RecordSaveClick();
-        h.nextFile = theTable ? h.w->TQM10DB->fileName() : h.path(QStringLiteral("list.pdf"));
+        h.nextFile = theTable ? h.w->recordTable()->fileName() : h.path(QStringLiteral("list.pdf"));
         if (fileThere && !theTable)
             QVERIFY(ReportFixture::writeOld(h.nextFile));
         h.answer = replace;
@@ -238,9 +238,10 @@ private slots:
         QCOMPARE(ReportFixture::contentOf(h.nextFile).startsWith("%PDF"),
                  !theTable && (!fileThere || replace));
         QCOMPARE(h.errors, theTable ? QStringList{"Table in use: " + h.nextFile} : QStringList());
-        QCOMPARE(h.w->TQM10DB->count(), 50);
+        QCOMPARE(h.w->recordTable()->count(), 50);
     }
 };
 
 QTEST_MAIN(TestReport)
 #include "tst_report.moc"
+#include "windowcontrols.h"

@@ -50,8 +50,9 @@ struct Harness : WindowHarness {
             QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
     }
     QColor bandColour(int step) const {
-        const QPoint p = w->KD1->scaleGeometry().bandPoint(step) + QPoint(1, 1);
-        return w->KD1->picture().pixelColor(p);
+        const QPoint p =
+            control<ScaleView>(*w, "KD1")->scaleGeometry().bandPoint(step) + QPoint(1, 1);
+        return control<ScaleView>(*w, "KD1")->picture().pixelColor(p);
     }
 };
 
@@ -75,8 +76,8 @@ private slots:
         QFETCH(bool, needleShown);
         QFETCH(float, maxLimit);
         Harness h{ModelFlags(flags)};
-        ScaleView &scale = *h.w->KD1;
-        QCOMPARE(scale.parentWidget(), h.w->KD);
+        ScaleView &scale = *control<ScaleView>(*h.w, "KD1");
+        QCOMPARE(scale.parentWidget(), control<QFrame>(*h.w, "KD"));
         QCOMPARE(scale.geometry(), QRect(2, 2, 314, 133));
         QCOMPARE(scale.needleShown(), needleShown);
         QCOMPARE(h.w->MaxLimit(), maxLimit);
@@ -98,18 +99,21 @@ private slots:
         Harness h;
         h.volts("1234");
         QCOMPARE(h.bandColour(750), QColor(Qt::white));
-        h.typeLimit(h.w->Setmax, h.w->SetMaxB, QStringLiteral("6000"), true);
+        h.typeLimit(control<QLineEdit>(*h.w, "Setmax"), control<QCheckBox>(*h.w, "SetMaxB"),
+                    QStringLiteral("6000"), true);
         QCOMPARE(h.w->MaxLimit(), 3000.0f);
-        QVERIFY(!h.w->KD1->needleShown());
+        QVERIFY(!control<ScaleView>(*h.w, "KD1")->needleShown());
         // (Neighbouring band steps overlap on screen; the steps are told apart where the
         // geometry's own tests check them one by one.)
         QCOMPARE(h.bandColour(680), QColor(Qt::white));
         QCOMPARE(h.bandColour(720), QColor(Qt::red));
         QCOMPARE(h.bandColour(800), QColor(Qt::red));
-        h.typeLimit(h.w->SetMin, h.w->SetMinB, QStringLiteral("-2000"), true);
+        h.typeLimit(control<QLineEdit>(*h.w, "SetMin"), control<QCheckBox>(*h.w, "SetMinB"),
+                    QStringLiteral("-2000"), true);
         QCOMPARE(h.bandColour(280), QColor(Qt::red));
         QCOMPARE(h.bandColour(320), QColor(Qt::white));
-        h.typeLimit(h.w->Setmax, h.w->SetMaxB, QStringLiteral("6000"), false);
+        h.typeLimit(control<QLineEdit>(*h.w, "Setmax"), control<QCheckBox>(*h.w, "SetMaxB"),
+                    QStringLiteral("6000"), false);
         QCOMPARE(h.bandColour(750), QColor(Qt::white));
         QCOMPARE(h.bandColour(250), QColor(Qt::red));
         QVERIFY(h.errors.isEmpty());
@@ -152,19 +156,21 @@ private slots:
         Harness h;
         h.w->show();
         if (upper)
-            h.typeLimit(h.w->Setmax, h.w->SetMaxB, typed, ticked);
+            h.typeLimit(control<QLineEdit>(*h.w, "Setmax"), control<QCheckBox>(*h.w, "SetMaxB"),
+                        typed, ticked);
         else
-            h.typeLimit(h.w->SetMin, h.w->SetMinB, typed, ticked);
+            h.typeLimit(control<QLineEdit>(*h.w, "SetMin"), control<QCheckBox>(*h.w, "SetMinB"),
+                        typed, ticked);
         for (int i = 0; i < 3; ++i)
             h.volts(qPrintable(digits), flags);
         QCOMPARE(h.beeps, alarm ? 3 : 0);
-        QCOMPARE(h.w->oltext->isVisible(), alarm);
+        QCOMPARE(control<QLabel>(*h.w, "oltext")->isVisible(), alarm);
         if (alarm) {
-            QCOMPARE(h.w->oltext->text(), QStringLiteral("OL !!"));
-            QCOMPARE(h.w->oltext->geometry(), QRect(109, 72, 113, 49));
+            QCOMPARE(control<QLabel>(*h.w, "oltext")->text(), QStringLiteral("OL !!"));
+            QCOMPARE(control<QLabel>(*h.w, "oltext")->geometry(), QRect(109, 72, 113, 49));
         }
         h.volts("0000");
-        QVERIFY(!h.w->oltext->isVisible());
+        QVERIFY(!control<QLabel>(*h.w, "oltext")->isVisible());
         QCOMPARE(h.beeps, alarm ? 3 : 0);
     }
 
@@ -172,27 +178,27 @@ private slots:
     // and the graph afresh with that reading in both labels.
     void extremes() {
         Harness h;
-        GraphChart &graph = *h.w->Chtshow;
+        GraphChart &graph = *control<GraphChart>(*h.w, "Chtshow");
         h.volts("1000");
         QCOMPARE(graph.pointCount(), 2); // the sample point and the reading
         h.volts("2000");
         h.volts("0500");
         h.volts("2000");
-        QCOMPARE(h.w->MaxText->text(), QStringLiteral("02.000"));
-        QCOMPARE(h.w->MinText->text(), QStringLiteral("00.500"));
+        QCOMPARE(control<QLabel>(*h.w, "MaxText")->text(), QStringLiteral("02.000"));
+        QCOMPARE(control<QLabel>(*h.w, "MinText")->text(), QStringLiteral("00.500"));
         QCOMPARE(h.w->Extreme().MaxExtreme, 2000.0f);
         QCOMPARE(graph.pointCount(), 5);
 
         h.reading(frame(kMillivolts, 0, 0, "0123"));
         QCOMPARE(graph.pointCount(), 2);
-        QCOMPARE(h.w->MaxText->text(), QStringLiteral("001.23"));
-        QCOMPARE(h.w->MinText->text(), QStringLiteral("001.23"));
-        QCOMPARE(h.w->MaxTextU->text(), QStringLiteral("mV"));
-        QCOMPARE(h.w->MinTextU->text(), QStringLiteral("mV"));
+        QCOMPARE(control<QLabel>(*h.w, "MaxText")->text(), QStringLiteral("001.23"));
+        QCOMPARE(control<QLabel>(*h.w, "MinText")->text(), QStringLiteral("001.23"));
+        QCOMPARE(control<QLabel>(*h.w, "MaxTextU")->text(), QStringLiteral("mV"));
+        QCOMPARE(control<QLabel>(*h.w, "MinTextU")->text(), QStringLiteral("mV"));
         QCOMPARE(h.w->Extreme().MaxExtreme, -8001.0f);
         h.reading(frame(kMillivolts, 0, kNegative, "0042"));
-        QCOMPARE(h.w->MaxText->text(), QStringLiteral("-000.42"));
-        QCOMPARE(h.w->MinText->text(), QStringLiteral("-000.42"));
+        QCOMPARE(control<QLabel>(*h.w, "MaxText")->text(), QStringLiteral("-000.42"));
+        QCOMPARE(control<QLabel>(*h.w, "MinText")->text(), QStringLiteral("-000.42"));
         h.reading(frame(kMillivolts, 0x08, 0, "0042")); // the next range
         QCOMPARE(graph.pointCount(), 2);
         QCOMPARE(h.w->Extreme().LastRangeCode, 1);
@@ -216,12 +222,12 @@ private slots:
         Harness h;
         for (const char *digits : {"1200", "1250", "1100"})
             h.reading(frame(kVolts, kSecondRange, 0, digits));
-        QCOMPARE(h.w->MaxText->text(), QStringLiteral("012.50"));
-        QCOMPARE(h.w->Chtshow->pointCount(), 4);
+        QCOMPARE(control<QLabel>(*h.w, "MaxText")->text(), QStringLiteral("012.50"));
+        QCOMPARE(control<GraphChart>(*h.w, "Chtshow")->pointCount(), 4);
         h.reading(next);
-        QCOMPARE(h.w->Chtshow->pointCount(), 2);
-        QCOMPARE(h.w->MaxText->text(), shown);
-        QCOMPARE(h.w->MinText->text(), shown);
+        QCOMPARE(control<GraphChart>(*h.w, "Chtshow")->pointCount(), 2);
+        QCOMPARE(control<QLabel>(*h.w, "MaxText")->text(), shown);
+        QCOMPARE(control<QLabel>(*h.w, "MinText")->text(), shown);
         QVERIFY(h.errors.isEmpty());
     }
 
@@ -241,20 +247,21 @@ private slots:
         QFETCH(QByteArray, damage);
         Harness h;
         TFCOMM &w = *h.w;
-        h.typeLimit(w.Setmax, w.SetMaxB, QStringLiteral("1000"), true);
+        h.typeLimit(control<QLineEdit>(w, "Setmax"), control<QCheckBox>(w, "SetMaxB"),
+                    QStringLiteral("1000"), true);
         for (const char *digits : {"0500", "0900", "0700"})
             h.receive(QByteArray::fromHex(frame(kVolts, 0, 0, digits).toLatin1()));
-        w.ConTimer->stop();
+        control<QTimer>(w, "ConTimer")->stop();
         w.ConTimerTimer();
         const auto state = [&] {
-            return QStringList{QString::number(w.Chtshow->pointCount()),
-                               w.MaxText->text(),
-                               w.MinText->text(),
-                               QString::number(w.TQM10DB->count()),
+            return QStringList{QString::number(control<GraphChart>(w, "Chtshow")->pointCount()),
+                               control<QLabel>(w, "MaxText")->text(),
+                               control<QLabel>(w, "MinText")->text(),
+                               QString::number(w.recordTable()->count()),
                                w.ValueText(),
                                QString::number(w.LinkIdleTicks()),
                                QString::number(h.beeps),
-                               QString::number(w.PBar2->value()),
+                               QString::number(control<QProgressBar>(w, "PBar2")->value()),
                                h.caption("LcdDb")};
         };
         const QStringList before = state();
@@ -262,7 +269,7 @@ private slots:
         QCOMPARE(state(), before);
         // A piece without its line feed is told once the next answer has come.
         h.receive(QByteArray::fromHex("8A000000000F0A"));
-        QCOMPARE(w.Memo1->toPlainText().split(u'\n').value(4),
+        QCOMPARE(control<QPlainTextEdit>(w, "Memo1")->toPlainText().split(u'\n').value(4),
                  QString::fromLatin1(damage.toHex().toUpper()) + QLatin1String(TFCOMM::kNoiseMark));
         QVERIFY(h.errors.isEmpty());
     }
@@ -277,24 +284,24 @@ private slots:
     void unrecordedReadingsStillShow() {
         QFETCH(bool, tableClosed);
         Harness h;
-        h.w->RecordSI->setChecked(true);
+        control<QCheckBox>(*h.w, "RecordSI")->setChecked(true);
         h.volts("0100");
         if (tableClosed)
-            h.w->TQM10DB->close();
-        const qint64 records = tableClosed ? 0 : h.w->TQM10DB->count();
-        const qint64 points = h.w->Chtshow->pointCount();
-        const std::array<int, 4> needleBefore = h.w->KD1->NeedleLine;
+            h.w->recordTable()->close();
+        const qint64 records = tableClosed ? 0 : h.w->recordTable()->count();
+        const qint64 points = control<GraphChart>(*h.w, "Chtshow")->pointCount();
+        const std::array<int, 4> needleBefore = control<ScaleView>(*h.w, "KD1")->NeedleLine;
         const QString hex = frame(kVolts, 0, 0, "4000");
         h.w->QM34RData(h.w->COMM2(), QByteArray::fromHex(hex.toLatin1()).constData(),
                        hex.size() / 2);
         QCOMPARE(h.caption("LcdDa"), QStringLiteral("4"));
-        QVERIFY(h.w->KD1->NeedleLine != needleBefore);
-        QCOMPARE(h.w->MaxText->text(), QStringLiteral("04.000"));
-        QCOMPARE(h.w->Chtshow->pointCount(), points + 1);
+        QVERIFY(control<ScaleView>(*h.w, "KD1")->NeedleLine != needleBefore);
+        QCOMPARE(control<QLabel>(*h.w, "MaxText")->text(), QStringLiteral("04.000"));
+        QCOMPARE(control<GraphChart>(*h.w, "Chtshow")->pointCount(), points + 1);
         if (tableClosed) {
             QCOMPARE(h.errors.size(), 1);
         } else {
-            QCOMPARE(h.w->TQM10DB->count(), records);
+            QCOMPARE(h.w->recordTable()->count(), records);
             QVERIFY(h.errors.isEmpty());
         }
     }
@@ -302,3 +309,4 @@ private slots:
 
 QTEST_MAIN(TestScaleAlarm)
 #include "tst_scalealarm.moc"
+#include "windowcontrols.h"

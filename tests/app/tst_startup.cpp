@@ -118,14 +118,16 @@ private slots:
         QCOMPARE(h.caption("LcdAC"), lcdAC);
         QCOMPARE(h.caption("LCDD0"), lcdD0);
         QCOMPARE(h.caption("LcdDa"), lcdDa);
-        QCOMPARE(w.Setmax->text(), setmax);
-        QCOMPARE(w.SetMin->text(), setmin);
+        QCOMPARE(control<QLineEdit>(w, "Setmax")->text(), setmax);
+        QCOMPARE(control<QLineEdit>(w, "SetMin")->text(), setmin);
         QCOMPARE(w.MaxLimit(), maxLimit);
         QCOMPARE(w.MinLimit(), minLimit);
         // The hidden flags mirror the build.
-        QCOMPARE(w.IFQM30->isChecked(), ModelFlags(flags).testFlag(ModelFlag::QM30));
-        QCOMPARE(w.IFQM40->isChecked(), ModelFlags(flags).testFlag(ModelFlag::QM40));
-        QVERIFY(!w.IFQM30->isVisibleTo(&w));
+        QCOMPARE(control<QCheckBox>(w, "IFQM30")->isChecked(),
+                 ModelFlags(flags).testFlag(ModelFlag::QM30));
+        QCOMPARE(control<QCheckBox>(w, "IFQM40")->isChecked(),
+                 ModelFlags(flags).testFlag(ModelFlag::QM40));
+        QVERIFY(!control<QCheckBox>(w, "IFQM30")->isVisibleTo(&w));
     }
 
     void parseFlags() {
@@ -152,14 +154,14 @@ private slots:
         QCOMPARE(w.LinkIdleTicks(), 0);
         QCOMPARE(h.caption("MaxText"), QStringLiteral("-8001"));
         QCOMPARE(h.caption("MinText"), QStringLiteral("8001"));
-        QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("Memo1"));
-        QVERIFY(!w.Memo1->isVisibleTo(&w));
+        QCOMPARE(control<QPlainTextEdit>(w, "Memo1")->toPlainText(), QStringLiteral("Memo1"));
+        QVERIFY(!control<QPlainTextEdit>(w, "Memo1")->isVisibleTo(&w));
 
         QStringList menus;
-        for (QAction *a : w.MainMenu1->actions())
+        for (QAction *a : control<QMenuBar>(w, "MainMenu1")->actions())
             menus << a->text();
         QCOMPARE(menus, QStringList({"ComSetup", "Connect", "Graphic", "Record", "Exit"}));
-        QCOMPARE(w.findChild<QMenuBar *>(QStringLiteral("MainMenu1")), w.MainMenu1);
+        QCOMPARE(control<QMenuBar>(w, "MainMenu1"), w.menuBar());
     }
 
     // The record table is kept in the folder the window is given, whatever the working
@@ -172,7 +174,7 @@ private slots:
         const QString table = QString::fromLatin1(TFCOMM::kRecordTableFile);
         {
             WindowHarness h({.folder = given.path()});
-            QVERIFY(h.w->TQM10DB->isOpen());
+            QVERIFY(h.w->recordTable()->isOpen());
             QVERIFY(QFileInfo::exists(QDir(given.path()).filePath(table)));
             QVERIFY(!QFileInfo::exists(QDir(working.path()).filePath(table)));
         }
@@ -180,7 +182,7 @@ private slots:
         QStringList errors;
         prompts.onError = [&](const QString &text) { errors << text; };
         TFCOMM w(ModelFlag::QM30, &prompts);
-        QVERIFY(w.TQM10DB->isOpen());
+        QVERIFY(w.recordTable()->isOpen());
         QVERIFY(QFileInfo::exists(QDir(working.path()).filePath(table)));
         QCOMPARE(errors, QStringList());
     }
@@ -189,9 +191,9 @@ private slots:
         for (bool fromMenu : {false, true}) {
             WindowHarness h;
             if (fromMenu)
-                h.w->EXIT1->trigger();
+                control<QAction>(*h.w, "EXIT1")->trigger();
             else
-                QTest::mouseClick(h.w->BtExit, Qt::LeftButton);
+                QTest::mouseClick(control<QPushButton>(*h.w, "BtExit"), Qt::LeftButton);
             QCOMPARE(h.terminated, 1);
             QCOMPARE(h.errors, QStringList());
         }
@@ -218,8 +220,8 @@ private slots:
         // Halves go to the even neighbour whatever rounding mode the process runs in.
         for (int mode : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD}) {
             std::fesetround(mode);
-            h.w->Setmax->setText(text == "8000" ? "1" : "8000");
-            h.w->Setmax->setText(text);
+            control<QLineEdit>(*h.w, "Setmax")->setText(text == "8000" ? "1" : "8000");
+            control<QLineEdit>(*h.w, "Setmax")->setText(text);
             std::fesetround(FE_TONEAREST);
             QCOMPARE(h.w->MaxLimit(), limit);
         }
@@ -280,22 +282,22 @@ private slots:
     void limitTyping() {
         WindowHarness h;
         TFCOMM &w = *h.w;
-        w.SetMin->clear();
+        control<QLineEdit>(w, "SetMin")->clear();
         QList<float> seen;
         for (QChar c : QStringLiteral("-8x000")) {
-            QTest::keyClick(w.SetMin, c.toLatin1());
+            QTest::keyClick(control<QLineEdit>(w, "SetMin"), c.toLatin1());
             seen << w.MinLimit();
         }
-        QCOMPARE(w.SetMin->text(), QStringLiteral("-8000"));
+        QCOMPARE(control<QLineEdit>(w, "SetMin")->text(), QStringLiteral("-8000"));
         QCOMPARE(seen, QList<float>({0.0f, -4.0f, -4.0f, -40.0f, -400.0f, -4000.0f}));
-        w.SetMin->setText(QStringLiteral("--5"));
+        control<QLineEdit>(w, "SetMin")->setText(QStringLiteral("--5"));
         QCOMPARE(h.errors.size(), 1);
         QCOMPARE(w.MinLimit(), -4000.0f);
         // Ticking the box recomputes the limit from the edit as well.
-        w.Setmax->blockSignals(true);
-        w.Setmax->setText(QStringLiteral("100"));
-        w.Setmax->blockSignals(false);
-        QTest::mouseClick(w.SetMaxB, Qt::LeftButton, {}, QPoint(5, 10));
+        control<QLineEdit>(w, "Setmax")->blockSignals(true);
+        control<QLineEdit>(w, "Setmax")->setText(QStringLiteral("100"));
+        control<QLineEdit>(w, "Setmax")->blockSignals(false);
+        QTest::mouseClick(control<QCheckBox>(w, "SetMaxB"), Qt::LeftButton, {}, QPoint(5, 10));
         QCOMPARE(w.MaxLimit(), 50.0f);
     }
 
@@ -308,7 +310,7 @@ private slots:
         w.QM34RData(w.COMM2(), chunk.constData(), chunk.size());
         QCOMPARE(w.MltText(), QStringLiteral("34127"));
         QCOMPARE(w.FrameHex(), QStringLiteral("89700000000F010203040A"));
-        QCOMPARE(w.Memo1->toPlainText(),
+        QCOMPARE(control<QPlainTextEdit>(w, "Memo1")->toPlainText(),
                  QStringLiteral("Memo1\n8A00370012340A\n0A\n89700000000F010203040A"));
         QCOMPARE(h.errors, QStringList());
     }
@@ -320,10 +322,11 @@ private slots:
             const QByteArray frame = bytes({0x55, i & 0xFF, (i >> 8) & 0xFF, 0x0A});
             w.QM34RData(w.COMM2(), frame.constData(), frame.size());
         }
-        QCOMPARE(w.Memo1->blockCount(), TFCOMM::kMemoMaxLines);
+        QCOMPARE(control<QPlainTextEdit>(w, "Memo1")->blockCount(), TFCOMM::kMemoMaxLines);
         const int last = TFCOMM::kMemoMaxLines + 499;
-        QVERIFY(w.Memo1->toPlainText().endsWith(
-            hexOf(bytes({0x55, last & 0xFF, last >> 8, 0x0A}).constData(), 4)));
+        QVERIFY(control<QPlainTextEdit>(w, "Memo1")
+                    ->toPlainText()
+                    .endsWith(hexOf(bytes({0x55, last & 0xFF, last >> 8, 0x0A}).constData(), 4)));
     }
 
     // A record table that cannot be opened does not leave a dead window: one message says
@@ -381,7 +384,7 @@ private slots:
         QCOMPARE(h.errors.size(), 1);
         QVERIFY2(h.errors[0].contains(reason) && h.errors[0].contains(u"Open old data files"),
                  qPrintable(h.errors[0]));
-        QVERIFY(!w.TQM10DB->isOpen());
+        QVERIFY(!w.recordTable()->isOpen());
         QCOMPARE(w.windowTitle(), QStringLiteral("QM30 Interface Program _Ver: 1.00"));
         QCOMPARE(w.COMM2()->ComPortSpeed(), br9600);
         QVERIFY(w.COMM2()->receiveHandlerAssigned());
@@ -389,23 +392,24 @@ private slots:
 
         const QByteArray frame =
             bytes({0x89, 0x70, 0x00, 0x00, 0x00, 0x0F, 0x01, 0x02, 0x03, 0x04, 0x0A});
-        const qint64 points = w.Chtshow->pointCount();
+        const qint64 points = control<GraphChart>(w, "Chtshow")->pointCount();
         for (int i = 0; i < 3; ++i)
             emit w.COMM2()->OnReceiveData(w.COMM2(), frame.constData(), int(frame.size()));
         QCOMPARE(w.ValueText(), QStringLiteral("01.234"));
-        QCOMPARE(w.Chtshow->pointCount(), points + 3);
+        QCOMPARE(control<GraphChart>(w, "Chtshow")->pointCount(), points + 3);
         QCOMPARE(h.errors.size(), 1);
 
         const QString other = QDir(folder.path()).filePath(QStringLiteral("other.db"));
         RecordTable(nullptr).open(other, RecordTable::OpenMode::CreateIfMissing);
         h.nextFile = other;
         w.OpenDataFilesClick();
-        w.RepeatSet->setChecked(false);
+        control<QCheckBox>(w, "RepeatSet")->setChecked(false);
         emit w.COMM2()->OnReceiveData(w.COMM2(), frame.constData(), int(frame.size()));
-        QCOMPARE(w.TQM10DB->count(), 1);
+        QCOMPARE(w.recordTable()->count(), 1);
         QCOMPARE(h.errors.size(), 1);
     }
 };
 
 QTEST_MAIN(TestStartup)
 #include "tst_startup.moc"
+#include "windowcontrols.h"

@@ -66,21 +66,21 @@ private slots:
 void TestTfcommReadout::placement() {
     Harness h;
     TFCOMM &w = *h.w;
-    QVERIFY(w.Panel1);
-    QCOMPARE(w.Panel1->parentWidget(), w.centralWidget());
-    QCOMPARE(w.Panel1->geometry(), QRect(3, 33, 298, 136));
-    QCOMPARE(w.findChild<LcdPanel *>(QStringLiteral("Panel1")), w.Panel1);
-    QCOMPARE(w.PBar2->parentWidget(), w.centralWidget());
-    QCOMPARE(w.PBar2->geometry(), QRect(12, 176, 289, 12));
-    QCOMPARE(w.PBar2->minimum(), 0);
-    QCOMPARE(w.PBar2->maximum(), 41);
-    QCOMPARE(w.PBar2->value(), 41);
-    QVERIFY(w.PBar2->isVisible());
-    QCOMPARE(w.MltSN->parentWidget(), w.centralWidget());
-    QCOMPARE(w.MltSN->pos(), QPoint(5, 171));
-    QCOMPARE(w.MltSN->text(), QStringLiteral("+"));
-    QVERIFY(w.MltSN->font().bold());
-    QCOMPARE(w.MltSN->font().pixelSize(), 16);
+    QVERIFY(control<LcdPanel>(w, "Panel1"));
+    QCOMPARE(control<LcdPanel>(w, "Panel1")->parentWidget(), w.centralWidget());
+    QCOMPARE(control<LcdPanel>(w, "Panel1")->geometry(), QRect(3, 33, 298, 136));
+    QCOMPARE(w.findChild<LcdPanel *>(QStringLiteral("Panel1")), control<LcdPanel>(w, "Panel1"));
+    QCOMPARE(control<QProgressBar>(w, "PBar2")->parentWidget(), w.centralWidget());
+    QCOMPARE(control<QProgressBar>(w, "PBar2")->geometry(), QRect(12, 176, 289, 12));
+    QCOMPARE(control<QProgressBar>(w, "PBar2")->minimum(), 0);
+    QCOMPARE(control<QProgressBar>(w, "PBar2")->maximum(), 41);
+    QCOMPARE(control<QProgressBar>(w, "PBar2")->value(), 41);
+    QVERIFY(control<QProgressBar>(w, "PBar2")->isVisible());
+    QCOMPARE(control<QLabel>(w, "MltSN")->parentWidget(), w.centralWidget());
+    QCOMPARE(control<QLabel>(w, "MltSN")->pos(), QPoint(5, 171));
+    QCOMPARE(control<QLabel>(w, "MltSN")->text(), QStringLiteral("+"));
+    QVERIFY(control<QLabel>(w, "MltSN")->font().bold());
+    QCOMPARE(control<QLabel>(w, "MltSN")->font().pixelSize(), 16);
     // The profile's captions land on the panel's labels (the shipped QM30 row).
     QCOMPARE(h.caption("LcdAC"), QStringLiteral("AC"));
     QCOMPARE(h.caption("LCDD0"), QString());
@@ -196,8 +196,8 @@ void TestTfcommReadout::annunciatorLastsOneFrame() {
 void TestTfcommReadout::relStateFromTheWindow() {
     Harness h;
     const auto pressRel = [&] {
-        h.w->BtSetMouseDown(h.w->BtRel);
-        h.w->BtSetMouseUp(h.w->BtRel);
+        h.w->BtSetMouseDown(control<BevelPanel>(*h.w, "BtRel"));
+        h.w->BtSetMouseUp(control<BevelPanel>(*h.w, "BtRel"));
     };
     pressRel();
     pressRel();
@@ -220,7 +220,7 @@ void TestTfcommReadout::relStateFromTheWindow() {
 void TestTfcommReadout::linkAliveOnEveryFrame() {
     Harness h;
     TFCOMM &w = *h.w;
-    w.ConTimer->stop(); // the test drives the watchdog
+    control<QTimer>(w, "ConTimer")->stop(); // the test drives the watchdog
     while (w.LinkIdleTicks() != 0)
         w.ConTimerTimer();
     const std::function<void()> frames[] = {[&] { h.frame("89 70 00 00 00 0F 01 02 03 04 0A"); },
@@ -261,17 +261,17 @@ void TestTfcommReadout::barGraph() {
     QFETCH(QString, mlt);
     Harness h;
     h.secondary(qPrintable(mlt));
-    QTEST(h.w->MltSN->text(), "sign");
-    QTEST(h.w->PBar2->value(), "value");
+    QTEST(control<QLabel>(*h.w, "MltSN")->text(), "sign");
+    QTEST(control<QProgressBar>(*h.w, "PBar2")->value(), "value");
 }
 
 void TestTfcommReadout::barBeyondItsRangeShowsFull() {
     Harness h;
     h.secondary("04000");
-    QCOMPARE(h.w->PBar2->value(), 5);
+    QCOMPARE(control<QProgressBar>(*h.w, "PBar2")->value(), 5);
     h.secondary("3F000"); // 64: past the bar's end, shown full rather than left at 5
-    QCOMPARE(h.w->PBar2->value(), 41);
-    QCOMPARE(h.w->MltSN->text(), QStringLiteral("+"));
+    QCOMPARE(control<QProgressBar>(*h.w, "PBar2")->value(), 41);
+    QCOMPARE(control<QLabel>(*h.w, "MltSN")->text(), QStringLiteral("+"));
 }
 
 void TestTfcommReadout::receivedBytesReachThePanel() {
@@ -280,10 +280,11 @@ void TestTfcommReadout::receivedBytesReachThePanel() {
     h.receive(chunk);
     QCOMPARE(h.w->ValueText(), QStringLiteral(".0L"));
     QCOMPARE(h.caption("LcdDc"), QStringLiteral("@"));
-    QCOMPARE(h.w->MltSN->text(), QStringLiteral("-"));
-    QCOMPARE(h.w->PBar2->value(), 21);
+    QCOMPARE(control<QLabel>(*h.w, "MltSN")->text(), QStringLiteral("-"));
+    QCOMPARE(control<QProgressBar>(*h.w, "PBar2")->value(), 21);
     QVERIFY(h.errors.isEmpty());
 }
 
 QTEST_MAIN(TestTfcommReadout)
 #include "tst_tfcommreadout.moc"
+#include "windowcontrols.h"

@@ -66,7 +66,7 @@ private slots:
             h.nextFile = table;
             h.w->OpenDataFilesClick();
             QVERIFY2(h.errors.isEmpty(), qPrintable(h.errors.join(u'\n')));
-            QCOMPARE(h.w->TQM10DB->count(), 4);
+            QCOMPARE(h.w->recordTable()->count(), 4);
             for (int i = 0; i < 3; ++i) {
                 h.w->INDataToTable(readingFrame(QString::number(i)));
             }
@@ -85,7 +85,7 @@ private slots:
                 }
             });
             h.w->BtPrintClick();
-            h.w->GraphPicturePath = picture;
+            h.w->setGraphPicturePaths(picture, h.w->graphPictureFallbackFolder());
             h.w->BtSaveClick();
             QVERIFY2(h.errors.isEmpty(), qPrintable(h.errors.join(u'\n')));
             QCOMPARE(h.infos.last(),

@@ -40,7 +40,8 @@ void postClick(QWidget *widget) {
 bool connectOn(WindowHarness &h, const char *variable) {
     qputenv("QM_COM1", qgetenv(variable));
     h.w->COM11Click();
-    h.w->RepeatSet->setChecked(false); // every reading, even an unchanged one
+    // Every reading, even an unchanged one.
+    control<QCheckBox>(*h.w, "RepeatSet")->setChecked(false);
     h.w->BTCon1Click();
     return h.errors.isEmpty() && h.w->COMM2()->PortIsOpen();
 }
@@ -65,18 +66,19 @@ private slots:
                 QFile::remove(QDir(keep).filePath(QStringLiteral("Qm20db.db")));
             WindowHarness h({.show = true, .folder = keep});
             table = h.path(QStringLiteral("Qm20db.db"));
-            QCOMPARE(h.w->TQM10DB->count(), 0);
+            QCOMPARE(h.w->recordTable()->count(), 0);
             h.w->COM11Click();
-            h.w->RepeatSet->setChecked(false); // every reading, even an unchanged one
+            // Every reading, even an unchanged one.
+            control<QCheckBox>(*h.w, "RepeatSet")->setChecked(false);
             h.w->BTCon1Click();
             QCOMPARE(h.errors, QStringList());
             QVERIFY(h.w->COMM2()->PortIsOpen());
             QTRY_VERIFY_WITH_TIMEOUT(h.linkAlive(), 5000);
-            QTRY_VERIFY_WITH_TIMEOUT(h.w->TQM10DB->count() >= 10, 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(h.w->recordTable()->count() >= 10, 20000);
             QVERIFY(QFile::exists(table + QStringLiteral("-pending")));
             h.w->BtDiscon1Click();
             QVERIFY(!h.w->COMM2()->PortIsOpen());
-            recorded = h.w->TQM10DB->count();
+            recorded = h.w->recordTable()->count();
             h.w->RecordSaveClick();
             QCOMPARE(h.errors, QStringList());
             QCOMPARE(h.infos, QStringList{QStringLiteral("Record has saved, it will be there when "
@@ -127,12 +129,12 @@ private slots:
             QVERIFY2(longest < 250, qPrintable(QString::number(longest)));
             QVERIFY(!h.linkAlive());
             clock.restart();
-            postClick(h.w->BtDiscon);
+            postClick(control<BevelPanel>(*h.w, "BtDiscon"));
             QTRY_VERIFY_WITH_TIMEOUT(!h.w->COMM2()->PortIsOpen(), 5000);
             qInfo("longest pause of the event loop %lld ms; Disconnect after %lld ms", longest,
                   clock.elapsed());
             QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
-            QVERIFY(h.w->BTCon->isVisible());
+            QVERIFY(control<BevelPanel>(*h.w, "BTCon")->isVisible());
         }
         QCOMPARE(h.errors, QStringList());
     }
@@ -145,7 +147,7 @@ private slots:
             QSKIP("QM_TEST_REOPEN_PORT and QM_TEST_REOPEN_CONTROL name no port to pull out");
         WindowHarness h({.show = true});
         QVERIFY(connectOn(h, "QM_TEST_REOPEN_PORT"));
-        QTRY_VERIFY_WITH_TIMEOUT(h.w->TQM10DB->count() >= 5, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.w->recordTable()->count() >= 5, 20000);
         QVERIFY(h.linkAlive());
         {
             QFile commands(control);
@@ -154,10 +156,11 @@ private slots:
         }
         QTRY_COMPARE_WITH_TIMEOUT(h.w->Link()->portState(), MeterLink::PortState::Reopening, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(!h.linkAlive(), 2000);
-        const qint64 whenLost = h.w->TQM10DB->count();
-        QVERIFY(h.w->BtDiscon->isVisible()); // still connected, as far as the user goes
+        const qint64 whenLost = h.w->recordTable()->count();
+        // Still connected, as far as the user goes.
+        QVERIFY(control<BevelPanel>(*h.w, "BtDiscon")->isVisible());
         QTRY_COMPARE_WITH_TIMEOUT(h.w->Link()->portState(), MeterLink::PortState::Open, 15000);
-        QTRY_VERIFY_WITH_TIMEOUT(h.w->TQM10DB->count() >= whenLost + 5, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.w->recordTable()->count() >= whenLost + 5, 20000);
         QVERIFY(h.linkAlive());
         QCOMPARE(h.errors, QStringList());
         h.w->BtDiscon1Click();
@@ -167,3 +170,4 @@ private slots:
 
 QTEST_MAIN(TestWindowOnComPort)
 #include "tst_windowoncomport.moc"
+#include "windowcontrols.h"

@@ -14,6 +14,7 @@
 #include "decodedframe.h"
 #include "tfcomm.h"
 #include "uiprompts.h"
+#include "windowcontrols.h"
 
 /// A display frame's Reading as the decoder leaves it, the frame's other fields at their
 /// defaults: what the window's recording step is given.
@@ -64,7 +65,7 @@ public:
         };
         prompts.onSaveFile = prompts.onOpenFile;
         w = std::make_unique<TFCOMM>(setup.flags, &prompts, m_folder);
-        w->onTerminate = [this] { ++terminated; };
+        w->setTerminateHook([this] { ++terminated; });
         if (setup.show)
             w->show();
     }
@@ -84,7 +85,10 @@ public:
         auto *e = w->findChild<QWidget *>(QLatin1String(name));
         return e && e->isVisible();
     }
-    bool linkAlive() const { return w->CONok->isVisible() && !w->CONokN->isVisible(); }
+    bool linkAlive() const {
+        return control<QLabel>(*w, "CONok")->isVisible() &&
+               !control<QLabel>(*w, "CONokN")->isVisible();
+    }
 
     UiPrompts prompts;
     QStringList errors;

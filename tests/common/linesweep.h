@@ -14,6 +14,7 @@
 #include "recordrow.h"
 #include "recordtable.h"
 #include "tfcomm.h"
+#include "windowcontrols.h"
 
 /// Plays the meter's answers into the window's receive handler in the request cycle's rhythm,
 /// one answer damaged (and perhaps the one after it), and checks what the window recorded,
@@ -132,16 +133,18 @@ public:
         return f;
     }
 
-    explicit LineSweep(TFCOMM &w) : m_w(w) {
+    explicit LineSweep(TFCOMM &w)
+        : m_w(w), m_barSign(control<QLabel>(w, "MltSN")), m_bar(control<QProgressBar>(w, "PBar2")),
+          m_chart(control<GraphChart>(w, "Chtshow")) {
         // Every reading recorded: no repeat filter, no limit.
-        w.RepeatSet->setChecked(false);
-        w.RecordSI->setChecked(false);
+        control<QCheckBox>(w, "RepeatSet")->setChecked(false);
+        control<QCheckBox>(w, "RecordSI")->setChecked(false);
         w.limitessClick();
         w.setReceiveClock([this] { return m_now; });
         m_barTaken = QObject::connect(w.findChild<MeterSession *>(), &MeterSession::barFrame,
                                       [this] { m_barShown = true; });
-        m_records = w.TQM10DB->count();
-        m_points = w.Chtshow->pointCount();
+        m_records = w.recordTable()->count();
+        m_points = m_chart->pointCount();
     }
     ~LineSweep() { QObject::disconnect(m_barTaken); }
     LineSweep(const LineSweep &) = delete;
@@ -201,20 +204,20 @@ private:
         m_w.QM34RData(m_w.COMM2(), bytes.constData(), int(bytes.size()));
         // One delivery holds one answer's bytes, so it shows at most one bar.
         if (m_barShown)
-            m_invariants.taken(LineInvariants::bar({m_w.MltSN->text(), m_w.PBar2->value()}));
-        const qint64 records = m_w.TQM10DB->count();
-        const qint64 points = m_w.Chtshow->pointCount();
+            m_invariants.taken(LineInvariants::bar({m_barSign->text(), m_bar->value()}));
+        const qint64 records = m_w.recordTable()->count();
+        const qint64 points = m_chart->pointCount();
         if (records == m_records && points == m_points)
             return;
         // Every reading is both recorded and plotted, the point last.
         const qint64 added = records - m_records;
-        const auto rows = m_w.TQM10DB->rows(m_records, int(added));
+        const auto rows = m_w.recordTable()->rows(m_records, int(added));
         for (qint64 i = 0; i < added; ++i) {
             const qint64 point = points - added + i;
             const RecordRow &r = rows.at(i);
             m_invariants.taken(LineInvariants::display(
                 r.texts[RecordRow::Value], r.texts[RecordRow::Unit], r.texts[RecordRow::DcAc],
-                point >= 0 ? m_w.Chtshow->points()->at(int(point))->value : qQNaN()));
+                point >= 0 ? m_chart->points()->at(int(point))->value : qQNaN()));
         }
         // A reading of another unit or range clears the graph to its one sample point first.
         if (points != m_points + added && points != added + 1)
@@ -226,6 +229,9 @@ private:
     }
 
     TFCOMM &m_w;
+    const QLabel *m_barSign;
+    const QProgressBar *m_bar;
+    const GraphChart *m_chart;
     LineInvariants m_invariants;
     FrameAssembler::Clock::time_point m_now{};
     std::chrono::microseconds m_segment{std::chrono::hours(1)};

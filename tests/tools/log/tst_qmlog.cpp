@@ -249,9 +249,9 @@ private slots:
         h.nextFile = path;
         h.w->OpenDataFilesClick();
         QCOMPARE(h.errors, QStringList());
-        QCOMPARE(h.w->TQM10DB->fileName(), path);
-        QCOMPARE(h.w->TQM10DB->count(), qint64(3));
-        const QList<RecordRow> rows = h.w->TQM10DB->rows(0, 3);
+        QCOMPARE(h.w->recordTable()->fileName(), path);
+        QCOMPARE(h.w->recordTable()->count(), qint64(3));
+        const QList<RecordRow> rows = h.w->recordTable()->rows(0, 3);
         QCOMPARE(rows.size(), 3);
         QCOMPARE(rows[2].texts[RecordRow::No], QStringLiteral("3"));
         QCOMPARE(rows[2].texts[RecordRow::Unit], QStringLiteral("V"));
