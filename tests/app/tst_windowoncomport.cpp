@@ -142,15 +142,15 @@ private slots:
     // The far end goes away (an adapter pulled out) and comes back: the window tries the
     // port again by itself and recording goes on, with no click and no message.
     void farEndGoesAwayAndComesBack() {
-        const QString control = qEnvironmentVariable("QM_TEST_REOPEN_CONTROL");
-        if (qEnvironmentVariableIsEmpty("QM_TEST_REOPEN_PORT") || control.isEmpty())
+        const QString commandFile = qEnvironmentVariable("QM_TEST_REOPEN_CONTROL");
+        if (qEnvironmentVariableIsEmpty("QM_TEST_REOPEN_PORT") || commandFile.isEmpty())
             QSKIP("QM_TEST_REOPEN_PORT and QM_TEST_REOPEN_CONTROL name no port to pull out");
         WindowHarness h({.show = true});
         QVERIFY(connectOn(h, "QM_TEST_REOPEN_PORT"));
         QTRY_VERIFY_WITH_TIMEOUT(h.w->recordTable()->count() >= 5, 20000);
         QVERIFY(h.linkAlive());
         {
-            QFile commands(control);
+            QFile commands(commandFile);
             QVERIFY(commands.open(QIODevice::Append));
             commands.write("hangup 3000\n");
         }
