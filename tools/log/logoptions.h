@@ -25,7 +25,8 @@ struct LogOptions {
 
     /// As given: "COM1".."COM4" or a device path.
     QString port = QStringLiteral("COM1");
-    /// The port the driver opens; a path is put behind it through its QM_COMn override.
+    /// The port the driver opens; a path given is opened in its place (the driver's device
+    /// path), and nothing is set in the environment.
     TComPortNumber portNumber = pnCOM1;
     /// Empty when `port` names COM1..COM4.
     QString portPath;
